@@ -1,0 +1,1 @@
+// placeholder; the listing is added with the vexldump tool
