@@ -1,5 +1,4 @@
-#include <cstdio>
-int main(int argc, char**) {
-    if (argc < 2) { std::puts("Usage: vexlc inputfile"); return 0; }
-    return 0;
-}
+// Entry point of vexlc.
+#include "driver.h"
+
+int main(int argc, char** argv) { return compile(argc, argv); }

@@ -1,0 +1,32 @@
+// The one place where the generated scanner and parser meet the rest of the
+// compiler: their globals and entry points. No generator-internal name is
+// used outside scanner/scanner.l and parser/parser.y.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+class program;
+
+// Scanner (scanner/scanner.l)
+extern int line_number;   // current source line, from 1
+int next_token();         // next token code, 0 at end of input
+// Starts scanning `source` from its beginning (the driver's open file).
+void scanner_start(std::FILE* source);
+// Releases the scanner's buffers.
+void scanner_finish();
+
+// Parser (parser/parser.y)
+extern program* parse_root;  // set when the whole source was accepted
+// 0 accepted, 1 gave up on a syntax error, 2 stacks full.
+int parse();
+
+// Reads up to max_size bytes of the source in text mode: a carriage return
+// directly before a line feed is dropped (driver/source.cpp).
+std::size_t read_source_text(std::FILE* source, char* buffer, std::size_t max_size);
+
+// Token texts handed to the parser live until the end of the compilation,
+// so that error recovery can drop tokens without leaking them.
+const std::string* keep_token_text(const char* text, std::size_t length);
+void free_token_texts();
