@@ -1,7 +1,113 @@
-// Calls, call arguments and return.
+// Calls, call arguments and return: the caller's side of the calling
+// convention (see program.cpp for the callee's side).
+#include "catalog.h"
+#include "diagnostics.h"
+#include "image.h"
 #include "node.h"
+#include "streams.h"
+#include "symbols.h"
 
-int func_call::translate() { return 0; }
-int actual_parameter::translate_arguments(std::vector<ValueType>&, bool) { return 0; }
-int func_call_statement::translate() { return 0; }
-int return_statement::translate() { return 0; }
+using namespace image;
+
+void emit_return_sequence();  // program.cpp
+
+// The C text lists the arguments in source order, while the words must
+// push the last argument first, so the argument list is translated twice:
+// first for the C text, the diagnostics and the argument types (words
+// off), then for the words only (C text and diagnostics off).
+//
+// The call decides itself which of the two translations is running (the
+// `collect` flag) instead of looking at the C text switch: a call nested in
+// another call's arguments, or in the step of a for loop, is translated
+// while the C text is already off, and must still check its arguments and
+// emit its complete call sequence exactly once.
+int func_call::translate() {
+    FunctionEntry* f = map_manager.find_function(name);
+    if (!f) {
+        diagnostics.error<error::FunctionNotDefined>(line, "func_call", name);
+        return -1;
+    }
+    type = f->result;
+    c_text.append(name).append("(");
+    std::vector<ValueType> types;
+    if (args) {
+        bool words_on = word_stream.enabled;
+        word_stream.enabled = false;
+        args->translate_arguments(types, true);
+        word_stream.enabled = words_on;
+
+        bool text_on = c_text.enabled, diagnostics_on = diagnostics.enabled;
+        c_text.enabled = false;
+        diagnostics.enabled = false;
+        std::vector<ValueType> ignored;
+        args->translate_arguments(ignored, false);
+        c_text.enabled = text_on;
+        diagnostics.enabled = diagnostics_on;
+    }
+    c_text.append(")");
+    if (types != f->parameter_types) {
+        diagnostics.error<error::ArgumentMismatch>(line, "func_call");
+        return -1;
+    }
+    // A callee whose body comes later gets its address patched in; the
+    // site is recorded only where the CALL word is really emitted.
+    if (f->address == 0 && word_stream.enabled)
+        f->call_sites.push_back(static_cast<Word>(word_stream.position() + 1));
+    word_stream.emit(CALL, 0, GR3).emit(f->address);
+    // Drop the pushed arguments.
+    word_stream.emit(LDI, GR1).emit(static_cast<unsigned>(f->parameter_types.size()));
+    word_stream.emit(ADD_R, SP, GR1);
+    return 0;
+}
+
+int actual_parameter::translate_arguments(std::vector<ValueType>& types, bool collect) {
+    if (arg) {
+        arg->translate();
+        type = arg->type;
+        if (collect) types.push_back(type);
+        return 0;
+    }
+    if (!left || !right) return bad_tree("actual_parameter");
+    if (collect) {
+        left->translate_arguments(types, collect);
+        c_text.append(",");
+        right->translate_arguments(types, collect);
+    } else {
+        right->translate_arguments(types, collect);
+        left->translate_arguments(types, collect);
+    }
+    return 0;
+}
+
+int func_call_statement::translate() {
+    if (!call) return bad_tree("func_call_statement");
+    call->translate();  // a returned value is simply left in GR0
+    c_text.append(";\n");
+    return 0;
+}
+
+int return_statement::translate() {
+    FunctionEntry& f = *map_manager.find_function(map_manager.current_scope);
+    if (!value) {
+        if (f.result != kVoid) {
+            diagnostics.error<error::MissingReturnValue>(line, "return_statement");
+            return -1;
+        }
+        c_text.append("return ").append(";\n");
+        emit_return_sequence();
+        return 0;
+    }
+    // Only a return outside every branch and loop body makes the whole
+    // body return a value.
+    if (f.nesting_depth == 0) f.returns_on_all_paths = true;
+    c_text.append("return ");
+    value->translate();
+    word_stream.emit(POP, GR0);
+    emit_return_sequence();
+    if (f.result != value->type) {
+        diagnostics.error<error::ReturnTypeMismatch>(line, "return_statement");
+        return -1;
+    }
+    c_text.append(";\n");
+    return 0;
+}

@@ -1,6 +1,94 @@
-// Variable and constant declarations.
+// Variable and constant declarations: the C declaration, registration in
+// the symbol table (which fixes each address) and the words that reserve
+// storage on the stack where the declaration stands, plus the store of an
+// initialiser. Globals are reserved before start is called, locals right
+// after their function's prologue, so the reserved words are exactly the
+// addresses the symbol table handed out.
+#include "catalog.h"
+#include "diagnostics.h"
+#include "image.h"
 #include "node.h"
+#include "streams.h"
+#include "symbols.h"
 
-int declarations::translate() { return 0; }
-int declare_variables::translate() { return 0; }
-int declare_valiable::translate(bool, ValueType) { return 0; }
+using namespace image;
+
+int declarations::translate() {
+    if (first) first->translate();
+    if (rest) rest->translate();
+    return 0;
+}
+
+int declare_variables::translate() {
+    if (!list) return bad_tree("declare_variables");
+    c_text.indent();
+    if (is_const) c_text.append("const ");
+    if (type == kVoid) {
+        diagnostics.error<error::VoidVariable>(line, "declare_variables");
+        return -1;
+    }
+    c_text.append(type_name(type)).append(" ");
+    list->translate(is_const, type);
+    c_text.append(";\n");
+    return 0;
+}
+
+// Reserves `size` words: sp -= size.
+static void emit_reserve(unsigned size) {
+    word_stream.emit(LDI, GR0).emit(size);
+    word_stream.emit(SUB_R, SP, GR0);
+}
+
+int declare_valiable::translate(bool c, ValueType t) {
+    if (left) {
+        if (!right) return bad_tree("declare_valiable");
+        left->translate(c, t);
+        c_text.append(",");
+        right->translate(c, t);
+        return 0;
+    }
+
+    if (is_array) {
+        if (size == 0) {
+            diagnostics.error<error::ZeroSizeArray>(line, "declare_valiable");
+            return -1;
+        }
+        map_manager.declaring_locals = true;
+        c_text.append(name).append("[").append_int(size).append("]");
+        if (!map_manager.declare_variable(name, size)) {
+            diagnostics.error<error::var_AlreadyDec>(line, "declare_valiable", name);
+            return -1;
+        }
+        VariableEntry& v = *map_manager.find_variable(name);
+        v.is_const = c;
+        v.type = t;
+        v.is_array = true;
+        if (c) diagnostics.warning<error::ConstArray>(line, "declare_valiable");
+        emit_reserve(size);
+        return 0;
+    }
+
+    emit_reserve(1);  // emitted before the name is checked
+    c_text.append(name);
+    map_manager.declaring_locals = true;
+    if (!map_manager.declare_variable(name, 1)) {
+        diagnostics.error<error::var_AlreadyDec>(line, "declare_valiable", name);
+        return -1;
+    }
+    VariableEntry& v = *map_manager.find_variable(name);
+    v.is_const = c;
+    v.type = t;
+    if (!init) {
+        if (c) diagnostics.warning<error::ConstNotInitialised>(line, "declare_valiable");
+        return 0;
+    }
+    c_text.append(" = ");
+    init->translate();
+    if (init->type != t) {
+        diagnostics.error<error::TypeMismatch>(line, "declare_valiable", type_name(init->type), type_name(t));
+        return -1;
+    }
+    word_stream.emit(POP, GR0);
+    word_stream.emit(ST, GR0, static_cast<unsigned>(v.base)).emit(static_cast<std::uint16_t>(v.offset));
+    return 0;
+}

@@ -1,13 +1,183 @@
-// Program node, function definitions and parameters.
+// Program node, function definitions and parameters: the C prologue and
+// prototypes, the image's entry code, the call of `start`, and each
+// function's frame.
+//
+// Calling convention: the caller pushes the arguments last to first and
+// CALLs with GR3 (always 0) as index; the callee saves bp, sets bp := sp,
+// finds parameter i at bp+3+i, returns its value in GR0; the caller then
+// adds the argument count to sp.
+#include "catalog.h"
+#include "diagnostics.h"
+#include "image.h"
 #include "node.h"
+#include "streams.h"
+#include "symbols.h"
 
-int program::declare() { return 0; }
-int program::translate() { return 0; }
-int define_functions::declare() { return 0; }
-int define_functions::translate() { return 0; }
-int define_function::declare() { return 0; }
-int define_function::translate() { return 0; }
-int declare_parameters::translate() { return 0; }
-int declare_parameters::signature(FunctionEntry&) { return 0; }
-int declare_parameter::translate() { return 0; }
-int declare_parameter::signature(FunctionEntry&) { return 0; }
+using namespace image;
+
+// Emits the common epilogue: drop locals, restore the caller's bp, return.
+void emit_return_sequence() {
+    word_stream.emit(LD_R, SP, BP).emit(POP, BP).emit(RET);
+}
+
+int program::declare() {
+    c_text.append("#include <stdio.h>\n")
+        .append("#define start main\n")
+        .append("#ifndef __cplusplus\n")
+        .append("typedef enum {\n")
+        .append("\tfalse,true\n")
+        .append("} bool;\n")
+        .append("#endif\n\n");
+    // Entry code: GR3 is the index register of every jump and call, GR4
+    // the base of the globals, for the whole run.
+    word_stream.emit(LDI, GR3).emit(0x0000);
+    word_stream.emit(LDI, GR4).emit(0xFFFF);
+    if (!funcs) return bad_tree("program");
+    return funcs->declare();
+}
+
+int program::translate() {
+    if (!funcs) return -1;  // already reported by declare
+    c_text.append("\n");
+    map_manager.declare_function(MapManager::kGlobal);
+    if (decls) decls->translate();
+
+    FunctionEntry* start = map_manager.find_function("start");
+    if (!start) {
+        diagnostics.error<error::FunctionNotDefined>(line, "program", "start");
+        return -1;
+    }
+    if (!start->parameter_types.empty()) {
+        diagnostics.error<error::StartHasArguments>(line, "program");
+        return -1;
+    }
+    // CALL start: its operand is patched when the body of start is placed.
+    // (The call site is only recorded while words are really emitted.)
+    if (word_stream.enabled) start->call_sites.push_back(static_cast<Word>(word_stream.position() + 1));
+    word_stream.emit(CALL, 0, GR3).emit(0x0000);
+    // JUMP to the final NOP once start returns.
+    Word end_jump = static_cast<Word>(word_stream.position() + 1);
+    word_stream.emit(JUMP, 0, GR3).emit(0x0000);
+
+    funcs->translate();
+
+    word_stream.patch(end_jump, word_stream.position());
+    word_stream.emit(NOP);
+    map_manager.close_scope(line);
+    return 0;
+}
+
+int define_functions::declare() {
+    if (!first) return bad_tree("define_functions");
+    first->declare();
+    if (second) second->declare();
+    return 0;
+}
+
+int define_functions::translate() {
+    if (!first) return -1;
+    first->translate();
+    if (second) second->translate();
+    return 0;
+}
+
+int define_function::declare() {
+    if (!map_manager.declare_function(name)) {
+        diagnostics.error<error::FunctionAlreadyDefined>(line, "define_function", name);
+        duplicate = true;
+        return -1;
+    }
+    FunctionEntry& entry = *map_manager.find_function(name);
+    entry.result = result;
+    c_text.append(type_name(result)).append(" ").append(name).append("(");
+    if (params) params->signature(entry);
+    c_text.append(");\n");
+    return 0;
+}
+
+int define_function::translate() {
+    if (duplicate) return -1;
+    map_manager.current_scope = name;
+    FunctionEntry& entry = *map_manager.find_function(name);
+    entry.address = word_stream.position();
+    // Calls translated before this body was placed wait for its address.
+    for (Word site : entry.call_sites) word_stream.patch(site, entry.address);
+
+    c_text.append("\n").append(type_name(result)).append(" ").append(name).append("(");
+    if (params) params->translate();
+    c_text.append(") {\n");
+    if (c_text.enabled) ++c_text.depth;
+
+    entry.nesting_depth = 0;
+    word_stream.emit(PUSH_R, BP).emit(LD_R, BP, SP);
+    if (locals) locals->translate();
+    if (body) body->translate();
+    entry.nesting_depth = 0;
+
+    if (c_text.enabled) {
+        if (c_text.depth > 0) --c_text.depth;
+        c_text.indent();
+    }
+    c_text.append("}\n");
+
+    if (result == kVoid && !entry.returns_on_all_paths) {
+        entry.returns_on_all_paths = true;
+        emit_return_sequence();
+    }
+    map_manager.close_scope(line);
+    if (entry.returns_on_all_paths) return 0;
+    diagnostics.error<error::MissingReturnPath>(line, "define_function", name);
+    return -1;
+}
+
+int declare_parameters::signature(FunctionEntry& entry) {
+    if (!list) return bad_tree("declare_parameters");
+    list->signature(entry);
+    return 0;
+}
+
+int declare_parameters::translate() {
+    if (!list) return -1;
+    list->translate();
+    return 0;
+}
+
+int declare_parameter::signature(FunctionEntry& entry) {
+    if (left) {
+        if (!right) return bad_tree("declare_parameter");
+        left->signature(entry);
+        c_text.append(",");
+        right->signature(entry);
+        return 0;
+    }
+    if (type == kVoid) {
+        diagnostics.error<error::VoidVariable>(line, "declare_parameter");
+        return -1;
+    }
+    c_text.append(type_name(type)).append(" ").append(name);
+    entry.parameter_types.push_back(type);
+    return 0;
+}
+
+int declare_parameter::translate() {
+    if (left) {
+        if (!right) return -1;
+        left->translate();
+        c_text.append(",");
+        right->translate();
+        return 0;
+    }
+    if (type == kVoid) return -1;  // reported by signature
+    c_text.append(type_name(type)).append(" ").append(name);
+    map_manager.declaring_locals = false;
+    if (!map_manager.declare_variable(name, 1)) {
+        // A duplicate parameter (or one named like a live global) is listed
+        // like every other duplicate name; compilation goes on.
+        diagnostics.error<error::var_AlreadyDec>(line, "declare_parameter", name);
+        return -1;
+    }
+    VariableEntry& v = *map_manager.find_variable(name);
+    v.type = type;
+    v.is_const = is_const;
+    return 0;
+}

@@ -1,11 +1,213 @@
 // Statement wrapper, statement lists and control flow.
+//
+// Words are emitted strictly forward, so a forward jump is emitted with the
+// placeholder 0x0000 and patched once its target is known. Every loop
+// starts with trampolines: T (break) jumps to the loop's end and, for
+// do-while and for, T+2 (continue) to the condition or step; both are
+// patched when the loop ends, so break and continue can jump backwards to
+// a known address. All jumps use GR3 (always 0) as index register.
+#include "catalog.h"
+#include "diagnostics.h"
+#include "image.h"
 #include "node.h"
+#include "streams.h"
+#include "symbols.h"
 
-int statement::translate() { return 0; }
-int statement_s::translate() { return 0; }
-int if_statement::translate() { return 0; }
-int while_statement::translate() { return 0; }
-int do_while_statement::translate() { return 0; }
-int for_statement::translate() { return 0; }
-int break_statement::translate() { return 0; }
-int continue_statement::translate() { return 0; }
+using namespace image;
+
+// Emits a jump with its target (0x0000 to be patched) and returns the
+// address of the target word.
+static Word emit_jump(Opcode op, Word target = 0) {
+    Word slot = static_cast<Word>(word_stream.position() + 1);
+    word_stream.emit(op, 0, GR3).emit(target);
+    return slot;
+}
+
+static FunctionEntry& current_function() { return *map_manager.find_function(map_manager.current_scope); }
+
+// Translates a branch or loop body one nesting level deeper (return
+// statements inside it do not count as returning on all paths).
+static void translate_nested(ParseNode* body) {
+    FunctionEntry& f = current_function();
+    ++f.nesting_depth;
+    body->translate();
+    --f.nesting_depth;
+}
+
+// Lists a non-bool condition; true when it was one.
+static bool condition_fails(expression* cond, const char* node_name) {
+    if (cond->type == kBool) return false;
+    diagnostics.error<error::ConditionNotBool>(cond->line, node_name);
+    return true;
+}
+
+int statement::translate() {
+    if (!stmt) return bad_tree("statement");
+    if (stmt->kind == 9) {  // a block
+        c_text.append("{\n");
+        if (c_text.enabled) ++c_text.depth;
+        stmt->translate();
+        if (c_text.enabled) {
+            if (c_text.depth > 0) --c_text.depth;
+            c_text.indent();
+        }
+        c_text.append("}\n");
+        return 0;
+    }
+    c_text.indent();
+    stmt->translate();
+    return 0;
+}
+
+int statement_s::translate() {
+    if (first) {
+        first->translate();
+        if (!rest) return bad_tree("statement_s");  // never built by the parser
+        rest->translate();
+        return 0;
+    }
+    if (rest) return bad_tree("statement_s");
+    return 0;
+}
+
+int if_statement::translate() {
+    if (!cond || !then_part) return bad_tree("if_statement");
+    c_text.append("if (");
+    cond->translate();
+    c_text.append(") ");
+    if (condition_fails(cond, "if_statement")) return -1;
+    word_stream.emit(POP, GR0);  // sets ZF when the condition is false
+    Word to_else = emit_jump(JZE);
+    translate_nested(then_part);
+    Word to_end = emit_jump(JUMP);
+    word_stream.patch(to_else, static_cast<Word>(to_end + 1));
+    if (else_part) {
+        c_text.indent();
+        c_text.append("else ");
+        translate_nested(else_part);
+    }
+    word_stream.patch(to_end, word_stream.position());
+    return 0;
+}
+
+int while_statement::translate() {
+    if (!cond || !body) return bad_tree("while_statement");
+    FunctionEntry& f = current_function();
+    Word p0 = word_stream.position();
+    emit_jump(JUMP, static_cast<Word>(p0 + 4));
+    f.loops.push_back(static_cast<Word>(p0 + 2));
+    emit_jump(JUMP);  // break trampoline
+    c_text.append("while (");
+    cond->translate();
+    c_text.append(") ");
+    if (condition_fails(cond, "while_statement")) {
+        f.loops.pop_back();
+        return -1;
+    }
+    word_stream.emit(POP, GR0);
+    Word exit = emit_jump(JZE);
+    translate_nested(body);
+    emit_jump(JUMP, static_cast<Word>(p0 + 4));
+    Word end = word_stream.position();
+    word_stream.patch(static_cast<Word>(p0 + 3), end);
+    word_stream.patch(exit, end);
+    f.loops.pop_back();
+    return 0;
+}
+
+int do_while_statement::translate() {
+    if (!cond || !body) return bad_tree("while_statement");
+    FunctionEntry& f = current_function();
+    Word p0 = word_stream.position();
+    emit_jump(JUMP, static_cast<Word>(p0 + 6));
+    f.loops.push_back(static_cast<Word>(p0 + 2));
+    emit_jump(JUMP);  // break trampoline
+    emit_jump(JUMP);  // continue trampoline
+    c_text.append("do ");
+    translate_nested(body);
+    word_stream.patch(static_cast<Word>(p0 + 5), word_stream.position());
+    c_text.indent();
+    c_text.append("while (");
+    cond->translate();
+    c_text.append(");\n");
+    if (condition_fails(cond, "while_statement")) {
+        f.loops.pop_back();
+        return -1;
+    }
+    word_stream.emit(POP, GR0);
+    Word exit = emit_jump(JZE);
+    emit_jump(JUMP, static_cast<Word>(p0 + 6));
+    Word end = word_stream.position();
+    word_stream.patch(static_cast<Word>(p0 + 3), end);
+    word_stream.patch(exit, end);
+    f.loops.pop_back();
+    return 0;
+}
+
+int for_statement::translate() {
+    // A body lost to error recovery is reported before anything is written.
+    if (!body) return bad_tree("for_statement");
+    FunctionEntry& f = current_function();
+    c_text.append("for (");
+    if (init) init->translate();
+    c_text.append(";");
+
+    Word p0 = word_stream.position();
+    emit_jump(JUMP, static_cast<Word>(p0 + 6));
+    f.loops.push_back(static_cast<Word>(p0 + 2));
+    emit_jump(JUMP);  // break trampoline
+    emit_jump(JUMP);  // continue trampoline
+    bool has_exit = false;
+    Word exit = 0;
+    if (cond) {
+        cond->translate();
+        if (condition_fails(cond, "for_statement")) {
+            f.loops.pop_back();
+            return -1;
+        }
+        word_stream.emit(POP, GR0);
+        exit = emit_jump(JZE);
+        has_exit = true;
+    }
+    c_text.append(";");
+
+    // The step stands before the body in C but runs after it in the image:
+    // translate it twice, first for the C text (and its diagnostics) only,
+    // later for the words only.
+    word_stream.enabled = false;
+    if (step) step->translate();
+    c_text.append(") ");
+    word_stream.enabled = true;
+
+    translate_nested(body);
+
+    word_stream.patch(static_cast<Word>(p0 + 5), word_stream.position());
+    c_text.enabled = false;
+    diagnostics.enabled = false;
+    if (step) step->translate();
+    c_text.enabled = true;
+    diagnostics.enabled = true;
+
+    emit_jump(JUMP, static_cast<Word>(p0 + 6));
+    Word end = word_stream.position();
+    word_stream.patch(static_cast<Word>(p0 + 3), end);
+    if (has_exit) word_stream.patch(exit, end);
+    f.loops.pop_back();
+    return 0;
+}
+
+// break jumps to the innermost loop's trampoline T, continue to T+2.
+static int translate_loop_jump(int line, const char* word, const char* node_name, int offset) {
+    FunctionEntry& f = current_function();
+    if (f.loops.empty()) {
+        diagnostics.error<error::MisplacedJump>(line, node_name, word);
+        return -1;
+    }
+    emit_jump(JUMP, static_cast<Word>(f.loops.back() + offset));
+    c_text.append(word).append(";\n");
+    return 0;
+}
+
+int break_statement::translate() { return translate_loop_jump(line, "break", "break_statement", 0); }
+
+int continue_statement::translate() { return translate_loop_jump(line, "continue", "continue_statement", 2); }
