@@ -1,8 +1,277 @@
 // Expressions, variable references and assignments.
+//
+// Every expression node checks its operands' types, appends its C text and
+// emits stack code in one walk: its words leave exactly one value on the
+// machine stack, ending with PUSH GR0. A node may be translated more than
+// once (the step of a for and call arguments are translated once per
+// stream), so translate() keeps no state beyond the node's result type.
+#include "catalog.h"
+#include "diagnostics.h"
+#include "emit.h"
 #include "node.h"
+#include "streams.h"
+#include "symbols.h"
 
-int expression::translate() { return 0; }
-int literal::translate() { return 0; }
-int exp_variable::translate() { return 0; }
-int assignment::translate() { return 0; }
-int assignment_statement::translate() { return 0; }
+using namespace image;
+
+namespace {
+
+// The two-operand operators, indexed by operator kind 0-13.
+struct BinaryOperator {
+    const char* name;    // as written in the source, for diagnostics
+    const char* c_text;  // written between the operands
+    Opcode word;         // GR0 := GR0 op GR1; NOP for the comparisons, which jump
+};
+
+constexpr BinaryOperator kBinary[] = {
+    {"or", " || ", OR_R},   {"and", " && ", AND_R}, {"xor", " ^ ", XOR_R},  {"=", " == ", NOP},
+    {"><", " != ", NOP},    {"<", " < ", NOP},      {"<=", " <= ", NOP},    {">", " > ", NOP},
+    {">=", " >= ", NOP},    {"+", " + ", ADD_R},    {"-", " - ", SUB_R},    {"*", " * ", MUL_R},
+    {"div", " / ", DIV_R},  {"mod", " % ", MOD_R},
+};
+
+bool is_logical(int op) { return op == kOr || op == kAnd || op == kXor; }
+bool is_comparison(int op) { return op >= kEq && op <= kGe; }
+
+// "or", "and" and "xor" share one precedence level in the language, but C
+// binds "^" tighter than "&&" and "&&" tighter than "||". A left operand
+// that is itself one of them, and that C would bind more loosely than the
+// parent, must be parenthesised to keep the grouping the parser chose. The
+// right operand never needs it: with left associativity it is always a
+// tighter operator or a source parenthesis.
+int c_strength(int op) { return op == kOr ? 0 : op == kAnd ? 1 : 2; }
+bool needs_c_parentheses(int parent, const expression& left) {
+    return is_logical(parent) && is_logical(left.op) && c_strength(left.op) < c_strength(parent);
+}
+
+// Compares GR1 (left) with GR2 (right) and leaves 1 or 0 in GR0. The
+// relation's jumps skip the LDI GR0,0 that follows them and land on the
+// PUSH; their targets are absolute, so they are computed from the current
+// position.
+void emit_comparison(int op) {
+    gen::pop(GR2);
+    gen::pop(GR1);
+    gen::ldi(GR0, 1);
+    gen::op(CMP_R, GR1, GR2);
+    const Word b = word_stream.position();
+    switch (op) {
+    case kEq: gen::jump(JZE, b + 4); break;
+    case kNe: gen::jump(JNZ, b + 4); break;
+    case kLt: gen::jump(JMI, b + 4); break;
+    case kLe: gen::jump(JMI, b + 6); gen::jump(JZE, b + 6); break;
+    case kGt: gen::jump(JPL, b + 4); break;
+    case kGe: gen::jump(JPL, b + 6); gen::jump(JZE, b + 6); break;
+    }
+    gen::ldi(GR0, 0);
+    gen::push(GR0);
+}
+
+}  // namespace
+
+int expression::translate() {
+    if (op >= kOr && op <= kMod) {
+        if (!right || !left) return bad_tree("expression");
+        return translate_binary();
+    }
+    if ((op >= kPlus && op <= kNot) || op == kCall) {
+        if (!left) return bad_tree("expression");
+        if (op == kCall) {
+            // The call leaves its value in GR0. A call already known to be
+            // of a void function is not translated again: a second
+            // translation (for step, call argument) then emits nothing.
+            if (left->type != kVoid) {
+                left->translate();
+                gen::push(GR0);
+            }
+            type = left->type;
+            return 0;
+        }
+        return translate_unary();
+    }
+    return -1;
+}
+
+int expression::translate_binary() {
+    const BinaryOperator& info = kBinary[op];
+    // The nominal type stays even when the check fails, so the parent does
+    // not report the same fault a second time.
+    type = is_logical(op) || is_comparison(op) ? kBool : kInt;
+
+    const bool parenthesise = needs_c_parentheses(op, *left);
+    if (parenthesise) c_text.append("(");
+    left->translate();
+    if (parenthesise) c_text.append(")");
+    c_text.append(info.c_text);
+    right->translate();
+
+    if (is_logical(op)) {
+        if (left->type != kBool || right->type != kBool) {
+            diagnostics.error<error::OperandNotOfType>(line, "expression", type_name(kBool), info.name);
+            return -1;
+        }
+    } else if (op == kEq || op == kNe) {
+        if (left->type == kVoid || left->type != right->type) {
+            diagnostics.error<error::DifferentTypes>(line, "expression", info.name);
+            return -1;
+        }
+    } else if (left->type != kInt || right->type != kInt) {
+        diagnostics.error<error::OperandNotOfType>(line, "expression", type_name(kInt), info.name);
+        return -1;
+    }
+
+    if (is_comparison(op)) {
+        emit_comparison(op);
+    } else {
+        // Logical operators are bitwise on 0/1 words: both operands are
+        // always evaluated.
+        gen::pop(GR1);
+        gen::pop(GR0);
+        gen::op(info.word, GR0, GR1);
+        gen::push(GR0);
+    }
+    return 0;
+}
+
+int expression::translate_unary() {
+    switch (op) {
+    case kPlus:
+    case kMinus:
+        type = kInt;
+        c_text.append(op == kPlus ? "(+" : "(-");
+        left->translate();
+        if (left->type != kInt) {
+            diagnostics.error<error::OperandNotOfType>(line, "expression", type_name(kInt), op == kPlus ? "+" : "-");
+            return -1;
+        }
+        c_text.append(")");
+        if (op == kMinus) {  // 0 - value; unary plus needs no words
+            gen::pop(GR1);
+            gen::ldi(GR0, 0);
+            gen::op(SUB_R, GR0, GR1);
+            gen::push(GR0);
+        }
+        return 0;
+    case kParen:
+        c_text.append("(");
+        left->translate();
+        type = left->type;
+        c_text.append(")");
+        return 0;
+    case kNot:
+        type = kBool;
+        c_text.append("!");
+        left->translate();
+        if (left->type != kBool) {
+            diagnostics.error<error::OperandNotOfType>(line, "expression", type_name(kBool), "not");
+            return -1;
+        }
+        gen::pop(GR1);  // 1 - value
+        gen::ldi(GR0, 1);
+        gen::op(SUB_R, GR0, GR1);
+        gen::push(GR0);
+        return 0;
+    }
+    return -1;
+}
+
+int literal::translate() {
+    if (type == kInt) {
+        c_text.append_int(value);  // unsigned: 40000 stays 40000 in C
+    } else {
+        c_text.append(value == 0 ? "false" : "true");
+    }
+    gen::ldi(GR0, value);
+    gen::push(GR0);
+    return 0;
+}
+
+int exp_variable::translate() {
+    VariableEntry* v = map_manager.find_variable(name);
+    if (!v) {
+        diagnostics.error<error::VariableNotDeclared>(line, "exp_variable", name);
+        return -1;
+    }
+    type = v->type;
+    v->used = true;
+    c_text.append(name);
+
+    if (!subscript) {
+        if (v->is_array) {
+            diagnostics.error<error::SubscriptRequired>(line, "exp_variable");
+            return -1;
+        }
+        gen::load_scalar(*v);
+        gen::push(GR0);
+        return 0;
+    }
+    if (!v->is_array) {
+        diagnostics.error<error::SubscriptOnScalar>(line, "exp_variable");
+        return -1;
+    }
+    c_text.append("[");
+    subscript->translate();
+    if (subscript->type != kInt) {
+        diagnostics.error<error::SubscriptNotInt>(line, "exp_variable");
+        return -1;
+    }
+    c_text.append("]");
+    gen::load_element(*v);
+    gen::push(GR0);
+    return 0;
+}
+
+int assignment::translate() {
+    if (!value) return bad_tree("assignment");
+    VariableEntry* v = map_manager.find_variable(name);
+    if (!v) {
+        diagnostics.error<error::VariableNotDeclared>(line, "assignment", name);
+        return -1;
+    }
+    // Checked before anything is written; assigning does not count as use.
+    if (v->is_const) {
+        diagnostics.error<error::AssignToConst>(line, "assignment");
+        return -1;
+    }
+    c_text.append(name);
+
+    if (!subscript) {
+        if (v->is_array) {
+            diagnostics.error<error::SubscriptRequired>(line, "assignment");
+            return -1;
+        }
+    } else {
+        if (!v->is_array) {
+            diagnostics.error<error::SubscriptOnScalar>(line, "assignment");
+            return -1;
+        }
+        c_text.append("[");
+        subscript->translate();
+        if (subscript->type != kInt) {
+            diagnostics.error<error::SubscriptNotInt>(line, "assignment");
+            return -1;
+        }
+        c_text.append("]");
+    }
+    c_text.append(" = ");
+    value->translate();
+    if (v->type != value->type) {
+        diagnostics.error<error::TypeMismatch>(line, "assignment", type_name(value->type), type_name(v->type));
+        return -1;
+    }
+
+    // The value is on top, the index (pushed first) below it.
+    gen::pop(GR0);
+    if (subscript) {
+        gen::store_element(*v);
+    } else {
+        gen::store_scalar(*v);
+    }
+    return 0;
+}
+
+int assignment_statement::translate() {
+    if (!assign) return bad_tree("assignment_statement");
+    assign->translate();
+    c_text.append(";\n");
+    return 0;
+}

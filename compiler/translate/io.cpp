@@ -1,5 +1,105 @@
-// Input and output statements.
+// Input and output statements: scanf/printf in the C text, the system
+// operations INI, OUTI, OUTB and OUTS in the image.
+#include "catalog.h"
+#include "diagnostics.h"
+#include "emit.h"
 #include "node.h"
+#include "streams.h"
+#include "symbols.h"
 
-int input_statement::translate() { return 0; }
-int output_statement::translate() { return 0; }
+using namespace image;
+
+namespace {
+
+// The text becomes a printf format in C, where a percent sign would start
+// a conversion without an argument; the machine prints it as it is. Doubling
+// it makes the C program print the same single percent sign.
+std::string c_format_text(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        out += c;
+        if (c == '%') out += '%';
+    }
+    return out;
+}
+
+}  // namespace
+
+int input_statement::translate() {
+    VariableEntry* v = map_manager.find_variable(name);
+    if (!v) {
+        diagnostics.error<error::VariableNotDeclared>(line, "input_statement", name);
+        return -1;
+    }
+    if (v->is_const) {
+        diagnostics.error<error::AssignToConst>(line, "input_statement");
+        return -1;
+    }
+    if (v->type != kInt) {
+        diagnostics.error<error::InputNotInt>(line, "input_statement");
+        return -1;
+    }
+    // Reading into a variable does not count as using it.
+    c_text.append("scanf(\"%d\",&").append(name);
+
+    if (!subscript) {
+        if (v->is_array) {
+            diagnostics.error<error::SubscriptRequired>(line, "input_statement");
+            return -1;
+        }
+        gen::op(INI_M, 0, gen::base_of(*v), gen::offset_of(*v));
+    } else {
+        if (!v->is_array) {
+            diagnostics.error<error::SubscriptOnScalar>(line, "input_statement");
+            return -1;
+        }
+        c_text.append("[");
+        subscript->translate();
+        if (subscript->type != kInt) {
+            diagnostics.error<error::SubscriptNotInt>(line, "input_statement");
+            return -1;
+        }
+        c_text.append("]");
+        gen::element_base(*v);
+        gen::op(INI_M, 0, GR1, gen::offset_of(*v));
+    }
+    c_text.append(");\n");
+    return 0;
+}
+
+int output_statement::translate() {
+    if (expr) {
+        // The printf (or if) that wraps the expression depends on its type,
+        // known only after the expression has written its text; it is
+        // inserted in front of that text afterwards.
+        const std::size_t start = c_text.length();
+        expr->translate();
+        gen::pop(GR0);
+        if (expr->type == kInt) {
+            c_text.insert(start, "printf(\"%d\",");
+            c_text.append(");\n");
+            gen::op(OUTI_R, GR0);
+            return 0;
+        }
+        if (expr->type == kBool) {
+            c_text.insert(start, "if (");
+            c_text.append(") printf(\"true\");\n");
+            c_text.indent();
+            c_text.append("else printf(\"false\");\n");
+            gen::op(OUTB_R, GR0);
+            return 0;
+        }
+        diagnostics.error<error::VoidVariable>(line, "output_statement");
+        return -1;
+    }
+
+    if (text.empty()) return bad_tree("output_statement");
+    c_text.append("printf(\"").append(c_format_text(text)).append("\");\n");
+    // One word per byte, sign-extended; escapes stay as written and are
+    // interpreted by the machine when it prints.
+    gen::op(OUTS);
+    for (char c : text) word_stream.emit(static_cast<Word>(static_cast<signed char>(c)));
+    word_stream.emit(0x0000);
+    return 0;
+}

@@ -1,0 +1,78 @@
+// Typed building blocks for the translators: instruction words are built
+// from named opcodes and registers here, so the node translations never
+// spell a register or opcode as a number.
+//
+// Register conventions of all generated code: GR0 carries values between
+// the stack and memory, GR1/GR2 are scratch for operators and element
+// addresses, GR3 is always 0 and is the index of every jump and call (so an
+// operand word is an absolute code address), GR4 is always 0xFFFF and is
+// the base of the globals, bp the base of parameters and locals.
+#pragma once
+
+#include "image.h"
+#include "streams.h"
+#include "symbols.h"
+
+namespace gen {
+
+using image::Opcode;
+using image::Reg;
+using image::Word;
+
+// One-word instruction: register forms, PUSH/POP, OUTI/OUTB, RET, NOP.
+inline void op(Opcode o, unsigned r = 0, unsigned x = 0) { word_stream.emit(o, r, x); }
+
+// Two-word instruction: opcode word, then its address or immediate word.
+inline void op(Opcode o, unsigned r, unsigned x, Word operand) { word_stream.emit(o, r, x).emit(operand); }
+
+inline void push(Reg r) { op(image::PUSH_R, r); }
+inline void pop(Reg r) { op(image::POP, r); }
+inline void ldi(Reg r, Word value) { op(image::LDI, r, 0, value); }
+
+// Jump or call to a known code address.
+inline void jump(Opcode o, Word target) { op(o, 0, image::GR3, target); }
+
+// Jump or call whose target is not known yet: emits the placeholder 0x0000
+// and returns the index of that operand word, to be given to patch().
+inline Word jump_forward(Opcode o) {
+    Word slot = static_cast<Word>(word_stream.position() + 1);
+    jump(o, 0);
+    return slot;
+}
+
+// Fills a forward jump's operand word; dropped while the word stream is
+// off, like every patch.
+inline void patch(Word slot, Word target) { word_stream.patch(slot, target); }
+
+// ---- Variable access ------------------------------------------------------
+// A scalar lives at (base register + offset). Array element i lives at
+// (base register - i) + offset, element 0 at the highest address; the
+// element forms expect the index on top of the stack.
+
+inline Reg base_of(const VariableEntry& v) { return static_cast<Reg>(v.base); }
+inline Word offset_of(const VariableEntry& v) { return static_cast<Word>(v.offset); }
+
+// Pops the index and leaves (base register - index) in GR1, the index
+// register of the element's memory access.
+inline void element_base(const VariableEntry& v) {
+    op(image::LD_R, image::GR1, base_of(v));
+    pop(image::GR2);
+    op(image::SUB_R, image::GR1, image::GR2);
+}
+
+// GR0 := the scalar's value.
+inline void load_scalar(const VariableEntry& v) { op(image::LD_M, image::GR0, base_of(v), offset_of(v)); }
+// The scalar := GR0.
+inline void store_scalar(const VariableEntry& v) { op(image::ST, image::GR0, base_of(v), offset_of(v)); }
+// GR0 := the element whose index is popped.
+inline void load_element(const VariableEntry& v) {
+    element_base(v);
+    op(image::LD_M, image::GR0, image::GR1, offset_of(v));
+}
+// The element whose index is popped := GR0.
+inline void store_element(const VariableEntry& v) {
+    element_base(v);
+    op(image::ST, image::GR0, image::GR1, offset_of(v));
+}
+
+}  // namespace gen
