@@ -2,14 +2,13 @@
 // convention (see program.cpp for the callee's side).
 #include "catalog.h"
 #include "diagnostics.h"
+#include "emit.h"
 #include "image.h"
 #include "node.h"
 #include "streams.h"
 #include "symbols.h"
 
 using namespace image;
-
-void emit_return_sequence();  // program.cpp
 
 // The C text lists the arguments in source order, while the words must
 // push the last argument first, so the argument list is translated twice:
@@ -53,10 +52,10 @@ int func_call::translate() {
     // site is recorded only where the CALL word is really emitted.
     if (f->address == 0 && word_stream.enabled)
         f->call_sites.push_back(static_cast<Word>(word_stream.position() + 1));
-    word_stream.emit(CALL, 0, GR3).emit(f->address);
+    gen::jump(CALL, f->address);
     // Drop the pushed arguments.
-    word_stream.emit(LDI, GR1).emit(static_cast<unsigned>(f->parameter_types.size()));
-    word_stream.emit(ADD_R, SP, GR1);
+    gen::ldi(GR1, static_cast<Word>(f->parameter_types.size()));
+    gen::op(ADD_R, SP, GR1);
     return 0;
 }
 
@@ -94,7 +93,7 @@ int return_statement::translate() {
             return -1;
         }
         c_text.append("return ").append(";\n");
-        emit_return_sequence();
+        gen::leave();
         return 0;
     }
     // Only a return outside every branch and loop body makes the whole
@@ -102,8 +101,8 @@ int return_statement::translate() {
     if (f.nesting_depth == 0) f.returns_on_all_paths = true;
     c_text.append("return ");
     value->translate();
-    word_stream.emit(POP, GR0);
-    emit_return_sequence();
+    gen::pop(GR0);
+    gen::leave();
     if (f.result != value->type) {
         diagnostics.error<error::ReturnTypeMismatch>(line, "return_statement");
         return -1;

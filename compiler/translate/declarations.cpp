@@ -6,6 +6,7 @@
 // addresses the symbol table handed out.
 #include "catalog.h"
 #include "diagnostics.h"
+#include "emit.h"
 #include "image.h"
 #include "node.h"
 #include "streams.h"
@@ -35,8 +36,8 @@ int declare_variables::translate() {
 
 // Reserves `size` words: sp -= size.
 static void emit_reserve(unsigned size) {
-    word_stream.emit(LDI, GR0).emit(size);
-    word_stream.emit(SUB_R, SP, GR0);
+    gen::ldi(GR0, static_cast<Word>(size));
+    gen::op(SUB_R, SP, GR0);
 }
 
 int declare_valiable::translate(bool c, ValueType t) {
@@ -88,7 +89,7 @@ int declare_valiable::translate(bool c, ValueType t) {
         diagnostics.error<error::TypeMismatch>(line, "declare_valiable", type_name(init->type), type_name(t));
         return -1;
     }
-    word_stream.emit(POP, GR0);
-    word_stream.emit(ST, GR0, static_cast<unsigned>(v.base)).emit(static_cast<std::uint16_t>(v.offset));
+    gen::pop(GR0);
+    gen::store_scalar(v);
     return 0;
 }

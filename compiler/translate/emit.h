@@ -44,6 +44,13 @@ inline Word jump_forward(Opcode o) {
 // off, like every patch.
 inline void patch(Word slot, Word target) { word_stream.patch(slot, target); }
 
+// Function epilogue: drop the locals, restore the caller's bp, return.
+inline void leave() {
+    op(image::LD_R, image::SP, image::BP);
+    pop(image::BP);
+    op(image::RET);
+}
+
 // ---- Variable access ------------------------------------------------------
 // A scalar lives at (base register + offset). Array element i lives at
 // (base register - i) + offset, element 0 at the highest address; the

@@ -8,17 +8,13 @@
 // adds the argument count to sp.
 #include "catalog.h"
 #include "diagnostics.h"
+#include "emit.h"
 #include "image.h"
 #include "node.h"
 #include "streams.h"
 #include "symbols.h"
 
 using namespace image;
-
-// Emits the common epilogue: drop locals, restore the caller's bp, return.
-void emit_return_sequence() {
-    word_stream.emit(LD_R, SP, BP).emit(POP, BP).emit(RET);
-}
 
 int program::declare() {
     c_text.append("#include <stdio.h>\n")
@@ -30,8 +26,8 @@ int program::declare() {
         .append("#endif\n\n");
     // Entry code: GR3 is the index register of every jump and call, GR4
     // the base of the globals, for the whole run.
-    word_stream.emit(LDI, GR3).emit(0x0000);
-    word_stream.emit(LDI, GR4).emit(0xFFFF);
+    gen::ldi(GR3, 0x0000);
+    gen::ldi(GR4, 0xFFFF);
     if (!funcs) return bad_tree("program");
     return funcs->declare();
 }
@@ -52,17 +48,14 @@ int program::translate() {
         return -1;
     }
     // CALL start: its operand is patched when the body of start is placed.
-    // (The call site is only recorded while words are really emitted.)
-    if (word_stream.enabled) start->call_sites.push_back(static_cast<Word>(word_stream.position() + 1));
-    word_stream.emit(CALL, 0, GR3).emit(0x0000);
+    start->call_sites.push_back(gen::jump_forward(CALL));
     // JUMP to the final NOP once start returns.
-    Word end_jump = static_cast<Word>(word_stream.position() + 1);
-    word_stream.emit(JUMP, 0, GR3).emit(0x0000);
+    Word end_jump = gen::jump_forward(JUMP);
 
     funcs->translate();
 
-    word_stream.patch(end_jump, word_stream.position());
-    word_stream.emit(NOP);
+    gen::patch(end_jump, word_stream.position());
+    gen::op(NOP);
     map_manager.close_scope(line);
     return 0;
 }
@@ -101,7 +94,7 @@ int define_function::translate() {
     FunctionEntry& entry = *map_manager.find_function(name);
     entry.address = word_stream.position();
     // Calls translated before this body was placed wait for its address.
-    for (Word site : entry.call_sites) word_stream.patch(site, entry.address);
+    for (Word site : entry.call_sites) gen::patch(site, entry.address);
 
     c_text.append("\n").append(type_name(result)).append(" ").append(name).append("(");
     if (params) params->translate();
@@ -109,7 +102,8 @@ int define_function::translate() {
     if (c_text.enabled) ++c_text.depth;
 
     entry.nesting_depth = 0;
-    word_stream.emit(PUSH_R, BP).emit(LD_R, BP, SP);
+    gen::push(BP);
+    gen::op(LD_R, BP, SP);
     if (locals) locals->translate();
     if (body) body->translate();
     entry.nesting_depth = 0;
@@ -122,7 +116,7 @@ int define_function::translate() {
 
     if (result == kVoid && !entry.returns_on_all_paths) {
         entry.returns_on_all_paths = true;
-        emit_return_sequence();
+        gen::leave();
     }
     map_manager.close_scope(line);
     if (entry.returns_on_all_paths) return 0;

@@ -8,20 +8,13 @@
 // a known address. All jumps use GR3 (always 0) as index register.
 #include "catalog.h"
 #include "diagnostics.h"
+#include "emit.h"
 #include "image.h"
 #include "node.h"
 #include "streams.h"
 #include "symbols.h"
 
 using namespace image;
-
-// Emits a jump with its target (0x0000 to be patched) and returns the
-// address of the target word.
-static Word emit_jump(Opcode op, Word target = 0) {
-    Word slot = static_cast<Word>(word_stream.position() + 1);
-    word_stream.emit(op, 0, GR3).emit(target);
-    return slot;
-}
 
 static FunctionEntry& current_function() { return *map_manager.find_function(map_manager.current_scope); }
 
@@ -76,17 +69,17 @@ int if_statement::translate() {
     cond->translate();
     c_text.append(") ");
     if (condition_fails(cond, "if_statement")) return -1;
-    word_stream.emit(POP, GR0);  // sets ZF when the condition is false
-    Word to_else = emit_jump(JZE);
+    gen::pop(GR0);  // sets ZF when the condition is false
+    Word to_else = gen::jump_forward(JZE);
     translate_nested(then_part);
-    Word to_end = emit_jump(JUMP);
-    word_stream.patch(to_else, static_cast<Word>(to_end + 1));
+    Word to_end = gen::jump_forward(JUMP);
+    gen::patch(to_else, static_cast<Word>(to_end + 1));
     if (else_part) {
         c_text.indent();
         c_text.append("else ");
         translate_nested(else_part);
     }
-    word_stream.patch(to_end, word_stream.position());
+    gen::patch(to_end, word_stream.position());
     return 0;
 }
 
@@ -94,9 +87,9 @@ int while_statement::translate() {
     if (!cond || !body) return bad_tree("while_statement");
     FunctionEntry& f = current_function();
     Word p0 = word_stream.position();
-    emit_jump(JUMP, static_cast<Word>(p0 + 4));
+    gen::jump(JUMP, static_cast<Word>(p0 + 4));
     f.loops.push_back(static_cast<Word>(p0 + 2));
-    emit_jump(JUMP);  // break trampoline
+    gen::jump_forward(JUMP);  // break trampoline
     c_text.append("while (");
     cond->translate();
     c_text.append(") ");
@@ -104,13 +97,13 @@ int while_statement::translate() {
         f.loops.pop_back();
         return -1;
     }
-    word_stream.emit(POP, GR0);
-    Word exit = emit_jump(JZE);
+    gen::pop(GR0);
+    Word exit = gen::jump_forward(JZE);
     translate_nested(body);
-    emit_jump(JUMP, static_cast<Word>(p0 + 4));
+    gen::jump(JUMP, static_cast<Word>(p0 + 4));
     Word end = word_stream.position();
-    word_stream.patch(static_cast<Word>(p0 + 3), end);
-    word_stream.patch(exit, end);
+    gen::patch(static_cast<Word>(p0 + 3), end);
+    gen::patch(exit, end);
     f.loops.pop_back();
     return 0;
 }
@@ -119,13 +112,13 @@ int do_while_statement::translate() {
     if (!cond || !body) return bad_tree("while_statement");
     FunctionEntry& f = current_function();
     Word p0 = word_stream.position();
-    emit_jump(JUMP, static_cast<Word>(p0 + 6));
+    gen::jump(JUMP, static_cast<Word>(p0 + 6));
     f.loops.push_back(static_cast<Word>(p0 + 2));
-    emit_jump(JUMP);  // break trampoline
-    emit_jump(JUMP);  // continue trampoline
+    gen::jump_forward(JUMP);  // break trampoline
+    gen::jump_forward(JUMP);  // continue trampoline
     c_text.append("do ");
     translate_nested(body);
-    word_stream.patch(static_cast<Word>(p0 + 5), word_stream.position());
+    gen::patch(static_cast<Word>(p0 + 5), word_stream.position());
     c_text.indent();
     c_text.append("while (");
     cond->translate();
@@ -134,12 +127,12 @@ int do_while_statement::translate() {
         f.loops.pop_back();
         return -1;
     }
-    word_stream.emit(POP, GR0);
-    Word exit = emit_jump(JZE);
-    emit_jump(JUMP, static_cast<Word>(p0 + 6));
+    gen::pop(GR0);
+    Word exit = gen::jump_forward(JZE);
+    gen::jump(JUMP, static_cast<Word>(p0 + 6));
     Word end = word_stream.position();
-    word_stream.patch(static_cast<Word>(p0 + 3), end);
-    word_stream.patch(exit, end);
+    gen::patch(static_cast<Word>(p0 + 3), end);
+    gen::patch(exit, end);
     f.loops.pop_back();
     return 0;
 }
@@ -153,10 +146,10 @@ int for_statement::translate() {
     c_text.append(";");
 
     Word p0 = word_stream.position();
-    emit_jump(JUMP, static_cast<Word>(p0 + 6));
+    gen::jump(JUMP, static_cast<Word>(p0 + 6));
     f.loops.push_back(static_cast<Word>(p0 + 2));
-    emit_jump(JUMP);  // break trampoline
-    emit_jump(JUMP);  // continue trampoline
+    gen::jump_forward(JUMP);  // break trampoline
+    gen::jump_forward(JUMP);  // continue trampoline
     bool has_exit = false;
     Word exit = 0;
     if (cond) {
@@ -165,8 +158,8 @@ int for_statement::translate() {
             f.loops.pop_back();
             return -1;
         }
-        word_stream.emit(POP, GR0);
-        exit = emit_jump(JZE);
+        gen::pop(GR0);
+        exit = gen::jump_forward(JZE);
         has_exit = true;
     }
     c_text.append(";");
@@ -181,17 +174,17 @@ int for_statement::translate() {
 
     translate_nested(body);
 
-    word_stream.patch(static_cast<Word>(p0 + 5), word_stream.position());
+    gen::patch(static_cast<Word>(p0 + 5), word_stream.position());
     c_text.enabled = false;
     diagnostics.enabled = false;
     if (step) step->translate();
     c_text.enabled = true;
     diagnostics.enabled = true;
 
-    emit_jump(JUMP, static_cast<Word>(p0 + 6));
+    gen::jump(JUMP, static_cast<Word>(p0 + 6));
     Word end = word_stream.position();
-    word_stream.patch(static_cast<Word>(p0 + 3), end);
-    if (has_exit) word_stream.patch(exit, end);
+    gen::patch(static_cast<Word>(p0 + 3), end);
+    if (has_exit) gen::patch(exit, end);
     f.loops.pop_back();
     return 0;
 }
@@ -203,7 +196,7 @@ static int translate_loop_jump(int line, const char* word, const char* node_name
         diagnostics.error<error::MisplacedJump>(line, node_name, word);
         return -1;
     }
-    emit_jump(JUMP, static_cast<Word>(f.loops.back() + offset));
+    gen::jump(JUMP, static_cast<Word>(f.loops.back() + offset));
     c_text.append(word).append(";\n");
     return 0;
 }
