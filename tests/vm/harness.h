@@ -1,0 +1,36 @@
+// Shared helpers of the machine tests: instruction words and a machine wired
+// to string streams.
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "machine.h"
+
+namespace vmtest {
+
+using image::Opcode;
+using vm::Word;
+using namespace image;  // opcode and register names
+
+constexpr Word op(Opcode o, unsigned r = 0, unsigned x = 0) { return make_word(o, r, x); }
+
+// One machine with its input preset, its output and error text collected.
+struct Harness {
+    std::istringstream in;
+    std::ostringstream out;
+    std::ostringstream err;
+    vm::Machine m{in, out, err};
+
+    explicit Harness(std::string input = "") : in(std::move(input)) {}
+
+    vm::RunResult run(std::vector<Word> words, std::uint64_t max_steps = 100000) {
+        m.load(std::move(words));
+        return m.execute_capped(max_steps);
+    }
+    // Runs only the first instruction(s), to look at pc and state midway.
+    vm::RunResult step(std::vector<Word> words, std::uint64_t n = 1) { return run(std::move(words), n); }
+};
+
+}  // namespace vmtest

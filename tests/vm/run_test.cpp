@@ -1,0 +1,236 @@
+// Whole runs: loading image files, the end of a run, runtime errors with the
+// register dump, the trace hook, and the vexl program's command line and
+// exit statuses (run as a subprocess).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "harness.h"
+
+using namespace vmtest;
+using End = vm::RunResult::End;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh directory for one test, removed afterwards.
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        path = fs::temp_directory_path() /
+               ("vexl_vm_" + std::string(info->name()) + "_" + std::to_string(getpid()));
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string file(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path / name, std::ios::binary) << bytes;
+        return (path / name).string();
+    }
+    std::string read(const std::string& name) const {
+        std::ifstream f(path / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(f), {}};
+    }
+};
+
+std::string bytes_of(const std::vector<Word>& words) {
+    std::string s;
+    for (Word w : words) {
+        s.push_back(char(w >> 8));
+        s.push_back(char(w & 0xFF));
+    }
+    return s;
+}
+
+TEST(Loader, BigEndianWordsOddByteDropped) {
+    TempDir dir;
+    const std::string name = dir.file("a.exec", std::string("\x13\x10\xFF\xFE\x42", 5));
+    Harness h;
+    EXPECT_EQ(h.m.run_file(name), 0);
+    EXPECT_EQ(h.m.code(), (std::vector<Word>{0x1310, 0xFFFE}));
+    EXPECT_EQ(h.m.reg(GR1), 0xFFFE);
+}
+
+TEST(Loader, ExecIsAppendedOnlyWhenMissing) {
+    TempDir dir;
+    const std::string out_a = bytes_of({op(LDI, GR1), 'A', op(OUTS), 'p', 0x0000});
+    dir.file("prog.exec", out_a);
+    dir.file("prog.exec.bak", bytes_of({op(OUTS), 'b', 0x0000}));
+    dir.file("a.execute", bytes_of({op(OUTS), 'c', 0x0000}));
+    const std::pair<std::string, std::string> cases[] = {
+        {"prog", "p"}, {"prog.exec", "p"}, {"prog.exec.bak", "b"}, {"a.execute", "c"}};
+    for (const auto& [arg, output] : cases) {
+        Harness h;
+        EXPECT_EQ(h.m.run_file((dir.path / arg).string()), 0) << arg;
+        EXPECT_EQ(h.out.str(), output) << arg;
+    }
+}
+
+TEST(Loader, MissingFileOrDirectoryIsNotFound) {
+    TempDir dir;
+    fs::create_directory(dir.path / "d.exec");
+    const std::pair<std::string, std::string> cases[] = {
+        {"nothing", "nothing.exec"}, {"d.exec", "d.exec"}, {"d", "d.exec"}};
+    for (const auto& [arg, tried] : cases) {
+        Harness h;
+        EXPECT_EQ(h.m.run_file((dir.path / arg).string()), 1);
+        EXPECT_EQ(h.err.str(), "file not found:" + (dir.path / tried).string() + "\n");
+        EXPECT_EQ(h.out.str(), "");
+    }
+}
+
+TEST(Run, EmptyImageAndSingleNop) {
+    Harness empty;
+    EXPECT_EQ(empty.run({}).end, End::finished);
+    Harness nop;
+    const vm::RunResult r = nop.run({0x0000});
+    EXPECT_EQ(r.end, End::finished);
+    EXPECT_EQ(r.steps, 1u);
+    EXPECT_EQ(nop.out.str() + nop.err.str(), "");
+}
+
+TEST(Run, FullImageWrapsAroundAndNeverEnds) {
+    Harness h;
+    const vm::RunResult r = h.run(std::vector<Word>(65536, op(NOP)), 70000);
+    EXPECT_EQ(r.end, End::step_limit);
+    EXPECT_EQ(h.m.pc(), 70000 - 65536);
+}
+
+TEST(Faults, UndefinedOpcodes) {
+    for (unsigned code = 0; code < 256; ++code) {
+        Harness h;
+        h.m.set_reg(GR3, 1);  // keeps indexed operands in range
+        h.step({op(Opcode(code), GR1, GR3), 0x0000, 0x0000});
+        const bool illegal = h.err.str() == "Error:Illegal Operation\n";
+        EXPECT_EQ(illegal, !image::op_info(code).defined()) << std::hex << code;
+    }
+}
+
+TEST(Faults, IllegalOperationDump) {
+    Harness h;
+    h.run({0x0100});
+    EXPECT_EQ(h.err.str(), "Error:Illegal Operation\n");
+    EXPECT_EQ(h.out.str(),
+              "Debug Information\n"
+              "GR0:0x0000 GR1:0x0000 GR2:0x0000 GR3:0x0000\n"
+              "GR4:0x0000 bp :0x0000 sp :0xffff\n"
+              "pc :0x0000 SF :0x0000 ZF :0x0000\n");
+}
+
+TEST(Faults, BadRegisterDumpShowsStateAtTheFault) {
+    Harness h;
+    const vm::RunResult r = h.run({0x1310, 0x0005, 0x1070, 0x0000});
+    EXPECT_EQ(r.end, End::fault);
+    EXPECT_EQ(r.fault, vm::Fault::illegal_memory_access);
+    EXPECT_EQ(h.err.str(), "Error:Illegal memory access\n");
+    EXPECT_EQ(h.out.str(),
+              "Debug Information\n"
+              "GR0:0x0000 GR1:0x0005 GR2:0x0000 GR3:0x0000\n"
+              "GR4:0x0000 bp :0x0000 sp :0xffff\n"
+              "pc :0x0002 SF :0x0000 ZF :0x0000\n");
+}
+
+TEST(Faults, DumpLayout) {
+    Harness h;
+    h.m.set_reg(GR1, 0x0007);
+    h.m.set_reg(GR4, 0xFFFF);
+    h.m.set_reg(BP, 0xFFFD);
+    h.m.set_reg(SP, 0xFFFD);
+    h.m.set_pc(0x0012);
+    h.m.set_flags(true, false);
+    h.m.dump();
+    EXPECT_EQ(h.out.str(),
+              "Debug Information\n"
+              "GR0:0x0000 GR1:0x0007 GR2:0x0000 GR3:0x0000\n"
+              "GR4:0xffff bp :0xfffd sp :0xfffd\n"
+              "pc :0x0012 SF :0x0000 ZF :0x0001\n");
+}
+
+TEST(Trace, HookSeesEachInstructionAfterItRuns) {
+    Harness h;
+    std::vector<vm::TraceStep> steps;
+    h.m.load({op(LDI, GR1), 0x0003, op(SUB_R, GR1, GR1), op(JZE), 0x0000});
+    const vm::RunResult r = h.m.execute_traced([&](const vm::TraceStep& s) { steps.push_back(s); }, 4);
+    EXPECT_EQ(r.end, End::step_limit);
+    ASSERT_EQ(steps.size(), 4u);
+    EXPECT_EQ(steps[0].pc, 0);
+    EXPECT_EQ(steps[0].next_pc, 2);
+    EXPECT_EQ(steps[0].regs[GR1], 3);
+    EXPECT_EQ(steps[1].word, op(SUB_R, GR1, GR1));
+    EXPECT_EQ(steps[1].regs[GR1], 0);
+    EXPECT_TRUE(steps[1].zf);
+    EXPECT_EQ(steps[2].next_pc, 0);
+    EXPECT_EQ(steps[3].pc, 0);
+}
+
+TEST(Trace, ExceptionFromTheHookIsAnOtherError) {
+    Harness h;
+    h.m.load({op(NOP)});
+    const vm::RunResult r = h.m.execute_traced([](const vm::TraceStep&) { throw std::runtime_error("hook"); });
+    EXPECT_EQ(r.fault, vm::Fault::other);
+    EXPECT_EQ(h.err.str(), "Error:hook\n");
+}
+
+// ---- the vexl program
+
+struct Program {
+    int status;
+    std::string out, err;
+};
+
+Program vexl(const TempDir& dir, const std::string& args, const std::string& input = "") {
+    dir.file("stdin.txt", input);
+    const std::string command = "cd '" + dir.path.string() + "' && '" VEXL_PROGRAM "' " + args +
+                                " <stdin.txt >stdout.txt 2>stderr.txt";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, dir.read("stdout.txt"), dir.read("stderr.txt")};
+}
+
+TEST(Program, UsageOnWrongArgumentCount) {
+    TempDir dir;
+    for (const char* args : {"", "a b"}) {
+        const Program p = vexl(dir, args);
+        EXPECT_EQ(p.status, 0);
+        EXPECT_EQ(p.out, "Usage:vexl.exe filename\n");
+        EXPECT_EQ(p.err, "");
+    }
+}
+
+TEST(Program, FileNotFoundExitsWithOne) {
+    TempDir dir;
+    const Program p = vexl(dir, "prog");
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.err, "file not found:prog.exec\n");
+    EXPECT_EQ(p.out, "");
+}
+
+TEST(Program, NormalRunWithInput) {
+    TempDir dir;
+    dir.file("prog.exec", bytes_of({op(INI_R, GR1), op(INI_R, GR2), op(ADD_R, GR1, GR2), op(OUTI_R, GR1),
+                                    op(OUTS), '\\', 'n', 0x0000}));
+    const Program p = vexl(dir, "prog", "40 -2\n");
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.out, "38\n");
+    EXPECT_EQ(p.err, "");
+}
+
+TEST(Program, RuntimeErrorExitsWithOneAndKeepsTheOrder) {
+    TempDir dir;
+    dir.file("bad.exec", bytes_of({op(OUTS), 'h', 'i', 0x0000, op(DIV_R, GR1, GR2)}));
+    const Program p = vexl(dir, "bad.exec");
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.err, "Error:Zero Divide Error\n");
+    EXPECT_EQ(p.out.substr(0, 20), "hiDebug Information\n");
+    EXPECT_NE(p.out.find("pc :0x0004"), std::string::npos);
+
+    // Both streams into one file: the output before the error line, the dump after it.
+    const int raw = std::system(("cd '" + dir.path.string() + "' && '" VEXL_PROGRAM "' bad >both.txt 2>&1").c_str());
+    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    EXPECT_EQ(dir.read("both.txt").substr(0, 44), "hiError:Zero Divide Error\nDebug Information\n");
+}
+
+}  // namespace

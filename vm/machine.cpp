@@ -1,0 +1,647 @@
+// The machine: loader, execution loop with all instruction handlers, error
+// reporting and the register dump.
+//
+// The loop is one function per run policy (plain, step-capped, traced). It
+// keeps pc, the registers and the flags in local variables and dispatches
+// through a 256-entry table of label addresses indexed by the opcode byte
+// (GCC's labels as values), so each instruction costs one bounds test on pc,
+// one table load and one indirect jump, plus the checks of its own fields.
+// Runtime faults jump to one exit that writes the error line and the dump.
+#include "machine.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <istream>
+#include <new>
+#include <ostream>
+
+namespace vm {
+
+namespace {
+
+// Run policies: which extras the loop compiles in. The plain policy adds
+// nothing to the instruction path.
+struct PlainRun {
+    static constexpr bool kCapped = false;
+    static constexpr bool kTraced = false;
+};
+struct CappedRun {
+    static constexpr bool kCapped = true;
+    static constexpr bool kTraced = false;
+    std::uint64_t limit;
+};
+struct TracedRun {
+    static constexpr bool kCapped = true;
+    static constexpr bool kTraced = true;
+    std::uint64_t limit;
+    const TraceHook* hook;
+};
+
+constexpr int kReg = image::kRegisterCount;
+
+// Byte written for a backslash followed by one of the escape letters, or -1.
+int escape_byte(Word e) {
+    switch (e) {
+    case 0x22: return 0x22;
+    case 0x27: return 0x27;
+    case 0x3F: return 0x3F;
+    case 0x5C: return 0x5C;
+    case 0x61: return 0x07;
+    case 0x62: return 0x08;
+    case 0x66: return 0x0C;
+    case 0x6E: return 0x0A;
+    case 0x72: return 0x0D;
+    case 0x74: return 0x09;
+    case 0x76: return 0x0B;
+    default: return -1;
+    }
+}
+
+// Value of a hexadecimal digit word, or -1. Whole words are compared, so
+// 0xFF41 is no digit even though its low byte is 'A'.
+int hex_digit(Word c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+const char* fault_text(Fault fault) {
+    switch (fault) {
+    case Fault::none: return "";
+    case Fault::illegal_memory_access: return "Illegal memory access";
+    case Fault::illegal_operation: return "Illegal Operation";
+    case Fault::zero_divide: return "Zero Divide Error";
+    case Fault::other: return "Unknown error";
+    }
+    return "Unknown error";
+}
+
+Machine::Machine(std::istream& in, std::ostream& out, std::ostream& err)
+    : in_(in), out_(out), err_(err),
+      // calloc hands out zeroed pages that are only touched when used, which
+      // keeps creating a machine cheap.
+      memory_(static_cast<Word*>(std::calloc(kMemoryWords, sizeof(Word)))) {
+    if (!memory_) throw std::bad_alloc();
+    regs_[image::SP] = 0xFFFF;
+}
+
+int Machine::run_file(std::string name) {
+    if (name.rfind(".exec") == std::string::npos) name += ".exec";
+    // A directory or device opens like a file on some systems; only a
+    // regular file counts as an image.
+    std::error_code ec;
+    std::ifstream file;
+    if (std::filesystem::is_regular_file(name, ec)) file.open(name, std::ios::binary);
+    if (!file.is_open()) {
+        out_.flush();
+        err_ << "file not found:" << name << '\n';
+        err_.flush();
+        return 1;
+    }
+    load(image::read_words(file));
+    file.close();
+    const RunResult result = execute();
+    out_.flush();
+    return result.end == RunResult::End::fault ? 1 : 0;
+}
+
+void Machine::load(std::vector<Word> words) { code_ = std::move(words); }
+
+RunResult Machine::execute() {
+    PlainRun policy;
+    return run_loop(policy);
+}
+
+RunResult Machine::execute_capped(std::uint64_t max_steps) {
+    CappedRun policy{max_steps};
+    return run_loop(policy);
+}
+
+RunResult Machine::execute_traced(const TraceHook& hook, std::uint64_t max_steps) {
+    TracedRun policy{max_steps, &hook};
+    return run_loop(policy);
+}
+
+void Machine::report(RunResult& result) {
+    if (result.message.empty()) result.message = fault_text(result.fault);
+    // Program output written so far must come before the error line.
+    out_.flush();
+    err_ << "Error:" << result.message << '\n';
+    err_.flush();
+    dump();
+}
+
+void Machine::dump() {
+    char line[64];
+    out_ << "Debug Information\n" << std::flush;
+    std::snprintf(line, sizeof line, "GR0:0x%04x GR1:0x%04x GR2:0x%04x GR3:0x%04x\n",
+                  regs_[0], regs_[1], regs_[2], regs_[3]);
+    out_ << line << std::flush;
+    std::snprintf(line, sizeof line, "GR4:0x%04x bp :0x%04x sp :0x%04x\n", regs_[4],
+                  regs_[5], regs_[6]);
+    out_ << line << std::flush;
+    std::snprintf(line, sizeof line, "pc :0x%04x SF :0x%04x ZF :0x%04x\n", pc_,
+                  unsigned(sf_), unsigned(zf_));
+    out_ << line << std::flush;
+}
+
+// Reads an optionally signed decimal integer. Consumes characters only up to
+// the end of the number. A failure (no digit, magnitude above 65535) puts the
+// input stream into the failed state, and every later read fails at once.
+bool Machine::read_integer(Word& value) {
+    out_.flush();
+    if (in_.fail()) return false;
+    std::streambuf* sb = in_.rdbuf();
+    if (sb == nullptr) {
+        in_.setstate(std::ios::badbit);
+        return false;
+    }
+    using Traits = std::char_traits<char>;
+    const int eof = Traits::eof();
+    int c = sb->sgetc();
+    while (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r')
+        c = sb->snextc();
+    bool negative = false;
+    if (c == '+' || c == '-') {
+        negative = c == '-';
+        c = sb->snextc();
+    }
+    unsigned magnitude = 0;
+    bool digits = false;
+    while (c >= '0' && c <= '9') {
+        digits = true;
+        // Saturate just above the limit so long numerals cannot overflow.
+        magnitude = magnitude * 10 + unsigned(c - '0');
+        if (magnitude > 65535) magnitude = 65536;
+        c = sb->snextc();
+    }
+    if (c == eof) in_.setstate(std::ios::eofbit);
+    if (!digits || magnitude > 65535) {
+        in_.setstate(std::ios::failbit);
+        return false;
+    }
+    value = Word(negative ? 0x10000 - magnitude : magnitude);
+    return true;
+}
+
+void Machine::write_integer(Word value) {
+    char buf[8];
+    const auto res = std::to_chars(buf, buf + sizeof buf, int(std::int16_t(value)));
+    out_.write(buf, res.ptr - buf);
+}
+
+void Machine::write_bool(Word value) {
+    if (value != 0)
+        out_.write("true", 4);
+    else
+        out_.write("false", 5);
+}
+
+// Writes the inline text that starts at code[start], interpreting backslash
+// escapes. Returns the index of the terminating 0x0000 word, or npos when
+// the code ends first (the bytes scanned so far are written all the same).
+std::size_t Machine::write_text(std::size_t p) {
+    const Word* const code = code_.data();
+    const std::size_t n = code_.size();
+    char buf[256];
+    std::size_t len = 0;
+    auto put = [&](unsigned byte) {
+        if (len == sizeof buf) {
+            out_.write(buf, std::streamsize(len));
+            len = 0;
+        }
+        buf[len++] = char(byte & 0xFF);
+    };
+    std::size_t end = std::string::npos;
+    while (p < n) {
+        const Word c = code[p];
+        if (c == 0) {
+            end = p;
+            break;
+        }
+        if (c != 0x5C) {
+            put(c);
+            ++p;
+            continue;
+        }
+        if (p + 1 >= n) break;
+        const Word e = code[p + 1];
+        if (const int byte = escape_byte(e); byte >= 0) {
+            put(unsigned(byte));
+            p += 2;
+            continue;
+        }
+        // Numeric escapes: only the low 8 bits of the numeral are written, so
+        // they are all that is kept while the digits are read. An empty
+        // numeral writes nothing; a numeral cut off by the end of the code is
+        // not written either.
+        unsigned v = 0;
+        bool any = false;
+        if (e == 'x') {
+            p += 2;
+            for (int d; p < n && (d = hex_digit(code[p])) >= 0; ++p) {
+                v = ((v << 4) | unsigned(d)) & 0xFF;
+                any = true;
+            }
+        } else {
+            p += 1;
+            for (; p < n && code[p] >= '0' && code[p] <= '7'; ++p) {
+                v = ((v << 3) | unsigned(code[p] - '0')) & 0xFF;
+                any = true;
+            }
+        }
+        if (p >= n) break;
+        if (any) put(v);
+    }
+    out_.write(buf, std::streamsize(len));
+    return end;
+}
+
+// The execution loop. Each handler starts with pc at its instruction word
+// and w holding that word; it checks its own fields, does its work and moves
+// pc last, so on every fault pc still addresses the failing instruction.
+template <class Policy>
+RunResult Machine::run_loop(Policy& policy) {
+    // Undefined opcodes point at the illegal-operation exit (the table's
+    // "no handler" entry).
+    const void* dispatch[256];
+    for (auto& entry : dispatch) entry = &&op_undefined;
+#define OP(name, code, mnem, form, words) dispatch[code] = &&op_##name;
+#include "opcodes.def"
+#undef OP
+
+    Word R[kReg];
+    for (int i = 0; i < kReg; ++i) R[i] = regs_[i];
+    Word pc = pc_;
+    bool zf = zf_;
+    bool sf = sf_;
+    Word* const mem = memory_.get();
+    const Word* const code = code_.data();
+    const std::size_t n = code_.size();
+    Word w = 0;
+    [[maybe_unused]] Word ipc = 0;  // traced runs: address of the current instruction
+    std::uint64_t steps = 0;
+    RunResult result;
+
+    // Every handler ends with NEXT: the trace hook (traced runs only), then
+    // the fetch and dispatch of the following instruction. Fetching in every
+    // handler gives each its own indirect jump, which predicts better.
+#define DISPATCH()                                                             \
+    do {                                                                       \
+        if (pc >= n) goto finished;                                            \
+        if constexpr (Policy::kCapped) {                                       \
+            if (steps == policy.limit) goto step_limit;                        \
+            ++steps;                                                           \
+        }                                                                      \
+        if constexpr (Policy::kTraced) ipc = pc;                               \
+        w = code[pc];                                                          \
+        goto* dispatch[w >> 8];                                                \
+    } while (0)
+
+#define NEXT()                                                                 \
+    do {                                                                       \
+        if constexpr (Policy::kTraced) {                                       \
+            TraceStep step{ipc, w, pc, {}, zf, sf};                            \
+            for (int i_ = 0; i_ < kReg; ++i_) step.regs[i_] = R[i_];           \
+            (*policy.hook)(step);                                              \
+        }                                                                      \
+        DISPATCH();                                                            \
+    } while (0)
+
+// Register fields: numbers 7-15 do not exist.
+#define REG_A(a)                                                               \
+    const unsigned a = (w >> 4) & 0xF;                                         \
+    if (a >= kReg) [[unlikely]] goto fault_memory
+#define REG_B(b)                                                               \
+    const unsigned b = w & 0xF;                                                \
+    if (b >= kReg) [[unlikely]] goto fault_memory
+
+// The operand word of a two-word instruction must lie inside the code.
+#define OPERAND(adr)                                                           \
+    if (std::size_t(pc) + 1 >= n) [[unlikely]] goto fault_memory;              \
+    const Word adr = code[std::size_t(pc) + 1]
+
+// Effective address: adr alone, or signed(adr) + R[x] computed exactly,
+// which must land in 0..0xFFFF. Going through unsigned 32 bits makes a
+// negative sum huge, so one compare catches both ends.
+#define EFFECTIVE_ADDRESS(ea)                                                  \
+    Word ea;                                                                   \
+    {                                                                          \
+        OPERAND(adr_);                                                         \
+        const unsigned x_ = w & 0xF;                                           \
+        if (x_ == 0) {                                                         \
+            ea = adr_;                                                         \
+        } else {                                                               \
+            if (x_ >= kReg) [[unlikely]] goto fault_memory;                    \
+            const std::uint32_t e_ =                                           \
+                std::uint32_t(std::int32_t(std::int16_t(adr_)) + R[x_]);       \
+            if (e_ > 0xFFFF) [[unlikely]] goto fault_memory;                   \
+            ea = Word(e_);                                                     \
+        }                                                                      \
+    }
+
+// Jump and call target: adr, or (R[x] + adr) mod 2^16, never range-checked.
+#define TARGET(t)                                                              \
+    Word t;                                                                    \
+    {                                                                          \
+        OPERAND(adr_);                                                         \
+        const unsigned x_ = w & 0xF;                                           \
+        if (x_ == 0) {                                                         \
+            t = adr_;                                                          \
+        } else {                                                               \
+            if (x_ >= kReg) [[unlikely]] goto fault_memory;                    \
+            t = Word(R[x_] + adr_);                                            \
+        }                                                                      \
+    }
+
+// Loads and the arithmetic and logical instructions: store the result, ZF
+// from it, SF cleared.
+#define SET_RESULT(a, value)                                                   \
+    do {                                                                       \
+        const Word r_ = Word(value);                                           \
+        R[a] = r_;                                                             \
+        zf = r_ == 0;                                                          \
+        sf = false;                                                            \
+    } while (0)
+
+// A binary operation in its memory form (2 words) and register form (1 word).
+#define BINARY(name_m, name_r, op)                                             \
+    op_##name_m : {                                                            \
+        REG_A(a);                                                              \
+        EFFECTIVE_ADDRESS(ea);                                                 \
+        SET_RESULT(a, unsigned(R[a]) op unsigned(mem[ea]));                    \
+        pc = Word(pc + 2);                                                     \
+        NEXT();                                                                \
+    }                                                                          \
+    op_##name_r : {                                                            \
+        REG_A(a);                                                              \
+        REG_B(b);                                                              \
+        SET_RESULT(a, unsigned(R[a]) op unsigned(R[b]));                       \
+        pc = Word(pc + 1);                                                     \
+        NEXT();                                                                \
+    }
+
+// DIV and MOD: the divisor is obtained and tested for zero before register
+// a is checked; both operands are signed and the quotient truncates toward
+// zero (int arithmetic, so -32768 / -1 is 32768 and stores as 0x8000).
+#define DIVISION(name_m, name_r, op)                                           \
+    op_##name_m : {                                                            \
+        EFFECTIVE_ADDRESS(ea);                                                 \
+        const Word d = mem[ea];                                                \
+        if (d == 0) [[unlikely]] goto fault_zero;                              \
+        REG_A(a);                                                              \
+        SET_RESULT(a, int(std::int16_t(R[a])) op int(std::int16_t(d)));        \
+        pc = Word(pc + 2);                                                     \
+        NEXT();                                                                \
+    }                                                                          \
+    op_##name_r : {                                                            \
+        REG_B(b);                                                              \
+        const Word d = R[b];                                                   \
+        if (d == 0) [[unlikely]] goto fault_zero;                              \
+        REG_A(a);                                                              \
+        SET_RESULT(a, int(std::int16_t(R[a])) op int(std::int16_t(d)));        \
+        pc = Word(pc + 1);                                                     \
+        NEXT();                                                                \
+    }
+
+// A conditional jump reads its operand and index register only when taken.
+#define JUMP_IF(name, cond)                                                    \
+    op_##name : {                                                              \
+        if (!(cond)) {                                                         \
+            pc = Word(pc + 2);                                                 \
+            NEXT();                                                            \
+        }                                                                      \
+        TARGET(t);                                                             \
+        pc = t;                                                                \
+        NEXT();                                                                \
+    }
+
+    try {
+        DISPATCH();
+
+    op_NOP:
+        pc = Word(pc + 1);
+        NEXT();
+
+    op_LD_M: {
+        REG_A(a);
+        EFFECTIVE_ADDRESS(ea);
+        SET_RESULT(a, mem[ea]);
+        pc = Word(pc + 2);
+        NEXT();
+    }
+    op_ST: {
+        REG_A(a);
+        EFFECTIVE_ADDRESS(ea);
+        mem[ea] = R[a];
+        pc = Word(pc + 2);
+        NEXT();
+    }
+    op_LAD: {
+        REG_A(a);
+        TARGET(t);
+        R[a] = t;
+        pc = Word(pc + 2);
+        NEXT();
+    }
+    op_LDI: {
+        REG_A(a);
+        OPERAND(imm);
+        SET_RESULT(a, imm);
+        pc = Word(pc + 2);
+        NEXT();
+    }
+    op_LD_R: {
+        REG_A(a);
+        REG_B(b);
+        SET_RESULT(a, R[b]);
+        pc = Word(pc + 1);
+        NEXT();
+    }
+
+        BINARY(ADD_M, ADD_R, +)
+        BINARY(SUB_M, SUB_R, -)
+        BINARY(MUL_M, MUL_R, *)
+        DIVISION(DIV_M, DIV_R, /)
+        DIVISION(MOD_M, MOD_R, %)
+        BINARY(AND_M, AND_R, &)
+        BINARY(OR_M, OR_R, |)
+        BINARY(XOR_M, XOR_R, ^)
+
+    // CMP: the 16-bit difference, not widened; SF is its bit 15.
+    op_CMP_M: {
+        REG_A(a);
+        EFFECTIVE_ADDRESS(ea);
+        const Word d = Word(R[a] - mem[ea]);
+        zf = d == 0;
+        sf = (d >> 15) != 0;
+        pc = Word(pc + 2);
+        NEXT();
+    }
+    op_CMP_R: {
+        REG_A(a);
+        REG_B(b);
+        const Word d = Word(R[a] - R[b]);
+        zf = d == 0;
+        sf = (d >> 15) != 0;
+        pc = Word(pc + 1);
+        NEXT();
+    }
+
+        JUMP_IF(JMI, sf)
+        JUMP_IF(JNZ, !zf)
+        JUMP_IF(JZE, zf)
+        JUMP_IF(JUMP, true)
+        JUMP_IF(JPL, !zf && !sf)
+
+    // The stack grows down from 0xFFFF; sp addresses the next free word and
+    // wraps silently.
+    op_PUSH_M: {
+        EFFECTIVE_ADDRESS(ea);
+        Word& sp = R[image::SP];
+        mem[sp] = mem[ea];
+        sp = Word(sp - 1);
+        pc = Word(pc + 2);
+        NEXT();
+    }
+    op_POP: {
+        // sp moves before the register is checked: a bad register fails
+        // with sp already incremented.
+        Word& sp = R[image::SP];
+        sp = Word(sp + 1);
+        REG_A(a);
+        SET_RESULT(a, mem[sp]);
+        pc = Word(pc + 1);
+        NEXT();
+    }
+    op_PUSH_R: {
+        REG_A(a);
+        Word& sp = R[image::SP];
+        mem[sp] = R[a];
+        sp = Word(sp - 1);
+        pc = Word(pc + 1);
+        NEXT();
+    }
+    op_CALL: {
+        // The return address is pushed before the target is computed, so an
+        // index of sp sees the decremented sp, and a bad index register
+        // fails after the push. A missing operand word fails before it.
+        if (std::size_t(pc) + 1 >= n) [[unlikely]] goto fault_memory;
+        Word& sp = R[image::SP];
+        mem[sp] = Word(pc + 2);
+        sp = Word(sp - 1);
+        TARGET(t);
+        pc = t;
+        NEXT();
+    }
+    op_RET: {
+        Word& sp = R[image::SP];
+        sp = Word(sp + 1);
+        pc = mem[sp];
+        NEXT();
+    }
+
+    op_OUTI_M: {
+        EFFECTIVE_ADDRESS(ea);
+        write_integer(mem[ea]);
+        pc = Word(pc + 2);
+        NEXT();
+    }
+    op_OUTI_R: {
+        REG_A(a);
+        write_integer(R[a]);
+        pc = Word(pc + 1);
+        NEXT();
+    }
+    op_OUTB_M: {
+        EFFECTIVE_ADDRESS(ea);
+        write_bool(mem[ea]);
+        pc = Word(pc + 2);
+        NEXT();
+    }
+    op_OUTB_R: {
+        REG_A(a);
+        write_bool(R[a]);
+        pc = Word(pc + 1);
+        NEXT();
+    }
+    op_OUTS: {
+        const std::size_t end = write_text(std::size_t(pc) + 1);
+        if (end == std::string::npos) goto fault_memory;
+        pc = Word(end + 1);
+        NEXT();
+    }
+    // INI: the target is checked before anything is read; a failed read
+    // leaves it unchanged and is no fault.
+    op_INI_M: {
+        EFFECTIVE_ADDRESS(ea);
+        Word v;
+        if (read_integer(v)) mem[ea] = v;
+        pc = Word(pc + 2);
+        NEXT();
+    }
+    op_INI_R: {
+        REG_A(a);
+        Word v;
+        if (read_integer(v)) R[a] = v;
+        pc = Word(pc + 1);
+        NEXT();
+    }
+
+    op_undefined:
+        result.fault = Fault::illegal_operation;
+        goto fault;
+    fault_memory:
+        result.fault = Fault::illegal_memory_access;
+        goto fault;
+    fault_zero:
+        result.fault = Fault::zero_divide;
+        goto fault;
+    } catch (const std::exception& e) {
+        result.fault = Fault::other;
+        result.message = e.what();
+        goto fault;
+    } catch (...) {
+        result.fault = Fault::other;
+        result.message = fault_text(Fault::other);
+        goto fault;
+    }
+
+#undef DISPATCH
+#undef NEXT
+#undef REG_A
+#undef REG_B
+#undef OPERAND
+#undef EFFECTIVE_ADDRESS
+#undef TARGET
+#undef SET_RESULT
+#undef BINARY
+#undef DIVISION
+#undef JUMP_IF
+
+finished:
+    result.end = RunResult::End::finished;
+    goto save;
+[[maybe_unused]] step_limit:  // reached by capped runs only
+    result.end = RunResult::End::step_limit;
+    goto save;
+fault:
+    result.end = RunResult::End::fault;
+save:
+    for (int i = 0; i < kReg; ++i) regs_[i] = R[i];
+    pc_ = pc;
+    zf_ = zf;
+    sf_ = sf;
+    result.steps = steps;
+    if (result.end == RunResult::End::fault) report(result);
+    return result;
+}
+
+}  // namespace vm

@@ -1,0 +1,125 @@
+// The register machine that runs executable images: state, loader, the
+// execution loop and the register dump. One Machine runs one image once.
+//
+// All program input and output goes through the streams handed to the
+// constructor, so the machine can be driven from tests as well as from the
+// `vexl` program (which passes the standard streams).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image.h"
+
+namespace vm {
+
+using image::Word;
+
+constexpr std::size_t kMemoryWords = 65536;
+
+// Why a run stopped with a runtime error.
+enum class Fault : std::uint8_t {
+    none,
+    illegal_memory_access,  // register field 7-15, address out of range, reading past the code
+    illegal_operation,      // undefined opcode
+    zero_divide,            // DIV or MOD by zero
+    other,                  // any other error caught by the loop (e.g. allocation failure)
+};
+
+// The text written after "Error:" for a fault (empty for Fault::none;
+// Fault::other carries its own text in RunResult::message).
+const char* fault_text(Fault fault);
+
+struct RunResult {
+    enum class End : std::uint8_t {
+        finished,    // pc ran past the last code word
+        fault,       // runtime error; "Error:" line and dump already written
+        step_limit,  // the step cap was reached; the machine can be resumed
+    };
+    End end = End::finished;
+    Fault fault = Fault::none;
+    std::string message;      // text after "Error:" when end == fault
+    std::uint64_t steps = 0;  // instructions started (counted by capped and traced runs only)
+};
+
+// What the trace hook sees after each completed instruction.
+struct TraceStep {
+    Word pc;       // address of the instruction just executed
+    Word word;     // its instruction word
+    Word next_pc;  // pc after it
+    std::array<Word, image::kRegisterCount> regs;
+    bool zf;
+    bool sf;
+};
+using TraceHook = std::function<void(const TraceStep&)>;
+
+class Machine {
+public:
+    Machine(std::istream& in, std::ostream& out, std::ostream& err);
+
+    // The whole program run for one command-line argument: appends ".exec"
+    // when the name lacks it, loads the file and executes it. Returns the
+    // exit status: 0 after a normal end, 1 when the file cannot be read or
+    // the run ended with a runtime error.
+    int run_file(std::string name);
+
+    // Replaces the code array; data memory, registers and flags are kept.
+    void load(std::vector<Word> words);
+
+    // Runs from the current pc until pc passes the code or a runtime error
+    // occurs (which writes "Error:" + message on err and the dump on out).
+    RunResult execute();
+    // As execute(), but stops before starting instruction number max_steps+1.
+    RunResult execute_capped(std::uint64_t max_steps);
+    // As execute_capped(), calling hook after every completed instruction.
+    RunResult execute_traced(const TraceHook& hook,
+                             std::uint64_t max_steps = UINT64_MAX);
+
+    // Writes the four-line register dump to out.
+    void dump();
+
+    // State access for tests and tools.
+    Word reg(unsigned r) const { return regs_.at(r); }
+    void set_reg(unsigned r, Word v) { regs_.at(r) = v; }
+    const std::array<Word, image::kRegisterCount>& registers() const { return regs_; }
+    Word pc() const { return pc_; }
+    void set_pc(Word pc) { pc_ = pc; }
+    bool zero_flag() const { return zf_; }
+    bool sign_flag() const { return sf_; }
+    void set_flags(bool zf, bool sf) { zf_ = zf; sf_ = sf; }
+    Word memory(Word addr) const { return memory_[addr]; }
+    void set_memory(Word addr, Word v) { memory_[addr] = v; }
+    const std::vector<Word>& code() const { return code_; }
+
+private:
+    template <class Policy>
+    RunResult run_loop(Policy& policy);
+
+    void report(RunResult& result);
+    bool read_integer(Word& value);
+    void write_integer(Word value);
+    void write_bool(Word value);
+    std::size_t write_text(std::size_t start);
+
+    std::istream& in_;
+    std::ostream& out_;
+    std::ostream& err_;
+
+    std::array<Word, image::kRegisterCount> regs_{};
+    Word pc_ = 0;
+    bool zf_ = false;
+    bool sf_ = false;
+    struct FreeMemory {
+        void operator()(Word* p) const { std::free(p); }
+    };
+    std::unique_ptr<Word[], FreeMemory> memory_;  // kMemoryWords words
+    std::vector<Word> code_;
+};
+
+}  // namespace vm
