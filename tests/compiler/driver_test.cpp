@@ -1,1 +1,285 @@
+// The driver: output naming, the command line of vexlc run as a program
+// (usage, the ".vxl" retry, unreadable inputs, exit statuses, which files
+// are written or left alone, the error limit, an output that cannot be
+// created) and repeated in-process compilations.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "driver.h"
+#include "support.h"
+
+using vexltest::read_file;
+using vexltest::run_vexlc;
+using vexltest::RunResult;
+using vexltest::TempDir;
+using vexltest::write_file;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string summary(const std::string& name, int errors, int warnings) {
+    return name + " - エラー " + std::to_string(errors) + "、警告 " + std::to_string(warnings) + "\n";
+}
+std::string illegal(int line, char byte) {
+    return "エラー(" + std::to_string(line) + "): flex: 文字'" + std::string(1, byte) + "'を無視します\n";
+}
+std::string fatal(const std::string& text) { return text + "\nコンパイルを中断します\n"; }
+const std::string kNoTree = "エラー(1): parse_tree: 構文木が正しく生成されていません\n";
+const std::string kCantOpenInput = fatal("入力ファイルが開けません");
+const std::string kTooManyErrors = fatal("エラーの数が100を超えました");
+
+// The smallest complete program.
+const std::string kProgram = "function void start() { }\n";
+
+std::vector<std::string> listing(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+using Names = std::vector<std::string>;
+
+}  // namespace
+
+TEST(OutputNames, FromTheArgument) {
+    const std::vector<std::array<std::string, 3>> cases = {
+        {"prog.vxl", "prog.exec", "prog.c"},
+        {"prog", "prog.exec", "prog.c"},
+        {"a.vxl.txt", "a.exec.txt", "a.c.txt"},
+        {"a.vxlx", "a.execx", "a.cx"},
+        {"old.exec.vxl", "old.exec.exec", "old.exec.c"},
+        {"my.vxlfile", "my.execfile", "my.cfile"},
+        {"a.vxl.vxl", "a.vxl.exec", "a.vxl.c"},
+        {"x.exec", "x.exec.exec", "x.exec.c"},
+        {"dir.vxl/prog", "dir.exec/prog", "dir.c/prog"},
+        {"dir/p.VXL", "dir/p.VXL.exec", "dir/p.VXL.c"},
+        {"", ".exec", ".c"},
+    };
+    for (const auto& [argument, exec_name, c_name] : cases) {
+        const OutputNames names = output_names(argument);
+        EXPECT_EQ(names.exec_name, exec_name) << argument;
+        EXPECT_EQ(names.c_name, c_name) << argument;
+    }
+}
+
+TEST(Vexlc, UsageWithoutArgument) {
+    TempDir dir;
+    const RunResult r = run_vexlc({}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Usage: vexlc inputfile\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(listing(dir.path()), Names{});
+}
+
+TEST(Vexlc, CleanProgramWritesBothFiles) {
+    TempDir dir;
+    write_file(dir / "prog.vxl", kProgram);
+    const RunResult r = run_vexlc({"prog.vxl", "ignored", "arguments"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, summary("prog.vxl", 0, 0));
+    EXPECT_EQ(listing(dir.path()), (Names{"prog.c", "prog.exec", "prog.vxl"}));
+    // an image is whole words
+    EXPECT_EQ(read_file(dir / "prog.exec").size() % 2, 0u);
+}
+
+// When the argument cannot be opened, ".vxl" is appended and the summary
+// names the file actually read; the outputs are named from the argument.
+TEST(Vexlc, RetryWithVxlAppended) {
+    TempDir dir;
+    write_file(dir / "prog.vxl", kProgram + "#\n");
+    RunResult r = run_vexlc({"prog"}, dir.path());
+    EXPECT_EQ(r.err, illegal(2, '#') + summary("prog.vxl", 1, 0));
+    EXPECT_EQ(r.status, 1);
+
+    write_file(dir / "ok.vxl", kProgram);
+    r = run_vexlc({"ok"}, dir.path());
+    EXPECT_EQ(r.err, summary("ok.vxl", 0, 0));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(fs::exists(dir / "ok.exec"));
+    EXPECT_TRUE(fs::exists(dir / "ok.c"));
+
+    // appended even to a name that already ends in ".vxl"
+    write_file(dir / "q.vxl.vxl", kProgram);
+    r = run_vexlc({"q.vxl"}, dir.path());
+    EXPECT_EQ(r.err, summary("q.vxl.vxl", 0, 0));
+    EXPECT_TRUE(fs::exists(dir / "q.exec"));
+    EXPECT_TRUE(fs::exists(dir / "q.c"));
+
+    // the name as given wins when it exists
+    write_file(dir / "both", kProgram + "$\n");
+    write_file(dir / "both.vxl", kProgram);
+    r = run_vexlc({"both"}, dir.path());
+    EXPECT_EQ(r.err, illegal(2, '$') + summary("both", 1, 0));
+}
+
+TEST(Vexlc, UnreadableInputIsFatal) {
+    TempDir dir;
+    RunResult r = run_vexlc({"missing"}, dir.path());
+    EXPECT_EQ(r.err, kCantOpenInput);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 255);
+    // a directory is not a source file, neither as given nor with ".vxl"
+    fs::create_directory(dir / "d");
+    fs::create_directory(dir / "e.vxl");
+    for (const char* name : {"d", "e", "e.vxl"}) {
+        r = run_vexlc({name}, dir.path());
+        EXPECT_EQ(r.err, kCantOpenInput) << name;
+        EXPECT_EQ(r.status, 255) << name;
+    }
+    EXPECT_EQ(listing(dir.path()), (Names{"d", "e.vxl"}));
+}
+
+// Errors: everything is listed, the status is 1, and outputs of an
+// earlier compilation stay exactly as they were.
+TEST(Vexlc, ErrorsLeaveOutputsAlone) {
+    TempDir dir;
+    write_file(dir / "prog.vxl", kProgram + std::string("\0\x80\r\n#\r", 6));
+    write_file(dir / "prog.exec", "old image");
+    write_file(dir / "prog.c", "old text");
+    const RunResult r = run_vexlc({"prog.vxl"}, dir.path());
+    EXPECT_EQ(r.err, illegal(2, '\0') + illegal(2, '\x80') + illegal(3, '#') + illegal(3, '\r') +
+                         summary("prog.vxl", 4, 0));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(read_file(dir / "prog.exec"), "old image");
+    EXPECT_EQ(read_file(dir / "prog.c"), "old text");
+}
+
+TEST(Vexlc, WarningsDoNotStopTheOutputs) {
+    TempDir dir;
+    const std::string name(32, 'w');
+    write_file(dir / "warn.vxl", kProgram + "function void " + name + "() { }\n");
+    const RunResult r = run_vexlc({"warn.vxl"}, dir.path());
+    const std::string warning = "警告(2): flex: 識別子が32字以上です(Cソース不正です)\n";
+    EXPECT_EQ(r.err.substr(0, warning.size()), warning);
+    EXPECT_NE(r.err.find("warn.vxl - エラー 0、警告 "), std::string::npos);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(fs::exists(dir / "warn.exec"));
+    EXPECT_TRUE(fs::exists(dir / "warn.c"));
+}
+
+TEST(Vexlc, NoTreeIsOneMoreError) {
+    TempDir dir;
+    write_file(dir / "decl.vxl", "int a;\n@\n");
+    RunResult r = run_vexlc({"decl.vxl"}, dir.path());
+    EXPECT_EQ(r.err, illegal(2, '@') + kNoTree + summary("decl.vxl", 2, 0));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(listing(dir.path()), Names{"decl.vxl"});
+
+    // nesting that fills the parser's stacks
+    write_file(dir / "deep.vxl",
+               "function void start() { x := " + std::string(12000, '(') + "1" + std::string(12000, ')') + "; }");
+    r = run_vexlc({"deep.vxl"}, dir.path());
+    EXPECT_EQ(r.err, kNoTree + summary("deep.vxl", 1, 0));
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(Vexlc, HundredErrorsAreListed) {
+    TempDir dir;
+    std::string source = kProgram, expected;
+    for (int line = 2; line <= 101; ++line) {
+        source += "#\n";
+        expected += illegal(line, '#');
+    }
+    write_file(dir / "many.vxl", source);
+    const RunResult r = run_vexlc({"many.vxl"}, dir.path());
+    EXPECT_EQ(r.err, expected + summary("many.vxl", 100, 0));
+    EXPECT_EQ(r.status, 1);
+}
+
+// The 101st error ends the compilation: all 101 diagnostics and the
+// warnings among them, then the fatal text; no summary, no files.
+TEST(Vexlc, TheHundredAndFirstErrorIsFatal) {
+    TempDir dir;
+    std::string source = "int x := 40000;\n" + kProgram;
+    std::string expected = "警告(1): flex: 32767より大きい整数値が使われています(バイナリコードが不正です)\n";
+    for (int line = 3; line <= 103; ++line) {
+        source += "#\n";
+        expected += illegal(line, '#');
+    }
+    write_file(dir / "over.vxl", source);
+    write_file(dir / "over.exec", "old image");
+    RunResult r = run_vexlc({"over.vxl"}, dir.path());
+    EXPECT_EQ(r.err, expected + kTooManyErrors);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(listing(dir.path()), (Names{"over.exec", "over.vxl"}));
+    EXPECT_EQ(read_file(dir / "over.exec"), "old image");
+
+    // the driver's own "no tree" error can be the 101st
+    source = "int a;\n";
+    expected.clear();
+    for (int line = 2; line <= 101; ++line) {
+        source += "?\n";
+        expected += illegal(line, '?');
+    }
+    write_file(dir / "notree.vxl", source);
+    r = run_vexlc({"notree.vxl"}, dir.path());
+    EXPECT_EQ(r.err, expected + kNoTree + kTooManyErrors);
+    EXPECT_EQ(r.status, 255);
+}
+
+// The summary line is already out when the image cannot be created; the
+// list is printed again before the fatal text, and the C file is not tried.
+TEST(Vexlc, OutputThatCannotBeCreated) {
+    TempDir dir;
+    const std::string source = kProgram + "function void " + std::string(40, 'l') + "() { }\n";
+    write_file(dir / "prog.vxl", source);
+    fs::create_directory(dir / "prog.exec");
+    RunResult r = run_vexlc({"prog.vxl"}, dir.path());
+    EXPECT_EQ(r.status, 255);
+    const std::string tail = fatal("出力ファイル(prog.exec)が開けません");
+    const std::size_t at = r.err.find("prog.vxl - エラー 0、警告 ");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    const std::string list = r.err.substr(0, at);
+    const std::string after = r.err.substr(r.err.find('\n', at) + 1);
+    EXPECT_NE(list.find("識別子が32字以上です"), std::string::npos);
+    EXPECT_EQ(after, list + tail);
+    EXPECT_FALSE(fs::exists(dir / "prog.c"));
+
+    // the C file in the way: the image has been written already
+    fs::remove(dir / "prog.exec");
+    fs::create_directory(dir / "prog.c");
+    r = run_vexlc({"prog.vxl"}, dir.path());
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err.substr(r.err.size() - fatal("出力ファイル(prog.c)が開けません").size()),
+              fatal("出力ファイル(prog.c)が開けません"));
+    EXPECT_TRUE(fs::is_regular_file(dir / "prog.exec"));
+}
+
+// compile() can run several times in one process: nothing of one
+// compilation (diagnostics, line numbers, scanner state, tree) leaks into
+// the next, not even after a fatal error in the middle of a comment.
+TEST(Compile, RepeatedInProcess) {
+    TempDir dir;
+    const std::string bad = (dir / "bad.vxl").string(), good = (dir / "good.vxl").string();
+    std::string source = "int a;\n";
+    for (int i = 0; i < 100; ++i) source += "#";
+    write_file(bad, source + "\n/* never closed");
+    write_file(good, kProgram);
+    const char* bad_argv[] = {"vexlc", bad.c_str()};
+    const char* good_argv[] = {"vexlc", good.c_str()};
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(compile(2, bad_argv), -1);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.substr(err.size() - kTooManyErrors.size()), kTooManyErrors);
+    EXPECT_NE(err.find("エラー(3): flex: コメント終端の前にEOFが検出されました\n"), std::string::npos);
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(compile(2, good_argv), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), summary(good, 0, 0));
+
+    write_file(good, "function void start()\n{\n}\n#");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(compile(2, good_argv), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), illegal(4, '#') + summary(good, 1, 0));
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(compile(1, good_argv), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Usage: vexlc inputfile\n");
+}
