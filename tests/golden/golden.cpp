@@ -333,7 +333,7 @@ std::vector<Case> discover(const fs::path& golden_dir, const fs::path& examples_
         for (const auto& e : fs::directory_iterator(examples_dir)) {
             const fs::path out = fs::path(e.path()).replace_extension(".out");
             if (e.is_regular_file() && !hidden(e.path()) && e.path().extension() == ".vxl" && file_exists(out))
-                add(Kind::Compiler, e.path(), "examples/" + e.path().stem().string());
+                add(Kind::Example, e.path(), "examples/" + e.path().stem().string());
         }
 
     std::sort(cases.begin(), cases.end(), [](const Case& x, const Case& y) { return x.id < y.id; });
@@ -433,7 +433,7 @@ Outcome check_compiler_case(const Case& c, const Tools& tools, bool bless) {
 
     check.status(r.status);
     if (bless) {
-        check.write(".err", err_utf8, false);
+        if (c.kind != Kind::Example || file_exists(c.file(".err"))) check.write(".err", err_utf8, false);
     } else if (std::string expected_utf8; read_file(c.file(".err"), expected_utf8)) {
         std::string expected, error;
         if (!utf8_to_cp932(expected_utf8, expected, error))

@@ -13,7 +13,9 @@ namespace golden {
 
 namespace fs = std::filesystem;
 
-enum class Kind { Machine, Compiler };
+// Example programs are source cases too, but bless adds no new files to
+// examples/.
+enum class Kind { Machine, Compiler, Example };
 
 struct Case {
     Kind kind;
