@@ -1,56 +1,229 @@
 // vexldump: prints the listing of an executable image, one instruction per
-// line, so an image can be read and compared as text.
+// line, so an image can be read and compared as text. With --trace it runs
+// the image on the machine instead (program input and output on the
+// standard streams, as with vexl) and writes one line per executed
+// instruction to standard error: the instruction's listing line, then the
+// registers and flags after it.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <streambuf>
 #include <string>
+#include <vector>
 
 #include "image.h"
 #include "listing.h"
+#include "machine.h"
 
 namespace {
 
-constexpr const char* kUsage = "usage: vexldump IMAGE\n";
+constexpr const char* kUsage = "usage: vexldump [--trace] IMAGE\n";
+constexpr const char* kHelp =
+    "usage: vexldump [--trace] IMAGE\n"
+    "\n"
+    "Lists an executable image one instruction per line on standard output.\n"
+    "\n"
+    "  --trace    run the image instead, as vexl does (program input and output\n"
+    "             on standard input and output), and write one line per executed\n"
+    "             instruction to standard error: its address and listing, then\n"
+    "             the registers and flags after it\n"
+    "  --help     show this help\n"
+    "  --version  show the version\n"
+    "  --         end of options (for an image name starting with \"--\")\n";
 
 int fail(const std::string& file, const std::string& message) {
     std::fprintf(stderr, "vexldump: %s: %s\n", file.c_str(), message.c_str());
     return 1;
 }
 
-}  // namespace
+// One of the two output channels of a traced run (standard output for the
+// program, standard error for the trace and the machine's error line). Both
+// are block-buffered for speed; whenever output switches from one channel
+// to the other the peer is flushed first, so that a terminal or a 2>&1
+// redirection shows program output and trace lines in execution order.
+class Channel : public std::streambuf {
+public:
+    explicit Channel(std::FILE* file) : file_(file) {}
+    void pair_with(Channel* peer) { peer_ = peer; }
 
-int main(int argc, char** argv) {
-    std::string file;
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("vexldump 0.1");
-        return 0;
-    }
-    if (argc == 2 && std::strncmp(argv[1], "--", 2) != 0) {
-        file = argv[1];
-    } else if (argc == 3 && std::strcmp(argv[1], "--") == 0) {
-        file = argv[2];  // lets a file name start with "--"
-    } else {
-        std::fputs(kUsage, stderr);
-        return 1;
+    void write(const char* s, std::size_t n) {
+        if (peer_->pending_) peer_->flush_file();
+        std::fwrite(s, 1, n, file_);
+        pending_ = true;
     }
 
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        const char ch = traits_type::to_char_type(c);
+        write(&ch, 1);
+        return c;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        write(s, static_cast<std::size_t>(n));
+        return n;
+    }
+    // The machine flushes its output before reading input and before an
+    // error line: everything pending on either channel must be out by then.
+    int sync() override {
+        const bool ok = flush_file() & peer_->flush_file();
+        return ok ? 0 : -1;
+    }
+
+private:
+    bool flush_file() {
+        pending_ = false;
+        return std::fflush(file_) == 0;
+    }
+
+    std::FILE* file_;
+    Channel* peer_ = nullptr;
+    bool pending_ = false;
+};
+
+// Formats the trace lines. The listing text of an address is computed once
+// and kept: code cannot change while the machine runs.
+class Tracer {
+public:
+    Tracer(const std::vector<image::Word>& code, Channel& channel)
+        : code_(code), listed_(code.size()), channel_(channel) {}
+
+    void operator()(const vm::TraceStep& step) {
+        const std::string& head = listing(step.pc);
+        char regs[128];
+        const int n = std::snprintf(
+            regs, sizeof regs,
+            "  GR0=%04X GR1=%04X GR2=%04X GR3=%04X GR4=%04X bp=%04X sp=%04X ZF=%d SF=%d\n",
+            unsigned(step.regs[0]), unsigned(step.regs[1]), unsigned(step.regs[2]),
+            unsigned(step.regs[3]), unsigned(step.regs[4]), unsigned(step.regs[image::BP]),
+            unsigned(step.regs[image::SP]), int(step.zf), int(step.sf));
+        line_ = head;
+        line_.append(regs, static_cast<std::size_t>(n));
+        channel_.write(line_.data(), line_.size());
+    }
+
+private:
+    // The listing line of the one instruction at pc, padded to a fixed width
+    // so the register columns line up (long texts of OUTS push them right).
+    const std::string& listing(image::Word pc) {
+        std::string& text = listed_[pc];
+        if (!text.empty()) return text;
+        // The words of this instruction alone: listed on their own, they give
+        // exactly its line of the whole image's listing, at address 0.
+        const image::OpInfo& info = image::op_info(image::opcode_of(code_[pc]));
+        std::size_t end = pc + 1;
+        if (info.form == image::Form::T) {
+            while (end < code_.size() && code_[end] != 0) ++end;
+            if (end < code_.size()) ++end;  // the terminator
+        } else if (info.defined()) {
+            end = std::min(code_.size(), std::size_t(pc) + info.words);
+        }
+        const std::vector<image::Word> words(code_.begin() + pc, code_.begin() + long(end));
+        text = image::list_image(words);
+        text.resize(text.find('\n'));
+        char address[8];
+        std::snprintf(address, sizeof address, "%04X", unsigned(pc));
+        text.replace(0, 4, address);
+        if (text.size() < kColumns) text.resize(kColumns, ' ');
+        return text;
+    }
+
+    static constexpr std::size_t kColumns = 40;
+    const std::vector<image::Word>& code_;
+    std::vector<std::string> listed_;
+    Channel& channel_;
+    std::string line_;
+};
+
+// Reads the image; on failure writes the "vexldump: FILE: ..." line and
+// returns false.
+bool read_image(const std::string& file, std::vector<image::Word>& words, int& status) {
     // An ifstream opens a directory without complaint and then reads
     // nothing, which would list it as an empty image.
     std::error_code ec;
-    if (std::filesystem::is_directory(file, ec)) return fail(file, "is a directory");
+    if (std::filesystem::is_directory(file, ec)) {
+        status = fail(file, "is a directory");
+        return false;
+    }
     std::ifstream in(file, std::ios::binary);
-    if (!in) return fail(file, std::string("cannot open: ") + std::strerror(errno));
-    const std::vector<image::Word> words = image::read_words(in);
-    if (in.bad()) return fail(file, "read error");
+    if (!in) {
+        status = fail(file, std::string("cannot open: ") + std::strerror(errno));
+        return false;
+    }
+    words = image::read_words(in);
+    if (in.bad()) {
+        status = fail(file, "read error");
+        return false;
+    }
+    return true;
+}
 
+int list(const std::vector<image::Word>& words) {
     const std::string text = image::list_image(words);
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
         return fail("standard output", "write error");
     return 0;
+}
+
+// Runs the image like vexl: status 0 after a normal end, 1 after a runtime
+// error (whose "Error:" line and register dump the machine writes itself).
+int trace(std::vector<image::Word> words) {
+    static char err_buffer[1 << 16];
+    std::setvbuf(stderr, err_buffer, _IOFBF, sizeof err_buffer);
+    Channel out_channel(stdout), err_channel(stderr);
+    out_channel.pair_with(&err_channel);
+    err_channel.pair_with(&out_channel);
+    std::ostream out(&out_channel), err(&err_channel);
+
+    vm::Machine machine(std::cin, out, err);
+    machine.load(std::move(words));
+    Tracer tracer(machine.code(), err_channel);
+    const vm::TraceHook hook = [&tracer](const vm::TraceStep& step) { tracer(step); };
+    const vm::RunResult result = machine.execute_traced(hook);
+
+    const bool err_ok = std::fflush(stderr) == 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return fail("standard output", "write error");
+    if (!err_ok) return 1;  // nowhere left to say so
+    return result.end == vm::RunResult::End::fault ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == "--help") {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::puts("vexldump 0.1");
+        return 0;
+    }
+    bool tracing = false;
+    std::size_t i = 0;
+    if (i < args.size() && args[i] == "--trace") {
+        tracing = true;
+        ++i;
+    }
+    if (i < args.size() && args[i] == "--") ++i;  // lets a file name start with "--"
+    else if (i < args.size() && args[i].rfind("--", 0) == 0) i = args.size();  // unknown option
+    if (i + 1 != args.size()) {
+        std::fputs(kUsage, stderr);
+        return 1;
+    }
+    const std::string& file = args[i];
+
+    std::vector<image::Word> words;
+    int status = 0;
+    if (!read_image(file, words, status)) return status;
+    try {
+        return tracing ? trace(std::move(words)) : list(words);
+    } catch (const std::exception& e) {
+        // Allocation failure for a huge image or the machine's memory.
+        return fail(file, e.what());
+    }
 }
