@@ -77,9 +77,8 @@ public:
     void skip(const std::string& why) { outcome_.skipped = why; }
     Outcome take() { return std::move(outcome_); }
 
-    // Compares actual with the expectation file `ext` (absent = empty when
-    // absent_is_empty, else not compared). `shown` converts both sides for
-    // the diff only.
+    // Compares actual with the expectation file `ext`; an absent file means
+    // empty output when absent_is_empty, else nothing is compared.
     void text(const std::string& what, const std::string& ext, const std::string& actual,
               bool absent_is_empty) {
         const fs::path file = case_.file(ext);
