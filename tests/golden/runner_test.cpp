@@ -205,15 +205,18 @@ TEST_F(VexldumpTest, ListsAnImage) {
 }
 
 TEST_F(VexldumpTest, UsageHelpAndVersion) {
+    // Wrong use: one usage line on standard error, nothing else.
     for (const auto& args : std::vector<std::vector<std::string>>{{}, {"a", "b"}, {"--bogus"}}) {
         const RunResult r = dump(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "usage: vexldump IMAGE\n");
+        EXPECT_TRUE(r.err.starts_with("usage: vexldump ")) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     }
+    // Asked for: the same line on standard output.
     RunResult r = dump({"--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "usage: vexldump IMAGE\n");
+    EXPECT_TRUE(r.out.starts_with(dump({}).err)) << r.out;
     r = dump({"--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "vexldump 0.1\n");
