@@ -923,7 +923,7 @@ void Generator::plan_globals(Lines& out) {
         v.hi = v_;
         if (chance(30)) {
             v.is_array = true;
-            v.size = static_cast<int>(range(1, 8));
+            v.size = static_cast<int>(chance(10) ? range(9, 300) : range(1, 8));
         } else {
             v.is_const = chance(25);
             v.want_init = v.is_const || chance(40);
@@ -961,7 +961,7 @@ void Generator::plan_functions() {
             d.hi = kMaxDepthArg;
             f.params.push_back(&d);
         }
-        const long np = range(0, 3);
+        const long np = range(0, chance(15) ? 6 : 3);
         for (long j = 0; j < np; ++j) {
             Var& p = vars_.emplace_back();
             p.name = name_for("p" + std::to_string(j));
@@ -983,7 +983,7 @@ void Generator::gen_function(Func& f, int index) {
     for (Var* p : f.params) c.vars.push_back(p);
 
     std::vector<Var*> locals;
-    const long nl = range(0, index == 0 ? 5 : 3);
+    const long nl = range(0, index == 0 ? 6 : chance(15) ? 6 : 3);
     for (long i = 0; i < nl; ++i) {
         Var& v = vars_.emplace_back();
         v.name = name_for("v" + std::to_string(i));
@@ -993,7 +993,7 @@ void Generator::gen_function(Func& f, int index) {
         v.hi = v_;
         if (chance(20)) {
             v.is_array = true;
-            v.size = static_cast<int>(range(1, 6));
+            v.size = static_cast<int>(chance(10) ? range(7, 40) : range(1, 6));
         } else {
             v.is_const = chance(15);
             v.want_init = v.is_const || chance(50);
