@@ -1,0 +1,33 @@
+# Documentation: the generator of the opcode table in docs/machine.md, the
+# update-docs target that rewrites that table, and the install rules of the
+# manual pages, the documents, the examples, the editor files and the
+# diagnostics wrapper. Included from the top-level CMakeLists.txt.
+include(GNUInstallDirs)
+
+add_executable(opcode_table ${PROJECT_SOURCE_DIR}/docs/opcode_table.cpp)
+target_include_directories(opcode_table PRIVATE ${PROJECT_SOURCE_DIR}/image)
+target_compile_definitions(opcode_table PRIVATE
+  VEXL_OPCODES_DEF="${PROJECT_SOURCE_DIR}/image/opcodes.def")
+target_compile_options(opcode_table PRIVATE ${VEXL_WARNINGS})
+
+add_custom_target(update-docs
+  COMMAND opcode_table --update ${PROJECT_SOURCE_DIR}/docs/machine.md
+  COMMENT "Writing the opcode table of docs/machine.md from image/opcodes.def"
+  VERBATIM)
+
+install(FILES
+  ${PROJECT_SOURCE_DIR}/man/vexlc.1
+  ${PROJECT_SOURCE_DIR}/man/vexl.1
+  ${PROJECT_SOURCE_DIR}/man/vexldump.1
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES
+  ${PROJECT_SOURCE_DIR}/README.md
+  ${PROJECT_SOURCE_DIR}/docs/language.md
+  ${PROJECT_SOURCE_DIR}/docs/machine.md
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/editors/
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/vexl/editors)
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/contrib/vexlc-diag
+  DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -1,0 +1,190 @@
+// Writes the opcode table of docs/machine.md from image/opcodes.def, so the
+// documentation cannot drift from the instruction set.
+//
+//   opcode_table              print the generated block
+//   opcode_table --check DOC  exit 1 unless DOC holds exactly that block
+//   opcode_table --update DOC replace the block in DOC
+//
+// Opcode, mnemonic, form and length come from expanding the OP rows, like
+// everywhere else; the effect column is the row's trailing comment, read
+// from the text of the same file (VEXL_OPCODES_DEF).
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Row {
+    const char* name;
+    unsigned code;
+    const char* mnemonic;
+    char form;
+    unsigned words;
+};
+
+#define N 'N'
+#define M 'M'
+#define R 'R'
+#define I 'I'
+#define J 'J'
+#define A 'A'
+#define S 'S'
+#define T 'T'
+const Row kRows[] = {
+#define OP(name, code, mnem, form, words) {#name, code, mnem, form, words},
+#include "opcodes.def"
+#undef OP
+};
+#undef N
+#undef M
+#undef R
+#undef I
+#undef J
+#undef A
+#undef S
+#undef T
+
+const char* const kBegin =
+    "<!-- opcode table: generated from image/opcodes.def by the update-docs target; do not edit -->";
+const char* const kEnd = "<!-- end of opcode table -->";
+
+bool read_file(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    text = s.str();
+    return true;
+}
+
+const char* operands(char form) {
+    switch (form) {
+    case 'M': return "GRa,adr[,GRx]";
+    case 'R': return "GRa,GRb";
+    case 'I': return "GRa,imm";
+    case 'J': return "adr[,GRx]";
+    case 'A': return "adr[,GRx]";
+    case 'S': return "GRa";
+    case 'T': return "\"text\"";
+    default: return "";
+    }
+}
+
+std::string hex2(unsigned v) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%02X", v);
+    return buf;
+}
+
+// Markdown treats "|" as a cell border.
+std::string cell(std::string s) {
+    for (std::size_t p = 0; (p = s.find('|', p)) != std::string::npos; p += 2) s.replace(p, 1, "\\|");
+    return s;
+}
+
+// The generated block, markers included, or "" after an error message.
+std::string generate() {
+    std::string def;
+    if (!read_file(VEXL_OPCODES_DEF, def)) {
+        std::cerr << "opcode_table: cannot read " << VEXL_OPCODES_DEF << "\n";
+        return "";
+    }
+    // The comment of each row, by row name.
+    std::map<std::string, std::string> effect;
+    const std::regex row(R"(^\s*OP\(\s*(\w+)\s*,[^)]*\)\s*//\s*(.*?)\s*$)");
+    std::istringstream lines(def);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (std::regex_match(line, m, row)) effect[m[1]] = m[2];
+    }
+
+    std::string out = std::string(kBegin) + "\n\n";
+    out += "| opcode | mnemonic | form | words | operands | effect |\n";
+    out += "|---|---|---|---|---|---|\n";
+    bool defined[256] = {};
+    for (const Row& r : kRows) {
+        const auto e = effect.find(r.name);
+        if (e == effect.end() || e->second.empty()) {
+            std::cerr << "opcode_table: row " << r.name << " has no comment in opcodes.def\n";
+            return "";
+        }
+        defined[r.code] = true;
+        const std::string words = r.form == 'T' ? "1 + k + 1" : std::to_string(r.words);
+        out += "| " + hex2(r.code) + " | `" + r.mnemonic + "` | " + r.form + " | " + words + " | " +
+               (*operands(r.form) ? "`" + std::string(operands(r.form)) + "`" : "") + " | " +
+               cell(e->second) + " |\n";
+    }
+    // Undefined opcodes as ranges.
+    std::string ranges;
+    for (unsigned c = 0; c < 256;) {
+        if (defined[c]) {
+            ++c;
+            continue;
+        }
+        unsigned last = c;
+        while (last + 1 < 256 && !defined[last + 1]) ++last;
+        if (!ranges.empty()) ranges += ", ";
+        ranges += last == c ? hex2(c) : hex2(c) + "–" + hex2(last);
+        c = last + 1;
+    }
+    out += "\nEvery other opcode (" + ranges + ") is undefined: executing it stops the run with "
+           "\"Illegal Operation\".\n\n";
+    out += std::string(kEnd) + "\n";
+    return out;
+}
+
+// Splits DOC around the block; false when the markers are missing.
+bool split(const std::string& doc, std::string& before, std::string& after) {
+    const auto b = doc.find(kBegin);
+    if (b == std::string::npos) return false;
+    auto e = doc.find(kEnd, b);
+    if (e == std::string::npos) return false;
+    e += std::string(kEnd).size();
+    if (e < doc.size() && doc[e] == '\n') ++e;
+    before = doc.substr(0, b);
+    after = doc.substr(e);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string table = generate();
+    if (table.empty()) return 1;
+    if (argc == 1) {
+        std::cout << table;
+        return 0;
+    }
+    const std::string mode = argv[1];
+    if (argc != 3 || (mode != "--check" && mode != "--update")) {
+        std::cerr << "usage: opcode_table [--check DOC | --update DOC]\n";
+        return 2;
+    }
+    const std::string path = argv[2];
+    std::string doc, before, after;
+    if (!read_file(path, doc) || !split(doc, before, after)) {
+        std::cerr << "opcode_table: " << path << ": no opcode table markers\n";
+        return 1;
+    }
+    const std::string updated = before + table + after;
+    if (mode == "--check") {
+        if (updated == doc) return 0;
+        std::cerr << path << ": the opcode table differs from image/opcodes.def;"
+                  << " rebuild the update-docs target and commit the result\n";
+        return 1;
+    }
+    if (updated != doc) {
+        std::ofstream out(path, std::ios::binary);
+        out << updated;
+        if (!out.flush()) {
+            std::cerr << "opcode_table: cannot write " << path << "\n";
+            return 1;
+        }
+    }
+    return 0;
+}

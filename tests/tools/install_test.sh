@@ -1,0 +1,42 @@
+#!/bin/sh
+# Installs the build into a fresh prefix, checks that the programs, the
+# manual pages, the documents and the wrapper are in the GNU locations, and
+# compiles and runs an example with the installed programs only.
+#   install_test.sh CMAKE BUILD_DIR PREFIX EXAMPLES_DIR
+set -u
+cmake=$1 build=$2 prefix=$3 examples=$4
+rm -rf "$prefix"
+"$cmake" --install "$build" --prefix "$prefix" > "$prefix.log" 2>&1 || {
+    cat "$prefix.log"; echo "FAIL: cmake --install"; exit 1; }
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+for f in bin/vexlc bin/vexl bin/vexldump bin/vexlc-diag; do
+    [ -x "$prefix/$f" ] || fail "$f not installed as a program"
+done
+for f in share/man/man1/vexlc.1 share/man/man1/vexl.1 share/man/man1/vexldump.1 \
+         share/doc/vexl/README.md share/doc/vexl/language.md share/doc/vexl/machine.md \
+         share/doc/vexl/examples/hanoi.vxl \
+         share/vexl/editors/vim/syntax/vexl.vim share/vexl/editors/vim/ftdetect/vexl.vim \
+         share/vexl/editors/textmate/vexl.tmLanguage.json; do
+    [ -f "$prefix/$f" ] || fail "$f not installed"
+done
+
+# An example, compiled and run from the installed copy, nothing from the build.
+work=$prefix/work
+mkdir -p "$work" && cd "$work" || exit 1
+cp "$prefix/share/doc/vexl/examples/hanoi.vxl" .
+PATH=$prefix/bin:/usr/bin:/bin
+export PATH
+vexlc-diag hanoi.vxl 2> diag
+[ "$?" -eq 0 ] || fail "vexlc-diag hanoi.vxl failed: $(cat diag)"
+[ "$(cat diag)" = "hanoi.vxl - エラー 0、警告 0" ] || fail "unexpected diagnostics: $(cat diag)"
+vexl hanoi < "$examples/hanoi.in" > out
+[ "$?" -eq 0 ] || fail "vexl hanoi failed"
+cmp -s out "$examples/hanoi.out" || fail "vexl hanoi: output differs from hanoi.out"
+vexldump hanoi.exec > listing || fail "vexldump hanoi.exec failed"
+[ -s listing ] || fail "empty listing"
+
+[ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
+rm -rf "$prefix" "$prefix.log"
+echo "install into a fresh prefix works"
