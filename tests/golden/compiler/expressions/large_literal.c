@@ -1,0 +1,15 @@
+#include <stdio.h>
+#define start main
+#ifndef __cplusplus
+typedef enum {
+	false,true
+} bool;
+#endif
+
+void start();
+
+
+void start() {
+	printf("%d",40000);
+	printf("%d",65535);
+}
