@@ -9,23 +9,6 @@
 
 using namespace image;
 
-namespace {
-
-// The text becomes a printf format in C, where a percent sign would start
-// a conversion without an argument; the machine prints it as it is. Doubling
-// it makes the C program print the same single percent sign.
-std::string c_format_text(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        out += c;
-        if (c == '%') out += '%';
-    }
-    return out;
-}
-
-}  // namespace
-
 int input_statement::translate() {
     VariableEntry* v = map_manager.find_variable(name);
     if (!v) {
@@ -95,7 +78,9 @@ int output_statement::translate() {
     }
 
     if (text.empty()) return bad_tree("output_statement");
-    c_text.append("printf(\"").append(c_format_text(text)).append("\");\n");
+    // The text goes into the printf format unchanged, escapes and all (so a
+    // percent sign means a conversion to C's printf but not to the machine).
+    c_text.append("printf(\"").append(text).append("\");\n");
     // One word per byte, sign-extended; escapes stay as written and are
     // interpreted by the machine when it prints.
     gen::op(OUTS);

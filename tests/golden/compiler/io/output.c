@@ -36,5 +36,4 @@ void start() {
 	printf("AB\\\"q\"\n");
 	printf("\x41\102\n");
 	printf("‚ ‚¢‚¤\n");
-	printf("100%% %%d%%s%%%%\n");
 }
