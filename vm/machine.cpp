@@ -42,6 +42,8 @@ struct TracedRun {
 };
 
 constexpr int kReg = image::kRegisterCount;
+constexpr unsigned kZF = 1;
+constexpr unsigned kSF = 2;
 
 // Byte written for a backslash followed by one of the escape letters, or -1.
 int escape_byte(Word e) {
@@ -280,15 +282,18 @@ RunResult Machine::run_loop(Policy& policy) {
     Word R[kReg];
     for (int i = 0; i < kReg; ++i) R[i] = regs_[i];
     Word pc = pc_;
-    bool zf = zf_;
-    bool sf = sf_;
+    // Bit 0 ZF, bit 1 SF: one variable keeps a register free in the loop.
+    unsigned flags = (zf_ ? kZF : 0) | (sf_ ? kSF : 0);
     Word* const mem = memory_.get();
     const Word* const code = code_.data();
     const std::size_t n = code_.size();
-    Word w = 0;
+    unsigned w = 0;  // the instruction word; 32 bits make the field shifts cheaper
     [[maybe_unused]] Word ipc = 0;  // traced runs: address of the current instruction
     std::uint64_t steps = 0;
-    RunResult result;
+    // Collected into the RunResult at the end.
+    RunResult::End end = RunResult::End::finished;
+    Fault fault = Fault::none;
+    std::string message;
 
     // Every handler ends with NEXT: the trace hook (traced runs only), then
     // the fetch and dispatch of the following instruction. Fetching in every
@@ -308,7 +313,8 @@ RunResult Machine::run_loop(Policy& policy) {
 #define NEXT()                                                                 \
     do {                                                                       \
         if constexpr (Policy::kTraced) {                                       \
-            TraceStep step{ipc, w, pc, {}, zf, sf};                            \
+            TraceStep step{ipc, Word(w), pc, {}, (flags & kZF) != 0,           \
+                           (flags & kSF) != 0};                                \
             for (int i_ = 0; i_ < kReg; ++i_) step.regs[i_] = R[i_];           \
             (*policy.hook)(step);                                              \
         }                                                                      \
@@ -367,8 +373,7 @@ RunResult Machine::run_loop(Policy& policy) {
     do {                                                                       \
         const Word r_ = Word(value);                                           \
         R[a] = r_;                                                             \
-        zf = r_ == 0;                                                          \
-        sf = false;                                                            \
+        flags = r_ == 0 ? kZF : 0;                                             \
     } while (0)
 
 // A binary operation in its memory form (2 words) and register form (1 word).
@@ -480,8 +485,7 @@ RunResult Machine::run_loop(Policy& policy) {
         REG_A(a);
         EFFECTIVE_ADDRESS(ea);
         const Word d = Word(R[a] - mem[ea]);
-        zf = d == 0;
-        sf = (d >> 15) != 0;
+        flags = d == 0 ? kZF : (d >> 15) * kSF;
         pc = Word(pc + 2);
         NEXT();
     }
@@ -489,17 +493,16 @@ RunResult Machine::run_loop(Policy& policy) {
         REG_A(a);
         REG_B(b);
         const Word d = Word(R[a] - R[b]);
-        zf = d == 0;
-        sf = (d >> 15) != 0;
+        flags = d == 0 ? kZF : (d >> 15) * kSF;
         pc = Word(pc + 1);
         NEXT();
     }
 
-        JUMP_IF(JMI, sf)
-        JUMP_IF(JNZ, !zf)
-        JUMP_IF(JZE, zf)
+        JUMP_IF(JMI, flags & kSF)
+        JUMP_IF(JNZ, !(flags & kZF))
+        JUMP_IF(JZE, flags & kZF)
         JUMP_IF(JUMP, true)
-        JUMP_IF(JPL, !zf && !sf)
+        JUMP_IF(JPL, flags == 0)
 
     // The stack grows down from 0xFFFF; sp addresses the next free word and
     // wraps silently.
@@ -596,21 +599,21 @@ RunResult Machine::run_loop(Policy& policy) {
     }
 
     op_undefined:
-        result.fault = Fault::illegal_operation;
+        fault = Fault::illegal_operation;
         goto fault;
     fault_memory:
-        result.fault = Fault::illegal_memory_access;
+        fault = Fault::illegal_memory_access;
         goto fault;
     fault_zero:
-        result.fault = Fault::zero_divide;
+        fault = Fault::zero_divide;
         goto fault;
     } catch (const std::exception& e) {
-        result.fault = Fault::other;
-        result.message = e.what();
+        fault = Fault::other;
+        message = e.what();
         goto fault;
     } catch (...) {
-        result.fault = Fault::other;
-        result.message = fault_text(Fault::other);
+        fault = Fault::other;
+        message = fault_text(Fault::other);
         goto fault;
     }
 
@@ -627,20 +630,20 @@ RunResult Machine::run_loop(Policy& policy) {
 #undef JUMP_IF
 
 finished:
-    result.end = RunResult::End::finished;
+    end = RunResult::End::finished;
     goto save;
 [[maybe_unused]] step_limit:  // reached by capped runs only
-    result.end = RunResult::End::step_limit;
+    end = RunResult::End::step_limit;
     goto save;
 fault:
-    result.end = RunResult::End::fault;
+    end = RunResult::End::fault;
 save:
     for (int i = 0; i < kReg; ++i) regs_[i] = R[i];
     pc_ = pc;
-    zf_ = zf;
-    sf_ = sf;
-    result.steps = steps;
-    if (result.end == RunResult::End::fault) report(result);
+    zf_ = (flags & kZF) != 0;
+    sf_ = (flags & kSF) != 0;
+    RunResult result{end, fault, std::move(message), steps};
+    if (end == RunResult::End::fault) report(result);
     return result;
 }
 
