@@ -251,6 +251,22 @@ TEST(Vexlc, OutputThatCannotBeCreated) {
     EXPECT_TRUE(fs::is_regular_file(dir / "prog.exec"));
 }
 
+// An image beyond 65,536 words ends the compilation during translation: the
+// list, then the fatal text with 65535; no summary and no files. (A few
+// thousand statements of eight terms give several times that many words.)
+TEST(Vexlc, ImageBeyondItsLimitIsFatal) {
+    TempDir dir;
+    std::string body;
+    for (int i = 0; i < 3000; ++i) body += "x := 1 + 1 + 1 + 1 + 1 + 1 + 1 + 1;\n";
+    write_file(dir / "big.vxl", "function void start() {\nint x;\n" + body + "output x;\n}\n");
+    write_file(dir / "big.exec", "old image");
+    const RunResult r = run_vexlc({"big.vxl"}, dir.path());
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, fatal("エラーの数が65535を超えました"));
+    EXPECT_EQ(listing(dir.path()), (Names{"big.exec", "big.vxl"}));
+    EXPECT_EQ(read_file(dir / "big.exec"), "old image");
+}
+
 // compile() can run several times in one process: nothing of one
 // compilation (diagnostics, line numbers, scanner state, tree) leaks into
 // the next, not even after a fatal error in the middle of a comment.

@@ -117,9 +117,10 @@ TEST(Parser, TokenValuesReachTheTree) {
         "output \"ab\\\"\n;\n"
         "output \"\x83\x41\x83\x5C\";\n"
         "output \"\\n\\\\\";\n" +
+        std::string("output \"a\0b\";\n", 14) +
         std::string(40, 'n') + " := Done;"));
     const auto body = body_statements(r);
-    ASSERT_EQ(body.size(), 11u);
+    ASSERT_EQ(body.size(), 12u);
     const unsigned expected[] = {0, 32767, 0x8000, 0, 5, 65535};
     for (int i = 0; i < 6; ++i) {
         auto* lit = dynamic_cast<literal*>(assigned(body[i]));
@@ -132,7 +133,8 @@ TEST(Parser, TokenValuesReachTheTree) {
     EXPECT_EQ(text(7), "ab\\");
     EXPECT_EQ(text(8), "\x83\x41\x83\x5C");
     EXPECT_EQ(text(9), "\\n\\\\");
-    auto* last = as<assignment_statement>(body[10]->stmt)->assign;
+    EXPECT_EQ(text(10), std::string("a\0b", 3));
+    auto* last = as<assignment_statement>(body[11]->stmt)->assign;
     EXPECT_EQ(last->name, std::string(40, 'n'));
     EXPECT_EQ(show(last->value), "Done");
 }

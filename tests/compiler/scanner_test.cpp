@@ -6,9 +6,13 @@
 
 #include <time.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <string>
 #include <vector>
 
+#include "frontend.h"
 #include "support.h"
 
 using vexltest::scan;
@@ -263,14 +267,15 @@ TEST(Scanner, CarriageReturns) {
 
 // Tokens and CR LF pairs that straddle the refills of the input buffer.
 TEST(Scanner, TokensAcrossBufferRefills) {
-    for (std::size_t pad : {8180u, 8190u, 8191u, 8192u, 8193u, 16382u, 16383u, 16384u, 16385u}) {
-        for (std::size_t shift = 0; shift < 10; ++shift) {
-            const std::string source = std::string(pad + shift, ' ') + "function\r\n:= \"text\" x";
-            const ScanResult r = scan(source);
+    // NUL bytes too: the scanner must tell them from its end-of-buffer mark
+    const std::string tail = std::string("function\r\n:= \"te\0xt\" x\0y", 24);
+    for (std::size_t pad : {8180u, 8190u, 16370u, 16380u, 32760u}) {
+        for (std::size_t shift = 0; shift < 12; ++shift) {
+            const ScanResult r = scan(std::string(pad + shift, ' ') + tail);
             SCOPED_TRACE("pad " + std::to_string(pad + shift));
-            EXPECT_EQ(r.codes(), (Codes{FUNCTION, ASSIGN, STRING, IDENT}));
+            EXPECT_EQ(r.codes(), (Codes{FUNCTION, ASSIGN, STRING, IDENT, IDENT}));
             EXPECT_EQ(r.tokens.back().line, 2);
-            EXPECT_EQ(r.diagnostics, "");
+            EXPECT_EQ(r.diagnostics, illegal(2, '\0'));
         }
     }
 }
@@ -312,4 +317,21 @@ TEST(Scanner, LongTokensScanInLinearTime) {
     clock_gettime(CLOCK_MONOTONIC, &end);
     EXPECT_EQ(r.codes(), (Codes{STRING, IDENT}));
     EXPECT_LT(static_cast<double>(end.tv_sec - start.tv_sec), 10.0);
+}
+
+// A source that cannot be read to its end must not pass for a shorter
+// program: the scanner stops the compiler with its input failure.
+TEST(ScannerDeathTest, ReadErrorIsFatal) {
+    vexltest::TempDir dir;
+    const std::string path = (dir / "src.vxl").string();
+    vexltest::write_file(path, "function void start() { }\n");
+    EXPECT_EXIT(
+        {
+            std::FILE* unreadable = std::fopen(path.c_str(), "a");  // reading it fails
+            scanner_start(unreadable);
+            while (next_token() != 0) {
+            }
+            std::exit(0);
+        },
+        testing::ExitedWithCode(2), "^input in flex scanner failed\n$");
 }
