@@ -90,7 +90,8 @@ private:
 class Tracer {
 public:
     Tracer(const std::vector<image::Word>& code, Channel& channel)
-        : code_(code), listed_(code.size()), channel_(channel) {}
+        // pc is 16 bits wide: words beyond 0xFFFF are never executed.
+        : code_(code), listed_(std::min<std::size_t>(code.size(), 0x10000)), channel_(channel) {}
 
     void operator()(const vm::TraceStep& step) {
         const std::string& head = listing(step.pc);
