@@ -132,7 +132,8 @@ RunResult Machine::execute_traced(const TraceHook& hook, std::uint64_t max_steps
 }
 
 void Machine::report(RunResult& result) {
-    if (result.message.empty()) result.message = fault_text(result.fault);
+    // Errors caught as exceptions bring their own text.
+    if (result.fault != Fault::other) result.message = fault_text(result.fault);
     // Program output written so far must come before the error line.
     out_.flush();
     err_ << "Error:" << result.message << '\n';

@@ -32,8 +32,9 @@ enum class Fault : std::uint8_t {
     other,                  // any other error caught by the loop (e.g. allocation failure)
 };
 
-// The text written after "Error:" for a fault (empty for Fault::none;
-// Fault::other carries its own text in RunResult::message).
+// The text written after "Error:" for a fault: empty for Fault::none, and
+// "Unknown error" for Fault::other, whose runs usually carry the caught
+// exception's own text in RunResult::message instead.
 const char* fault_text(Fault fault);
 
 struct RunResult {
