@@ -82,4 +82,10 @@ inline void store_element(const VariableEntry& v) {
     op(image::ST, image::GR0, image::GR1, offset_of(v));
 }
 
+// Checks a variable access against the variable's shape (an array needs a
+// subscript, a scalar takes none, a subscript must be an int) and writes the
+// subscript: "[" its C text "]" and its words, which push the index.
+// Returns false after listing the error under `node_name`.
+bool translate_subscript(const VariableEntry& v, expression* subscript, int line, const char* node_name);
+
 }  // namespace gen

@@ -195,29 +195,31 @@ int exp_variable::translate() {
     v->used = true;
     c_text.append(name);
 
+    if (!gen::translate_subscript(*v, subscript, line, "exp_variable")) return -1;
+    if (subscript) gen::load_element(*v);
+    else gen::load_scalar(*v);
+    gen::push(GR0);
+    return 0;
+}
+
+bool gen::translate_subscript(const VariableEntry& v, expression* subscript, int line, const char* node_name) {
     if (!subscript) {
-        if (v->is_array) {
-            diagnostics.error<error::SubscriptRequired>(line, "exp_variable");
-            return -1;
-        }
-        gen::load_scalar(*v);
-        gen::push(GR0);
-        return 0;
+        if (!v.is_array) return true;
+        diagnostics.error<error::SubscriptRequired>(line, node_name);
+        return false;
     }
-    if (!v->is_array) {
-        diagnostics.error<error::SubscriptOnScalar>(line, "exp_variable");
-        return -1;
+    if (!v.is_array) {
+        diagnostics.error<error::SubscriptOnScalar>(line, node_name);
+        return false;
     }
     c_text.append("[");
     subscript->translate();
     if (subscript->type != kInt) {
-        diagnostics.error<error::SubscriptNotInt>(line, "exp_variable");
-        return -1;
+        diagnostics.error<error::SubscriptNotInt>(line, node_name);
+        return false;
     }
     c_text.append("]");
-    gen::load_element(*v);
-    gen::push(GR0);
-    return 0;
+    return true;
 }
 
 int assignment::translate() {
@@ -234,24 +236,7 @@ int assignment::translate() {
     }
     c_text.append(name);
 
-    if (!subscript) {
-        if (v->is_array) {
-            diagnostics.error<error::SubscriptRequired>(line, "assignment");
-            return -1;
-        }
-    } else {
-        if (!v->is_array) {
-            diagnostics.error<error::SubscriptOnScalar>(line, "assignment");
-            return -1;
-        }
-        c_text.append("[");
-        subscript->translate();
-        if (subscript->type != kInt) {
-            diagnostics.error<error::SubscriptNotInt>(line, "assignment");
-            return -1;
-        }
-        c_text.append("]");
-    }
+    if (!gen::translate_subscript(*v, subscript, line, "assignment")) return -1;
     c_text.append(" = ");
     value->translate();
     if (v->type != value->type) {

@@ -26,26 +26,12 @@ int input_statement::translate() {
     // Reading into a variable does not count as using it.
     c_text.append("scanf(\"%d\",&").append(name);
 
-    if (!subscript) {
-        if (v->is_array) {
-            diagnostics.error<error::SubscriptRequired>(line, "input_statement");
-            return -1;
-        }
-        gen::op(INI_M, 0, gen::base_of(*v), gen::offset_of(*v));
-    } else {
-        if (!v->is_array) {
-            diagnostics.error<error::SubscriptOnScalar>(line, "input_statement");
-            return -1;
-        }
-        c_text.append("[");
-        subscript->translate();
-        if (subscript->type != kInt) {
-            diagnostics.error<error::SubscriptNotInt>(line, "input_statement");
-            return -1;
-        }
-        c_text.append("]");
+    if (!gen::translate_subscript(*v, subscript, line, "input_statement")) return -1;
+    if (subscript) {
         gen::element_base(*v);
         gen::op(INI_M, 0, GR1, gen::offset_of(*v));
+    } else {
+        gen::op(INI_M, 0, gen::base_of(*v), gen::offset_of(*v));
     }
     c_text.append(");\n");
     return 0;
