@@ -204,7 +204,11 @@ std::string Generator::operand(const Expr& e, bool needed) {
 // parentheses already at equal level.
 Expr Generator::binary(const char* op, int prec, const Expr& l, const Expr& r, Ty ty, long lo, long hi) {
     Expr e;
-    e.text = operand(l, l.prec < prec) + " " + op + " " + operand(r, r.prec <= prec);
+    // Every random choice is its own statement: the order in which C++
+    // evaluates function arguments is unspecified, and the same seed must
+    // give the same program whatever the compiler.
+    const std::string left = operand(l, l.prec < prec);
+    e.text = left + " " + op + " " + operand(r, r.prec <= prec);
     e.prec = prec;
     e.ty = ty;
     e.lo = lo;
@@ -317,15 +321,16 @@ long Generator::int_literal_value() {
 
 Expr Generator::gen_int(Ctx& c, int depth) {
     if (depth <= 0 || chance(c.literals_only ? 45 : 30)) return int_leaf(c, depth);
-    switch (below(12)) {
-    case 0:
-    case 1: return add(gen_int(c, depth - 1), gen_int(c, depth - 1), false);
-    case 2:
-    case 3: return add(gen_int(c, depth - 1), gen_int(c, depth - 1), true);
-    case 4:
-    case 5: return mul(gen_int(c, depth - 1), gen_int(c, depth - 1));
-    case 6: return div(gen_int(c, depth - 1), gen_int(c, depth - 1));
-    case 7: return mod(gen_int(c, depth - 1), gen_int(c, depth - 1));
+    const long k = below(12);
+    if (k < 8) {
+        const Expr l = gen_int(c, depth - 1);
+        const Expr r = gen_int(c, depth - 1);
+        if (k < 2) return add(l, r, false);
+        if (k < 4) return add(l, r, true);
+        if (k < 6) return mul(l, r);
+        return k == 6 ? div(l, r) : mod(l, r);
+    }
+    switch (k) {
     case 8: return negate(gen_int(c, depth - 1));
     case 9: {
         const Expr e = gen_int(c, depth - 1);
@@ -341,21 +346,28 @@ Expr Generator::gen_bool(Ctx& c, int depth) {
     static const char* logic[] = {"and", "or", "xor"};
     static const char* order[] = {"<", "<=", ">", ">="};
     static const char* equal[] = {"=", "><"};
-    switch (below(10)) {
-    case 0:
-    case 1:
-    case 2: return binary(logic[below(3)], LOGIC, gen_bool(c, depth - 1), gen_bool(c, depth - 1), Ty::Bool, 0, 0);
-    case 3: return prefix("not", gen_bool(c, depth - 1), Ty::Bool, 0, 0);
-    case 4:
-    case 5:
-        return binary(order[below(4)], RELATION, fit_cmp(gen_int(c, depth - 1)), fit_cmp(gen_int(c, depth - 1)),
-                      Ty::Bool, 0, 0);
-    case 6:  // equality is exact on all 16-bit values
-        return binary(equal[below(2)], EQUALITY, gen_int(c, depth - 1), gen_int(c, depth - 1), Ty::Bool, 0, 0);
-    case 7: return binary(equal[below(2)], EQUALITY, gen_bool(c, depth - 1), gen_bool(c, depth - 1), Ty::Bool, 0, 0);
-    case 8: return parens(gen_bool(c, depth - 1));
-    default: return bool_leaf(c, depth);
+    const long k = below(10);
+    if (k < 3 || k == 7) {
+        const char* op = k < 3 ? logic[below(3)] : equal[below(2)];
+        const Expr l = gen_bool(c, depth - 1);
+        const Expr r = gen_bool(c, depth - 1);
+        return binary(op, k < 3 ? LOGIC : EQUALITY, l, r, Ty::Bool, 0, 0);
     }
+    if (k == 4 || k == 5 || k == 6) {
+        // Equality is exact on all 16-bit values; ordered comparisons are
+        // not (a 16-bit difference).
+        const char* op = k == 6 ? equal[below(2)] : order[below(4)];
+        Expr l = gen_int(c, depth - 1);
+        Expr r = gen_int(c, depth - 1);
+        if (k != 6) {
+            l = fit_cmp(l);
+            r = fit_cmp(r);
+        }
+        return binary(op, k == 6 ? EQUALITY : RELATION, l, r, Ty::Bool, 0, 0);
+    }
+    if (k == 3) return prefix("not", gen_bool(c, depth - 1), Ty::Bool, 0, 0);
+    if (k == 8) return parens(gen_bool(c, depth - 1));
+    return bool_leaf(c, depth);
 }
 
 Expr Generator::var_read(Ctx& c, Var* v, int depth) {
@@ -629,7 +641,7 @@ void Generator::gen_loop(Ctx& c, Lines& out, int ind, int depth, bool single) {
     c.loops += 1;
     k->readable = true;
     k->lo = 0;
-    k->hi = trips;
+    k->hi = std::max(trips, 1L);  // a do-while body runs once even when the bound is 0
 
     static const char* up_tests[] = {"%k < %n", "%n > %k", "not (%k >= %n)", "%k + 1 <= %n"};
     auto up_test = [&](void) {
@@ -649,6 +661,7 @@ void Generator::gen_loop(Ctx& c, Lines& out, int ind, int depth, bool single) {
         if (fs.empty() || !chance(10)) return inc;
         return n + " := " + n + " + 0 * " + call_text(c, *pick(fs), 2) + " + 1";
     };
+
     Lines body;
     bool block = true;
     switch (form) {
@@ -664,19 +677,23 @@ void Generator::gen_loop(Ctx& c, Lines& out, int ind, int depth, bool single) {
         emit(body, ind + 1, inc + ";");
         stmts(c, body, ind + 1, static_cast<int>(range(1, 3)), depth - 1);
         break;
-    case ForUp:
+    case ForUp: {
         block = branch(c, body, ind, depth - 1);
-        emit(out, ind, "for (" + n + " := 0; " + up_test() + "; " + step() + ")" + (block ? " {" : ""));
+        const std::string test = up_test();
+        emit(out, ind, "for (" + n + " := 0; " + test + "; " + step() + ")" + (block ? " {" : ""));
         break;
+    }
     case ForDown:
         block = branch(c, body, ind, depth - 1);
         emit(out, ind, "for (" + n + " := " + bound + "; " + n + " > 0; " + n + " := " + n + " - 1)" + (block ? " {" : ""));
         break;
-    case ForNoInit:
+    case ForNoInit: {
         emit(out, ind, n + " := 0;");
         block = branch(c, body, ind, depth - 1);
-        emit(out, ind, "for (; " + up_test() + "; " + step() + ")" + (block ? " {" : ""));
+        const std::string test = up_test();
+        emit(out, ind, "for (; " + test + "; " + step() + ")" + (block ? " {" : ""));
         break;
+    }
     case ForNoCond:
         emit(out, ind, "for (" + n + " := 0; ; " + step() + ") {");
         emit(body, ind + 1, "if (" + n + " >= " + bound + ") break;");
