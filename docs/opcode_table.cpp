@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -96,11 +95,21 @@ std::string generate() {
     }
     // The comment of each row, by row name.
     std::map<std::string, std::string> effect;
-    const std::regex row(R"(^\s*OP\(\s*(\w+)\s*,[^)]*\)\s*//\s*(.*?)\s*$)");
+    // A row reads: OP(name, code, "mnemonic", form, words)  // effect
     std::istringstream lines(def);
     for (std::string line; std::getline(lines, line);) {
-        std::smatch m;
-        if (std::regex_match(line, m, row)) effect[m[1]] = m[2];
+        const auto start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line.compare(start, 3, "OP(") != 0) continue;
+        const auto comma = line.find(',', start);
+        const auto close = line.find(')', start);
+        const auto slashes = close == std::string::npos ? close : line.find("//", close);
+        if (comma == std::string::npos || slashes == std::string::npos) continue;
+        std::string name = line.substr(start + 3, comma - start - 3);
+        name.erase(name.find_last_not_of(" \t") + 1);
+        std::string text = line.substr(slashes + 2);
+        text.erase(0, text.find_first_not_of(" \t"));
+        text.erase(text.find_last_not_of(" \t\r") + 1);
+        effect[name] = text;
     }
 
     std::string out = std::string(kBegin) + "\n\n";
