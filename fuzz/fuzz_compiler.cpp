@@ -177,15 +177,17 @@ void release_compiler_state() {
     map_manager.clear();
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+// Makes the private folder and registers its removal. Done at the first
+// input rather than at start-up, so that a run that never gets that far
+// leaves nothing behind, and so that the exit handler runs before the
+// fuzzer's own one reports an exit of the compiler.
+void set_up() {
     const char* tmp = std::getenv("TMPDIR");
     std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexl-fuzz-compiler-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     if (!mkdtemp(buf.data())) {
-        std::fprintf(stderr, "fuzz_compiler: cannot set up %s: %s\n", buf.data(), std::strerror(errno));
+        std::fprintf(stderr, "fuzz_compiler: cannot create %s: %s\n", buf.data(), std::strerror(errno));
         std::abort();
     }
     g_workdir = buf.data();
@@ -193,18 +195,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_exec = g_workdir + "/fuzz.exec";
     g_c = g_workdir + "/fuzz.c";
     g_caught = g_workdir + "/stderr.txt";
+    std::atexit(at_exit);
     // Sanitizer reports must not vanish into the caught file when they
     // happen during a compilation.
     g_real_stderr = dup(2);
     __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(g_real_stderr)));
-    return 0;
 }
 
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // Registered here rather than at start-up so that it runs before the
-    // fuzzer's own exit handler reports the exit.
-    static const bool registered = (std::atexit(at_exit), true);
-    (void)registered;
+    static const bool ready = (set_up(), true);
+    (void)ready;
 
     const bool stale = size > 0 && (data[0] & 1) != 0;
     remove_outputs();
