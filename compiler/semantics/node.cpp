@@ -21,6 +21,13 @@ int ParseNode::bad_tree(const char* node_name) const {
     return -1;
 }
 
+int ExpressionDepth::depth_ = 0;
+
+ExpressionDepth::ExpressionDepth() {
+    if (depth_ >= kMaxExpressionDepth) throw fatal_error::OverSomeErrors(65535);
+    ++depth_;
+}
+
 static std::vector<std::unique_ptr<ParseNode>>& arena() {
     static std::vector<std::unique_ptr<ParseNode>> nodes;
     return nodes;

@@ -40,6 +40,25 @@ protected:
     int bad_tree(const char* node_name) const;
 };
 
+// Counts how deeply expression translations nest, for the life of one
+// translation. Every level of a chain of operators emits words of its own or
+// of its operand, and only parentheses and prefix "+" do not (and those
+// nest no deeper than the parser's stack), so an expression nested deeper
+// than kMaxExpressionDepth can never fit in the image: instead of
+// exhausting the compiler's stack on it, the compilation ends as for an
+// image beyond its 65,536 words.
+class ExpressionDepth {
+public:
+    static constexpr int kMaxExpressionDepth = 40000;
+    ExpressionDepth();
+    ~ExpressionDepth() { --depth_; }
+    ExpressionDepth(const ExpressionDepth&) = delete;
+    ExpressionDepth& operator=(const ExpressionDepth&) = delete;
+
+private:
+    static int depth_;
+};
+
 // Allocates a node in the compilation's arena.
 void adopt_node(std::unique_ptr<ParseNode> node);
 template <class T, class... Args> T* make_node(Args&&... args) {

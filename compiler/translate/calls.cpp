@@ -35,13 +35,18 @@ int func_call::translate() {
         args->translate_arguments(types, true);
         word_stream.enabled = words_on;
 
-        bool text_on = c_text.enabled, diagnostics_on = diagnostics.enabled;
-        c_text.enabled = false;
-        diagnostics.enabled = false;
-        std::vector<ValueType> ignored;
-        args->translate_arguments(ignored, false);
-        c_text.enabled = text_on;
-        diagnostics.enabled = diagnostics_on;
+        // With the word stream already off (inside another call's first
+        // translation), the words-only translation would change nothing;
+        // skipping it keeps nested calls from costing 2^depth translations.
+        if (words_on) {
+            bool text_on = c_text.enabled, diagnostics_on = diagnostics.enabled;
+            c_text.enabled = false;
+            diagnostics.enabled = false;
+            std::vector<ValueType> ignored;
+            args->translate_arguments(ignored, false);
+            c_text.enabled = text_on;
+            diagnostics.enabled = diagnostics_on;
+        }
     }
     c_text.append(")");
     if (types != f->parameter_types) {

@@ -69,6 +69,7 @@ void emit_comparison(int op) {
 }  // namespace
 
 int expression::translate() {
+    ExpressionDepth nesting;
     if (op >= kOr && op <= kMod) {
         if (!right || !left) return bad_tree("expression");
         return translate_binary();

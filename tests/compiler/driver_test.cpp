@@ -267,6 +267,45 @@ TEST(Vexlc, ImageBeyondItsLimitIsFatal) {
     EXPECT_EQ(read_file(dir / "big.exec"), "old image");
 }
 
+// Nesting without limit in the grammar: a chain of operators tens of
+// thousands long (only the parser's stack bounds other nesting) cannot fit
+// in the image; it ends with the image-limit fatal instead of exhausting
+// the compiler's stack, also inside call arguments where no word is
+// emitted at first.
+TEST(Vexlc, EndlessOperatorChainIsTheImageLimit) {
+    TempDir dir;
+    std::string chain = "1";
+    for (int i = 0; i < 200000; ++i) chain += i % 2 ? " + 1" : " - 1";
+    write_file(dir / "deep.vxl", "function int f(int a) { return a; }\n"
+                                 "function void start() {\nint x;\nx := f(" + chain + ");\noutput x;\n}\n");
+    const RunResult r = run_vexlc({"deep.vxl"}, dir.path());
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, fatal("エラーの数が65535を超えました"));
+    EXPECT_EQ(listing(dir.path()), (Names{"deep.vxl"}));
+}
+
+// Calls nested as deep as the parser allows compile, each checked once: a
+// call inside another call's first (words off) translation does not
+// translate its arguments a second time, which would cost 2^depth.
+TEST(Vexlc, DeeplyNestedCallsCompile) {
+    TempDir dir;
+    const int depth = 2400;
+    std::string call = "1";
+    for (int i = 0; i < depth; ++i) call = "f(" + call + ")";
+    write_file(dir / "calls.vxl", "function int f(int a) { return a + 1; }\n"
+                                  "function void start() {\noutput " + call + ";\n}\n");
+    const RunResult r = run_vexlc({"calls.vxl"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, summary("calls.vxl", 0, 0));
+    // Each call: its argument, CALL, LDI, ADD and the PUSH of its value.
+    const std::string image = read_file(dir / "calls.exec");
+    std::size_t calls = 0;
+    for (std::size_t i = 0; i + 1 < image.size(); i += 2)
+        if (static_cast<unsigned char>(image[i]) == 0x80 && image[i + 1] == 0x03) ++calls;
+    EXPECT_EQ(calls, static_cast<std::size_t>(depth) + 1);  // and start's own call
+}
+
 // compile() can run several times in one process: nothing of one
 // compilation (diagnostics, line numbers, scanner state, tree) leaks into
 // the next, not even after a fatal error in the middle of a comment.
