@@ -12,7 +12,8 @@
 //   right operand of && and ||; a call with effects stands alone (a call
 //   statement, or the whole value of an assignment, output or return);
 // - every local is assigned before it is read (the machine's stack and C's
-//   locals hold different garbage), globals start as 0 in both;
+//   locals hold different garbage); globals start as 0 in both as long as
+//   the uninitialised ones come first (Options::mixed_global_order);
 // - loops run a bounded number of times (a counter that the body never
 //   assigns), recursion is bounded by a const depth parameter, and a cost
 //   estimate keeps the work and the amount of input of one run small.
@@ -795,10 +796,14 @@ void Generator::gen_assign(Ctx& c, Lines& out, int ind, bool element) {
     auto targets = assignable(c, ty, element);
     if (targets.empty()) targets = assignable(c, ty == Ty::Int ? Ty::Bool : Ty::Int, element);
     if (targets.empty()) {
-        // Nothing to assign: a call statement or an output instead.
-        if (!c.fn->pure) gen_output(c, out, ind);
-        else emit(out, ind, "{");
-        if (c.fn->pure) emit(out, ind, "}");
+        // Nothing to assign: an output instead, or an empty block in a
+        // function that may not print.
+        if (!c.fn->pure) {
+            gen_output(c, out, ind);
+        } else {
+            emit(out, ind, "{");
+            emit(out, ind, "}");
+        }
         return;
     }
     Var* v = pick(targets);
