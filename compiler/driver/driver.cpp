@@ -62,7 +62,7 @@ static int compile_file(const char* argument);
 // The translation recurses once per level of nesting in the source, and
 // the deepest source the parser accepts needs more than a main thread's
 // usual 8 MiB of stack, so the compilation runs on a thread of its own.
-constexpr std::size_t kCompilerStack = std::size_t{512} << 20;
+constexpr std::size_t kCompilerStack = std::size_t{256} << 20;
 
 int compile(int argc, const char* const* argv) {
     if (argc < 2) {
