@@ -97,6 +97,26 @@ TEST(Proggen, LexicalLimits) {
     }
 }
 
+// An unbraced body (after an if, else or for header) is one statement on
+// the next line, indented further.
+TEST(Proggen, UnbracedBodiesAreNeverEmpty) {
+    auto indent = [](const std::string& l) { return l.find_first_not_of(' '); };
+    for (std::uint64_t seed = 1; seed <= 300; ++seed) {
+        std::istringstream s(proggen::generate(seed).source);
+        std::vector<std::string> lines;
+        for (std::string l; std::getline(s, l);) lines.push_back(l);
+        for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+            const std::string& l = lines[i];
+            const std::size_t at = indent(l);
+            if (at == std::string::npos || l.back() == ';' || l.back() == '{' || l.back() == '}') continue;
+            const bool header = l.compare(at, 3, "if ") == 0 || l.compare(at, 4, "for ") == 0 ||
+                                l.compare(at, 4, "else") == 0 || l.compare(at, 6, "} else") == 0;
+            if (!header) continue;
+            EXPECT_GT(indent(lines[i + 1]), at) << "seed " << seed << ", line " << i + 1 << ": " << l;
+        }
+    }
+}
+
 // Over a sample of seeds every statement form, operator and kind of
 // declaration occurs somewhere.
 TEST(Proggen, SampleUsesEveryConstruct) {

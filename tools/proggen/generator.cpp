@@ -549,7 +549,8 @@ void Generator::stmt(Ctx& c, Lines& out, int ind, int depth, bool single) {
         }
         k -= m.first;
     }
-    c.cost += c.mult;
+    // The statement's own cost is charged after it: the menu's checks
+    // must still hold while it is generated.
     switch (kind) {
     case Assign: gen_assign(c, out, ind, false); break;
     case Element: gen_assign(c, out, ind, true); break;
@@ -573,6 +574,7 @@ void Generator::stmt(Ctx& c, Lines& out, int ind, int depth, bool single) {
             emit(out, ind, "/* step " + std::to_string(below(1000)) + " */");
         break;
     }
+    c.cost += c.mult;
 }
 
 // The body of an if branch or a for loop: a block, or now and then a single
@@ -824,7 +826,7 @@ void Generator::gen_assign(Ctx& c, Lines& out, int ind, bool element) {
 
 void Generator::gen_effect_call(Ctx& c, Lines& out, int ind) {
     auto fs = callable(c, Ty::Void, false);
-    if (fs.empty()) return;
+    if (fs.empty()) return gen_assign(c, out, ind, false);  // a statement must come out in any case
     emit(out, ind, call_text(c, *pick(fs), c.expr_depth) + ";");
 }
 
