@@ -1,7 +1,8 @@
 #!/bin/sh
-# Installs the Debian packages the build and the tests need, if any is missing.
+# Installs the Debian packages the build and the tests need, and any named
+# on the command line, if any is missing.
 set -e
-PKGS="cmake make g++ gcc flex bison libgtest-dev libbenchmark-dev groff-base"
+PKGS="cmake make g++ gcc flex bison libgtest-dev libbenchmark-dev groff-base $*"
 missing=""
 for p in $PKGS; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

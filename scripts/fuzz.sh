@@ -32,18 +32,7 @@ case "$unit" in
 esac
 
 # Build tools: those of the normal build, then clang with its fuzzer runtime.
-sh scripts/deps.sh
-missing=""
-for p in clang-14 libclang-rt-14-dev; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  echo "installing:$missing"
-  SUDO=""
-  [ "$(id -u)" = 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
-fi
+sh scripts/deps.sh clang-14 libclang-rt-14-dev
 
 build=build-fuzz
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXL_FUZZ=ON -DVEXL_BENCH=OFF \

@@ -28,11 +28,11 @@ namespace {
 
 // Between fork and exec only async-signal-safe calls are allowed; failures
 // are reported through the exec-status pipe as an errno value.
-[[noreturn]] void child(const RunSpec& spec, char* const* argv, int out_fd, int err_fd, int status_fd) {
+[[noreturn]] void child(const Command& command, char* const* argv, int out_fd, int err_fd, int status_fd) {
     setpgid(0, 0);
-    int in_fd = open(spec.stdin_file.empty() ? "/dev/null" : spec.stdin_file.c_str(), O_RDONLY);
+    int in_fd = open(command.stdin_file.empty() ? "/dev/null" : command.stdin_file.c_str(), O_RDONLY);
     if (in_fd < 0 || dup2(in_fd, 0) < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0 ||
-        (!spec.cwd.empty() && chdir(spec.cwd.c_str()) != 0)) {
+        (!command.cwd.empty() && chdir(command.cwd.c_str()) != 0)) {
         int e = errno;
         (void)!write(status_fd, &e, sizeof e);
         _exit(127);
@@ -45,12 +45,12 @@ namespace {
 
 }  // namespace
 
-RunResult run(const RunSpec& spec) {
+RunResult run(const Command& command) {
     RunResult r;
     std::vector<char*> argv;
-    for (const std::string& a : spec.argv) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : command.argv) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    if (spec.argv.empty()) {
+    if (command.argv.empty()) {
         r.error = "no program";
         return r;
     }
@@ -72,7 +72,7 @@ RunResult run(const RunSpec& spec) {
         return r;
     }
     const pid_t pid = fork();
-    if (pid == 0) child(spec, argv.data(), out[1], err[1], status[1]);
+    if (pid == 0) child(command, argv.data(), out[1], err[1], status[1]);
     close(out[1]);
     close(err[1]);
     close(status[1]);
@@ -88,7 +88,7 @@ RunResult run(const RunSpec& spec) {
     while (got < 0 && errno == EINTR);
     close(status[0]);
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(spec.timeout_ms);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(command.timeout_ms);
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     std::string* sinks[2] = {&r.out, &r.err};
     int open_fds = 2;
@@ -122,7 +122,7 @@ RunResult run(const RunSpec& spec) {
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
     }
     if (got == static_cast<ssize_t>(sizeof exec_errno)) {
-        r.error = std::string("cannot run ") + spec.argv[0] + ": " + std::strerror(exec_errno);
+        r.error = std::string("cannot run ") + command.argv[0] + ": " + std::strerror(exec_errno);
         return r;
     }
     r.started = true;

@@ -20,7 +20,7 @@ struct RunResult {
     std::string describe() const;  // "exit status 3", "killed by signal 11", "timed out after ..."
 };
 
-struct RunSpec {
+struct Command {
     std::vector<std::string> argv;  // argv[0] is the program's path
     std::string cwd;                // empty: the current directory
     std::string stdin_file;         // empty: /dev/null
@@ -28,6 +28,6 @@ struct RunSpec {
 };
 
 // Safe to call from several threads at once.
-RunResult run(const RunSpec& spec);
+RunResult run(const Command& command);
 
 }  // namespace differential
