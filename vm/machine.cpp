@@ -28,17 +28,29 @@ namespace {
 struct PlainRun {
     static constexpr bool kCapped = false;
     static constexpr bool kTraced = false;
+    static constexpr bool kLimited = false;
 };
 struct CappedRun {
     static constexpr bool kCapped = true;
     static constexpr bool kTraced = false;
+    static constexpr bool kLimited = false;
     std::uint64_t limit;
 };
 struct TracedRun {
     static constexpr bool kCapped = true;
     static constexpr bool kTraced = true;
+    static constexpr bool kLimited = false;
     std::uint64_t limit;
     const TraceHook* hook;
+};
+// Runs within Limits: the step cap, a stop when the output room is used up,
+// and the lowest sp seen (for Stats).
+struct LimitedRun {
+    static constexpr bool kCapped = true;
+    static constexpr bool kTraced = false;
+    static constexpr bool kLimited = true;
+    std::uint64_t limit;
+    Word lowest_sp;
 };
 
 constexpr int kReg = image::kRegisterCount;
@@ -94,7 +106,17 @@ Machine::Machine(std::istream& in, std::ostream& out, std::ostream& err)
     regs_[image::SP] = 0xFFFF;
 }
 
-int Machine::run_file(std::string name) {
+std::string limit_text(const RunResult& result, const Limits& limits) {
+    switch (result.end) {
+    case RunResult::End::step_limit:
+        return "step limit of " + std::to_string(limits.max_steps) + " instructions reached";
+    case RunResult::End::output_limit:
+        return "output limit of " + std::to_string(limits.max_output) + " bytes reached";
+    default: return "";
+    }
+}
+
+int Machine::run_file(std::string name, const Limits& limits, Stats* stats, RunResult* result) {
     if (name.rfind(".exec") == std::string::npos) name += ".exec";
     // A directory or device opens like a file on some systems; only a
     // regular file counts as an image.
@@ -109,9 +131,13 @@ int Machine::run_file(std::string name) {
     }
     load(image::read_words(file));
     file.close();
-    const RunResult result = execute();
+    RunResult r = execute(limits, stats);
     out_.flush();
-    return result.end == RunResult::End::fault ? 1 : 0;
+    const int status = r.end == RunResult::End::fault          ? 1
+                       : r.end == RunResult::End::finished ? 0
+                                                            : 3;
+    if (result) *result = std::move(r);
+    return status;
 }
 
 void Machine::load(std::vector<Word> words) { code_ = std::move(words); }
@@ -119,6 +145,24 @@ void Machine::load(std::vector<Word> words) { code_ = std::move(words); }
 RunResult Machine::execute() {
     PlainRun policy;
     return run_loop(policy);
+}
+
+RunResult Machine::execute(const Limits& limits, Stats* stats) {
+    if (limits.max_steps == Limits::kNone && limits.max_output == Limits::kNone && !stats)
+        return execute();
+    LimitedRun policy{limits.max_steps, regs_[image::SP]};
+    const std::uint64_t written = bytes_written_;
+    output_room_ = limits.max_output;
+    output_cut_ = false;
+    RunResult result = run_loop(policy);
+    output_room_ = Limits::kNone;
+    output_cut_ = false;
+    if (stats) {
+        stats->steps = result.steps;
+        stats->deepest_stack = 0xFFFFu - policy.lowest_sp;
+        stats->bytes_written = bytes_written_ - written;
+    }
+    return result;
 }
 
 RunResult Machine::execute_capped(std::uint64_t max_steps) {
@@ -194,17 +238,29 @@ bool Machine::read_integer(Word& value) {
     return true;
 }
 
+// All program output goes through here. Bytes beyond the output room are
+// dropped and mark the run as cut (only limited runs have a finite room).
+void Machine::emit(const char* bytes, std::size_t count) {
+    if (count > output_room_) [[unlikely]] {
+        count = std::size_t(output_room_);
+        output_cut_ = true;
+    }
+    out_.write(bytes, std::streamsize(count));
+    bytes_written_ += count;
+    if (output_room_ != Limits::kNone) output_room_ -= count;
+}
+
 void Machine::write_integer(Word value) {
     char buf[8];
     const auto res = std::to_chars(buf, buf + sizeof buf, int(std::int16_t(value)));
-    out_.write(buf, res.ptr - buf);
+    emit(buf, std::size_t(res.ptr - buf));
 }
 
 void Machine::write_bool(Word value) {
     if (value != 0)
-        out_.write("true", 4);
+        emit("true", 4);
     else
-        out_.write("false", 5);
+        emit("false", 5);
 }
 
 // Writes the inline text that starts at code[start], interpreting backslash
@@ -217,7 +273,7 @@ std::size_t Machine::write_text(std::size_t p) {
     std::size_t len = 0;
     auto put = [&](unsigned byte) {
         if (len == sizeof buf) {
-            out_.write(buf, std::streamsize(len));
+            emit(buf, len);
             len = 0;
         }
         buf[len++] = char(byte & 0xFF);
@@ -263,7 +319,7 @@ std::size_t Machine::write_text(std::size_t p) {
         if (p >= n) break;
         if (any) put(v);
     }
-    out_.write(buf, std::streamsize(len));
+    emit(buf, len);
     return end;
 }
 
@@ -313,6 +369,9 @@ RunResult Machine::run_loop(Policy& policy) {
 
 #define NEXT()                                                                 \
     do {                                                                       \
+        if constexpr (Policy::kLimited) {                                      \
+            if (R[image::SP] < policy.lowest_sp) policy.lowest_sp = R[image::SP]; \
+        }                                                                      \
         if constexpr (Policy::kTraced) {                                       \
             TraceStep step{ipc, Word(w), pc, {}, (flags & kZF) != 0,           \
                            (flags & kSF) != 0};                                \
@@ -320,6 +379,15 @@ RunResult Machine::run_loop(Policy& policy) {
             (*policy.hook)(step);                                              \
         }                                                                      \
         DISPATCH();                                                            \
+    } while (0)
+
+// After an output instruction's write: a limited run stops once the output
+// room is used up, with pc still at the instruction.
+#define OUTPUT_CHECK()                                                         \
+    do {                                                                       \
+        if constexpr (Policy::kLimited) {                                      \
+            if (output_cut_) [[unlikely]] goto output_limit;                   \
+        }                                                                      \
     } while (0)
 
 // Register fields: numbers 7-15 do not exist.
@@ -555,29 +623,34 @@ RunResult Machine::run_loop(Policy& policy) {
     op_OUTI_M: {
         EFFECTIVE_ADDRESS(ea);
         write_integer(mem[ea]);
+        OUTPUT_CHECK();
         pc = Word(pc + 2);
         NEXT();
     }
     op_OUTI_R: {
         REG_A(a);
         write_integer(R[a]);
+        OUTPUT_CHECK();
         pc = Word(pc + 1);
         NEXT();
     }
     op_OUTB_M: {
         EFFECTIVE_ADDRESS(ea);
         write_bool(mem[ea]);
+        OUTPUT_CHECK();
         pc = Word(pc + 2);
         NEXT();
     }
     op_OUTB_R: {
         REG_A(a);
         write_bool(R[a]);
+        OUTPUT_CHECK();
         pc = Word(pc + 1);
         NEXT();
     }
     op_OUTS: {
         const std::size_t end = write_text(std::size_t(pc) + 1);
+        OUTPUT_CHECK();
         if (end == std::string::npos) goto fault_memory;
         pc = Word(end + 1);
         NEXT();
@@ -620,6 +693,7 @@ RunResult Machine::run_loop(Policy& policy) {
 
 #undef DISPATCH
 #undef NEXT
+#undef OUTPUT_CHECK
 #undef REG_A
 #undef REG_B
 #undef OPERAND
@@ -635,6 +709,9 @@ finished:
     goto save;
 [[maybe_unused]] step_limit:  // reached by capped runs only
     end = RunResult::End::step_limit;
+    goto save;
+[[maybe_unused]] output_limit:  // reached by limited runs only
+    end = RunResult::End::output_limit;
     goto save;
 fault:
     end = RunResult::End::fault;

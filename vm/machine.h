@@ -37,11 +37,30 @@ enum class Fault : std::uint8_t {
 // exception's own text in RunResult::message instead.
 const char* fault_text(Fault fault);
 
+// Bounds of one run, for graders and scripts. Every engine honours them the
+// same way: a run never starts instruction max_steps + 1, and never writes
+// more than max_output bytes of program output (an output instruction that
+// would cross the bound writes the bytes that fit, then the run stops with
+// pc still at that instruction).
+struct Limits {
+    static constexpr std::uint64_t kNone = UINT64_MAX;
+    std::uint64_t max_steps = kNone;
+    std::uint64_t max_output = kNone;
+};
+
+// What a measured run counts.
+struct Stats {
+    std::uint64_t steps = 0;          // instructions started, a failing one included
+    std::uint64_t deepest_stack = 0;  // words from the top of memory to the lowest sp
+    std::uint64_t bytes_written = 0;  // bytes of program output
+};
+
 struct RunResult {
     enum class End : std::uint8_t {
-        finished,    // pc ran past the last code word
-        fault,       // runtime error; "Error:" line and dump already written
-        step_limit,  // the step cap was reached; the machine can be resumed
+        finished,      // pc ran past the last code word
+        fault,         // runtime error; "Error:" line and dump already written
+        step_limit,    // the step cap was reached; the machine can be resumed
+        output_limit,  // Limits::max_output was reached
     };
     End end = End::finished;
     Fault fault = Fault::none;
@@ -67,8 +86,10 @@ public:
     // The whole program run for one command-line argument: appends ".exec"
     // when the name lacks it, loads the file and executes it. Returns the
     // exit status: 0 after a normal end, 1 when the file cannot be read or
-    // the run ended with a runtime error.
-    int run_file(std::string name);
+    // the run ended with a runtime error, 3 when it was stopped by a limit.
+    // `result` (when given) receives how the run ended.
+    int run_file(std::string name, const Limits& limits = {}, Stats* stats = nullptr,
+                 RunResult* result = nullptr);
 
     // Replaces the code array; data memory, registers and flags are kept.
     void load(std::vector<Word> words);
@@ -76,6 +97,9 @@ public:
     // Runs from the current pc until pc passes the code or a runtime error
     // occurs (which writes "Error:" + message on err and the dump on out).
     RunResult execute();
+    // As execute(), within `limits`, counting into `stats` when given.
+    // Without limits and stats this is the plain loop.
+    RunResult execute(const Limits& limits, Stats* stats = nullptr);
     // As execute(), but stops before starting instruction number max_steps+1.
     RunResult execute_capped(std::uint64_t max_steps);
     // As execute_capped(), calling hook after every completed instruction.
@@ -104,6 +128,7 @@ private:
 
     void report(RunResult& result);
     bool read_integer(Word& value);
+    void emit(const char* bytes, std::size_t count);
     void write_integer(Word value);
     void write_bool(Word value);
     std::size_t write_text(std::size_t start);
@@ -121,6 +146,15 @@ private:
     };
     std::unique_ptr<Word[], FreeMemory> memory_;  // kMemoryWords words
     std::vector<Word> code_;
+    // Program output: bytes written over the machine's life, and the bytes
+    // the current run may still write (see Limits::max_output).
+    std::uint64_t bytes_written_ = 0;
+    std::uint64_t output_room_ = Limits::kNone;
+    bool output_cut_ = false;
 };
+
+// "step limit of N instructions reached" or "output limit of N bytes
+// reached" for a run that ended at a limit; empty otherwise.
+std::string limit_text(const RunResult& result, const Limits& limits);
 
 }  // namespace vm

@@ -233,4 +233,103 @@ TEST(Program, RuntimeErrorExitsWithOneAndKeepsTheOrder) {
     EXPECT_EQ(dir.read("both.txt").substr(0, 44), "hiError:Zero Divide Error\nDebug Information\n");
 }
 
+// ---- limits and statistics
+
+TEST(Limits, StepLimitStopsBeforeInstructionNPlusOne) {
+    // Five instructions: LDI, three NOPs, OUTI.
+    const std::vector<Word> words{op(LDI, GR1), 7, op(NOP), op(NOP), op(NOP), op(OUTI_R, GR1)};
+    for (std::uint64_t n : {0u, 4u, 5u, 6u}) {
+        Harness h;
+        h.m.load(words);
+        vm::Stats stats;
+        const vm::RunResult r = h.m.execute(vm::Limits{n, vm::Limits::kNone}, &stats);
+        EXPECT_EQ(r.end, n >= 5 ? End::finished : End::step_limit) << n;
+        EXPECT_EQ(stats.steps, std::min<std::uint64_t>(n, 5)) << n;
+        EXPECT_EQ(h.out.str(), n >= 5 ? "7" : "") << n;
+        EXPECT_EQ(h.m.pc(), n == 0 ? 0 : n == 4 ? 5 : 6) << n;
+    }
+}
+
+TEST(Limits, OutputLimitWritesWhatFitsAndStopsAtTheInstruction) {
+    const std::vector<Word> words{op(OUTS), 'a', 'b', 0, op(LDI, GR1), 0xFFF4, op(OUTI_R, GR1), op(NOP)};
+    const std::pair<std::uint64_t, std::string> cases[] = {
+        {0, ""}, {1, "a"}, {2, "ab"}, {4, "ab-1"}, {5, "ab-12"}, {6, "ab-12"}};
+    for (const auto& [room, text] : cases) {
+        Harness h;
+        h.m.load(words);
+        vm::Stats stats;
+        const vm::RunResult r = h.m.execute(vm::Limits{vm::Limits::kNone, room}, &stats);
+        EXPECT_EQ(h.out.str(), text) << room;
+        EXPECT_EQ(stats.bytes_written, text.size()) << room;
+        // Room for exactly all output (5 bytes) is no stop.
+        EXPECT_EQ(r.end, room >= 5 ? End::finished : End::output_limit) << room;
+        if (room < 2) {
+            EXPECT_EQ(h.m.pc(), 0) << room;
+        } else if (room == 4) {
+            EXPECT_EQ(h.m.pc(), 6) << room;
+        }
+    }
+}
+
+TEST(Limits, StatsCountTheDeepestStackAndAFailingInstruction) {
+    Harness h;
+    // CALL pushes the return address, the callee pushes two more words and
+    // returns; then DIV by zero fails.
+    h.m.load({op(CALL), 4, op(DIV_R, GR1, GR2), op(NOP), op(PUSH_R, GR1), op(PUSH_R, GR1),
+              op(POP, GR1), op(POP, GR1), op(RET)});
+    vm::Stats stats;
+    const vm::RunResult r = h.m.execute(vm::Limits{}, &stats);
+    EXPECT_EQ(r.end, End::fault);
+    EXPECT_EQ(stats.steps, 7u);
+    EXPECT_EQ(stats.deepest_stack, 3u);
+    EXPECT_EQ(h.err.str(), "Error:Zero Divide Error\n");
+}
+
+TEST(Program, LimitsStopWithStatusThreeAfterTheOutput) {
+    TempDir dir;
+    // An endless loop writing "x".
+    dir.file("loop.exec", bytes_of({op(OUTS), 'x', 0, op(JUMP), 0}));
+    Program p = vexl(dir, "--max-steps 5 loop");
+    EXPECT_EQ(p.status, 3);
+    EXPECT_EQ(p.out, "xxx");
+    EXPECT_EQ(p.err, "vexl: step limit of 5 instructions reached\n");
+    p = vexl(dir, "--max-output=4 --stats loop");
+    EXPECT_EQ(p.status, 3);
+    EXPECT_EQ(p.out, "xxxx");
+    EXPECT_EQ(p.err,
+              "vexl: output limit of 4 bytes reached\n"
+              "instructions executed: 9\n"
+              "deepest stack: 0 words\n"
+              "bytes written: 4\n");
+    // A limit that is not reached changes nothing.
+    dir.file("hi.exec", bytes_of({op(OUTS), 'h', 'i', 0}));
+    p = vexl(dir, "--max-steps 1 --max-output 2 hi");
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.out + p.err, "hi");
+}
+
+TEST(Program, OptionsComeBeforeTheImage) {
+    TempDir dir;
+    dir.file("--odd.exec", bytes_of({op(OUTS), 'o', 0}));
+    Program p = vexl(dir, "-- --odd");
+    EXPECT_EQ(p.out, "o");
+    // Without an image, or with two, the usage line as always.
+    for (const char* args : {"--stats", "--stats -- a b", "a --stats"}) {
+        p = vexl(dir, args);
+        EXPECT_EQ(p.status, 0) << args;
+        EXPECT_EQ(p.out, "Usage:vexl.exe filename\n") << args;
+    }
+    for (const char* args : {"--nope a", "--max-steps", "--max-steps 1x a", "--max-output -1 a",
+                             "--max-steps 99999999999999999999 a", "--stats=1 a"}) {
+        p = vexl(dir, args);
+        EXPECT_EQ(p.status, 2) << args;
+        EXPECT_EQ(p.out, "") << args;
+        EXPECT_NE(p.err.find("Try 'vexl --help'"), std::string::npos) << args;
+    }
+    p = vexl(dir, "--help");
+    EXPECT_EQ(p.status, 0);
+    for (const char* name : {"--max-steps N", "--max-output BYTES", "--stats", "--version"})
+        EXPECT_NE(p.out.find(name), std::string::npos) << name;
+}
+
 }  // namespace
