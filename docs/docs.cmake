@@ -24,6 +24,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/README.md
   ${PROJECT_SOURCE_DIR}/docs/language.md
   ${PROJECT_SOURCE_DIR}/docs/machine.md
+  ${PROJECT_SOURCE_DIR}/docs/debug-format.md
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)

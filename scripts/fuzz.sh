@@ -4,6 +4,7 @@
 #
 #   sh scripts/fuzz.sh compiler 60          fuzz the compiler for 60 seconds
 #   sh scripts/fuzz.sh vm 10000000 runs     fuzz the machine for 10,000,000 inputs
+#   sh scripts/fuzz.sh debuginfo 60         fuzz the debug file reader for 60 seconds
 #
 # The corpus grows in build-fuzz/corpus/TARGET from run to run; the seeds
 # come from the source tree every time (examples and golden cases). On a
@@ -16,14 +17,14 @@ set -e
 cd "$(dirname "$0")/.."
 
 usage() {
-  echo "usage: sh scripts/fuzz.sh compiler|vm AMOUNT [seconds|runs]" >&2
+  echo "usage: sh scripts/fuzz.sh compiler|vm|debuginfo AMOUNT [seconds|runs]" >&2
   exit 2
 }
 [ $# -ge 2 ] || usage
 target=$1
 amount=$2
 unit=${3:-seconds}
-case "$target" in compiler|vm) ;; *) usage ;; esac
+case "$target" in compiler|vm|debuginfo) ;; *) usage ;; esac
 case "$amount" in ''|*[!0-9]*) usage ;; esac
 case "$unit" in
   seconds) limit="-max_total_time=$amount" ;;
@@ -39,6 +40,8 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXL_FUZZ=ON -DVEXL_B
   -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 if [ "$target" = vm ]; then
   cmake --build "$build" -j2 --target fuzz_vm fuzz_vm_seeds
+elif [ "$target" = debuginfo ]; then
+  cmake --build "$build" -j2 --target fuzz_debuginfo
 else
   cmake --build "$build" -j2 --target fuzz_compiler
 fi
@@ -64,6 +67,9 @@ if [ "$target" = compiler ]; then
   fi
   # The entropic input schedule costs about a third of each run here.
   set -- -dict=fuzz/vexl.dict -entropic=0
+elif [ "$target" = debuginfo ]; then
+  cp fuzz/debuginfo/*.dbg "$seeds/"
+  set -- -dict=fuzz/debuginfo.dict
 else
   "$build/fuzz/fuzz_vm_seeds" "$seeds" .
 fi

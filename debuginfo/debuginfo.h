@@ -1,0 +1,178 @@
+// Debug information: what ties the words of an image back to its source.
+//
+// The compiler fills a DebugInfo while it translates (with -g) and writes it
+// as the ".dbg" side file beside the image; the machine, the listing tool,
+// the debugger and the playground read it back. The file format is
+// described in docs/debug-format.md; write() and read() are its only
+// producer and consumer.
+//
+// The reader trusts nothing: every record is checked (syntax, ranges,
+// order, references) and a file that fails any check is rejected as a
+// whole with a message naming the line. Nothing here depends on the
+// machine: the frame walker sees it through MachineState.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "image.h"
+
+namespace debuginfo {
+
+using image::Word;
+
+// Version written in the header; the reader accepts exactly this one.
+constexpr int kFormatVersion = 1;
+
+// Value types as the language names them.
+enum class Type : std::uint8_t { Void, Int, Bool };
+const char* type_name(Type t);  // "void", "int", "bool"
+
+// The code of `line` begins at `address`. Line 0 marks words that belong to
+// no source line (the start-up code between the globals and the functions,
+// the final word).
+struct LineEntry {
+    Word address = 0;
+    int line = 0;
+};
+
+enum class Storage : std::uint8_t { Global, Parameter, Local };
+const char* storage_name(Storage s);  // "global", "param", "local"
+
+struct Variable {
+    Storage storage = Storage::Global;
+    std::string name;
+    Type type = Type::Int;
+    bool is_const = false;
+    // Number of elements of an array, 0 for a scalar.
+    std::uint16_t array_size = 0;
+    // Global: the data address of the variable (of element 0 for an array).
+    // Parameter and local: the offset from bp. Element i of an array lies
+    // at location - i.
+    int location = 0;
+
+    bool is_array() const { return array_size != 0; }
+    // Data address of the scalar or of element `index` of the array, for a
+    // frame whose bp is `bp` (ignored for globals); nullopt when the word
+    // lies outside data memory. The index is not checked against the size.
+    std::optional<Word> address(Word bp, int index = 0) const;
+};
+
+struct Function {
+    std::string name;
+    Word entry = 0;  // first word of the function
+    Word end = 0;    // first word after it
+    Type result = Type::Void;
+    std::vector<Variable> parameters;  // in declaration order
+    std::vector<Variable> locals;      // in declaration order
+    // Line of the definition (where the compiler reports the function).
+    int line = 0;
+
+    bool contains(Word pc) const { return pc >= entry && pc < end; }
+};
+
+struct DebugInfo {
+    std::string source;            // the source file's name as given to the compiler
+    std::uint32_t image_words = 0; // length of the image it describes
+    std::uint64_t checksum = 0;    // checksum() of that image
+    std::vector<LineEntry> lines;  // strictly ascending addresses
+    std::vector<Function> functions;  // ascending entries, not overlapping
+    std::vector<Variable> globals;    // in declaration order
+
+    // Whether this information describes exactly these words.
+    bool matches(const std::vector<Word>& words) const;
+
+    // Source line of the code at pc: that of the last entry at or before
+    // pc; 0 when there is none or it is a line-0 entry.
+    int line_at(Word pc) const;
+    // The function whose code holds pc, or null.
+    const Function* function_at(Word pc) const;
+    const Function* find_function(std::string_view name) const;
+    // The variable `name` as seen from code at pc: a parameter or local of
+    // the function holding pc, else a global; null when none is visible.
+    const Variable* find_variable(std::string_view name, Word pc) const;
+    // First address of each run of code belonging to `line` (where a
+    // breakpoint on the line goes); empty when the line has no code.
+    std::vector<Word> addresses_of_line(int line) const;
+    // Words the globals occupy at the top of data memory.
+    unsigned global_words() const;
+};
+
+// Checksum of an image: 64-bit FNV-1a over its bytes as the image file
+// holds them (each word high byte first).
+std::uint64_t checksum(const std::vector<Word>& words);
+
+// The file text of `info`, in the format's canonical form.
+std::string write(const DebugInfo& info);
+
+// Parses and checks a debug file. On failure `info` is empty and `error`
+// says why, as "LINE: message" (or a message without a line when the file
+// as a whole is at fault, e.g. truncated).
+struct ReadResult {
+    std::optional<DebugInfo> info;
+    std::string error;
+};
+ReadResult read(std::string_view text);
+
+// The debug file that belongs to an image: the last ".exec" of the name
+// becomes ".dbg", or ".dbg" is appended when there is none.
+std::string debug_file_name(const std::string& image_name);
+
+// The debug file of an image, as the tools look for it.
+struct LoadResult {
+    enum class Status : std::uint8_t {
+        ok,       // read, checked and matching the image
+        missing,  // no such file
+        damaged,  // unreadable or rejected by the reader
+        stale,    // well-formed but describes another image
+    };
+    Status status = Status::missing;
+    std::optional<DebugInfo> info;  // set when ok
+    std::string file;               // the debug file's name
+    std::string message;            // why, for damaged and stale
+};
+LoadResult load_for_image(const std::string& image_name, const std::vector<Word>& words);
+// One line for a damaged or stale file, e.g.
+// "prog.dbg: ignored: describes another image (stale?)"; empty otherwise.
+std::string load_note(const LoadResult& result);
+
+// ---- Frames ---------------------------------------------------------------
+
+// What the frame walker needs of a stopped machine.
+class MachineState {
+public:
+    virtual ~MachineState() = default;
+    virtual Word pc() const = 0;
+    virtual Word reg(unsigned r) const = 0;           // 0-6 as in the image format
+    virtual Word memory(Word address) const = 0;      // data memory
+    // The code word at `address`, or nullopt beyond the loaded image.
+    virtual std::optional<Word> code(Word address) const = 0;
+};
+
+// One active call, innermost first. For the innermost frame pc is where
+// the machine stopped; for the others it is the CALL that is waiting.
+struct Frame {
+    Word pc = 0;
+    int line = 0;                        // 0 when unknown
+    const Function* function = nullptr;  // null outside every function
+    // bp of the frame: where its parameters and locals are found. Only
+    // meaningful when function is set.
+    Word bp = 0;
+};
+
+// Walks the saved bp chain from the machine's state. Stops at the first
+// frame outside every function (included when it has a line: a call made
+// by a global initialiser), at a return address that does not follow a
+// CALL, at a frame already visited, or after max_frames frames.
+std::vector<Frame> walk_frames(const DebugInfo& info, const MachineState& state,
+                               std::size_t max_frames = 65536);
+
+// "FILE:LINE: in FUNCTION" for a frame ("FILE: in FUNCTION" without a
+// line; "global initialisation" outside every function).
+std::string describe_frame(const DebugInfo& info, const Frame& frame);
+
+}  // namespace debuginfo
