@@ -1,0 +1,193 @@
+// vexldb: the stepping debugger. Loads an image (named as vexl takes it)
+// with its debug file and reads commands: at a terminal with line editing
+// and history, from a pipe or from --batch FILE without prompts. The
+// program's output and the debugger's messages go to standard output, the
+// errors of failed commands to standard error.
+#include <editline/readline.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+#include "session.h"
+
+namespace {
+
+enum class Option {
+#define VEXLDB_OPTION(id, name, argument, help) id,
+#include "options.def"
+#undef VEXLDB_OPTION
+};
+
+struct OptionRow {
+    Option id;
+    const char* name;
+    const char* argument;
+    const char* help;
+};
+
+constexpr OptionRow kOptions[] = {
+#define VEXLDB_OPTION(id, name, argument, help) {Option::id, name, argument, help},
+#include "options.def"
+#undef VEXLDB_OPTION
+};
+
+constexpr const char* kPrompt = "(vexldb) ";
+
+void print_help() {
+    std::string out =
+        "Usage: vexldb [OPTION]... IMAGE\n"
+        "Debugs an executable image (\".exec\" is appended when IMAGE does not contain\n"
+        "it) with the debug file beside it (IMAGE.dbg, written by vexlc -g).\n\n";
+    for (const OptionRow& row : kOptions) {
+        std::string head = std::string("  ") + row.name;
+        if (*row.argument) head += std::string(" ") + row.argument;
+        head.resize(std::max<std::size_t>(head.size() + 2, 18), ' ');
+        out += head + row.help + "\n";
+    }
+    out +=
+        "\nCommands are read from the terminal (with line editing and history), from\n"
+        "standard input when it is no terminal, or from --batch FILE. Type \"help\" for\n"
+        "the commands.\n\n"
+        "Exit status: 0 normally; 1 the image cannot be read, or a command read from a\n"
+        "pipe or a batch file failed; 2 bad option.\n";
+    std::fputs(out.c_str(), stdout);
+}
+
+int bad_usage(const std::string& message) {
+    std::fprintf(stderr, "vexldb: %s\nTry 'vexldb --help' for more information.\n", message.c_str());
+    return 2;
+}
+
+// Program output and debugger messages share standard output. A message
+// after program output that did not end its line starts on a new one.
+bool program_line_open = false;
+
+void write_out(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+debugger::Session* interrupt_target = nullptr;
+
+extern "C" void on_interrupt(int) {
+    if (interrupt_target) interrupt_target->interrupt();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string batch, input;
+    bool echo = false;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {
+            ++i;
+            break;
+        }
+        if (arg.size() < 3 || arg.substr(0, 2) != "--") break;
+        const std::size_t eq = arg.find('=');
+        const std::string_view name = arg.substr(0, eq);
+        const OptionRow* row = nullptr;
+        for (const OptionRow& r : kOptions)
+            if (name == r.name) row = &r;
+        if (!row) return bad_usage("unrecognized option '" + std::string(arg) + "'");
+        std::string value;
+        if (*row->argument) {
+            if (eq != std::string_view::npos)
+                value = arg.substr(eq + 1);
+            else if (i + 1 < argc)
+                value = argv[++i];
+            else
+                return bad_usage("option '" + std::string(name) + "' requires an argument");
+        } else if (eq != std::string_view::npos) {
+            return bad_usage("option '" + std::string(name) + "' doesn't allow an argument");
+        }
+        switch (row->id) {
+        case Option::batch: batch = value; break;
+        case Option::input: input = value; break;
+        case Option::echo: echo = true; break;
+        case Option::help: print_help(); return 0;
+        case Option::version: std::puts("vexldb 0.1"); return 0;
+        }
+    }
+    if (argc - i != 1) return bad_usage(argc - i == 0 ? "no image given" : "more than one image given");
+
+    std::string error, note;
+    std::optional<debugger::Program> program = debugger::load_program(argv[i], error, note);
+    if (!program) {
+        std::fprintf(stderr, "vexldb: %s\n", error.c_str());
+        return 1;
+    }
+    std::ifstream batch_file;
+    if (!batch.empty()) {
+        batch_file.open(batch, std::ios::binary);
+        if (!batch_file) {
+            std::fprintf(stderr, "vexldb: %s: cannot open the command file\n", batch.c_str());
+            return 1;
+        }
+    }
+    const bool from_stdin = batch.empty();
+    const bool interactive = from_stdin && isatty(STDIN_FILENO);
+
+    debugger::Sinks sinks;
+    sinks.program = [](std::string_view text) {
+        write_out(text);
+        if (!text.empty()) program_line_open = text.back() != '\n';
+    };
+    sinks.console = [](std::string_view text) {
+        if (program_line_open) write_out("\n");
+        program_line_open = false;
+        write_out(text);
+    };
+    sinks.error = [](std::string_view text) {
+        if (program_line_open) write_out("\n");
+        program_line_open = false;
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+    };
+    debugger::Session session(std::move(*program), sinks);
+    if (!note.empty()) std::fprintf(stderr, "vexldb: %s\n", note.c_str());
+    // The program reads standard input unless the commands come from there
+    // through a pipe; then it gets an empty input unless --input says more.
+    if (!input.empty())
+        session.set_input_file(input);
+    else if (!from_stdin || interactive)
+        session.set_input_stream(&std::cin);
+    session.set_repeat_on_empty(interactive);
+
+    interrupt_target = &session;
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+
+    bool failed = false;
+    std::istream& commands = from_stdin ? std::cin : batch_file;
+    if (interactive) using_history();
+    while (!session.quit_requested()) {
+        std::string line;
+        if (interactive) {
+            char* text = readline(kPrompt);
+            if (!text) {
+                write_out("quit\n");
+                break;
+            }
+            line = text;
+            std::free(text);
+            if (!line.empty()) add_history(line.c_str());
+        } else if (!std::getline(commands, line)) {
+            break;
+        }
+        if (echo && !interactive) write_out(kPrompt + line + "\n");
+        if (!session.execute(line)) failed = true;
+    }
+    return failed && !interactive ? 1 : 0;
+}

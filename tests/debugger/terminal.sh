@@ -1,0 +1,53 @@
+#!/bin/sh
+# vexldb at a real terminal (a tmux pane): the prompt, line editing, the
+# history, an empty line repeating `next`, and the program's output in
+# between. Skipped (status 77) when tmux is not installed.
+#   terminal.sh VEXLC VEXLDB EXAMPLES_DIR
+set -u
+vexlc=$1 vexldb=$2 examples=$3
+command -v tmux > /dev/null 2>&1 || { echo "tmux not installed"; exit 77; }
+tmp=$(mktemp -d) || exit 1
+socket=vexldb-test-$$
+trap 'tmux -L "$socket" kill-server 2>/dev/null; rm -rf "$tmp"' EXIT
+cd "$tmp" || exit 1
+cp "$examples/factorial.vxl" . && "$vexlc" -g factorial.vxl > /dev/null 2>&1 || { echo "FAIL: vexlc -g"; exit 1; }
+
+pane() { tmux -L "$socket" capture-pane -p -t dbg; }
+# wait_for TEXT: until the pane shows TEXT (at most 10 s).
+wait_for() {
+    i=0
+    while ! pane | grep -qF -- "$1"; do
+        i=$((i + 1))
+        [ "$i" -le 100 ] || { echo "FAIL: no \"$1\" on the terminal:"; pane; exit 1; }
+        sleep 0.1
+    done
+}
+keys() { tmux -L "$socket" send-keys -t dbg "$@"; }
+
+tmux -L "$socket" -f /dev/null new-session -d -s dbg -x 100 -y 50 "$vexldb factorial; sleep 30"
+wait_for "(vexldb)"
+keys "break factorial" Enter
+wait_for "Breakpoint 1 at"
+keys "run" Enter
+wait_for "Breakpoint 1, factorial (n=0)"
+# Line editing: a typing error taken back with backspace.
+keys "print nn" BSpace Enter
+wait_for '$1 = 0'
+# The history: the previous command again.
+keys "C-p" Enter
+wait_for '$2 = 0'
+keys "next" Enter
+wait_for "4               return 1;"
+# An empty line repeats next.
+keys Enter
+wait_for "0x0079 in start () at factorial.vxl:14"
+keys "quit" Enter
+wait_for "quit"
+sleep 0.3
+out=$(pane)
+case $out in
+*"0! ="*) ;;
+*) echo "FAIL: the program's output is missing:"; echo "$out"; exit 1 ;;
+esac
+echo "$out" | grep -q "^(vexldb) print n$" || { echo "FAIL: the edited line is not shown as corrected:"; echo "$out"; exit 1; }
+echo ok
