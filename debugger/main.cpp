@@ -75,8 +75,11 @@ void write_out(std::string_view text) {
 }
 
 debugger::Session* interrupt_target = nullptr;
+volatile std::sig_atomic_t interrupted = 0;
 
+// Ctrl-C: stops a running program; at the prompt, drops the line.
 extern "C" void on_interrupt(int) {
+    interrupted = 1;
     if (interrupt_target) interrupt_target->interrupt();
 }
 
@@ -171,11 +174,19 @@ int main(int argc, char** argv) {
 
     bool failed = false;
     std::istream& commands = from_stdin ? std::cin : batch_file;
-    if (interactive) using_history();
+    if (interactive) {
+        using_history();
+        rl_catch_signals = 0;  // Ctrl-C is ours (see on_interrupt)
+    }
     while (!session.quit_requested()) {
         std::string line;
         if (interactive) {
+            interrupted = 0;
             char* text = readline(kPrompt);
+            if (!text && interrupted) {
+                write_out("Quit\n");
+                continue;
+            }
             if (!text) {
                 write_out("quit\n");
                 break;

@@ -19,6 +19,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/man/vexlc.1
   ${PROJECT_SOURCE_DIR}/man/vexl.1
   ${PROJECT_SOURCE_DIR}/man/vexldump.1
+  ${PROJECT_SOURCE_DIR}/man/vexldb.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES
   ${PROJECT_SOURCE_DIR}/README.md

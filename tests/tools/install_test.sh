@@ -11,10 +11,10 @@ rm -rf "$prefix"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-for f in bin/vexlc bin/vexl bin/vexldump bin/vexlc-diag; do
+for f in bin/vexlc bin/vexl bin/vexldump bin/vexldb bin/vexlc-diag; do
     [ -x "$prefix/$f" ] || fail "$f not installed as a program"
 done
-for f in share/man/man1/vexlc.1 share/man/man1/vexl.1 share/man/man1/vexldump.1 \
+for f in share/man/man1/vexlc.1 share/man/man1/vexl.1 share/man/man1/vexldump.1 share/man/man1/vexldb.1 \
          share/doc/vexl/README.md share/doc/vexl/language.md share/doc/vexl/machine.md \
          share/doc/vexl/examples/hanoi.vxl \
          share/vexl/editors/vim/syntax/vexl.vim share/vexl/editors/vim/ftdetect/vexl.vim \
