@@ -1,0 +1,15 @@
+#!/bin/sh
+# Builds the playground and runs its browser tests in a headless chromium.
+# The page's screenshot is left in build-web/playground.png (docs/playground.png
+# is a copy of it).
+set -e
+cd "$(dirname "$0")/.."
+. scripts/playground-build.sh
+if ! command -v chromium >/dev/null 2>&1; then
+  SUDO=""
+  [ "$(id -u)" = 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends chromium fonts-ipafont-gothic
+fi
+cd web
+node --test-reporter=spec test/playground.test.mjs ../build-web/playground ../examples ../build-web/playground.png

@@ -1,0 +1,158 @@
+// Browser tests of the playground: the built page in a headless chromium.
+//   node test/playground.test.mjs PAGE_DIR EXAMPLES_DIR [SCREENSHOT.png]
+// CHROMIUM names the browser (default /usr/bin/chromium).
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { readFileSync, readdirSync, statSync, existsSync } from 'node:fs';
+import { join } from 'node:path';
+import { chromium } from 'playwright-core';
+import { serve } from '../serve.mjs';
+
+const [pageDir, examplesDir, screenshot] = process.argv.slice(2);
+let browser, server, base;
+
+before(async () => {
+  server = await serve(pageDir);
+  base = `http://127.0.0.1:${server.address().port}/`;
+  browser = await chromium.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+});
+after(async () => {
+  await browser?.close();
+  server?.close();
+});
+
+async function open(hash = '') {
+  const page = await browser.newPage({ viewport: { width: 1400, height: 900 } });
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(e.message));
+  page.errors = errors;
+  await page.goto(base + hash);
+  await page.waitForSelector('body[data-ready="1"]');
+  return page;
+}
+
+async function setSource(page, text, input = '') {
+  await page.evaluate(([t, i]) => {
+    const { view } = window.playground;
+    view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: t } });
+    document.getElementById('input').value = i;
+  }, [text, input]);
+}
+
+async function runToEnd(page) {
+  await page.click('#run');
+  await page.waitForSelector('body[data-state="idle"]');
+}
+
+test('every example compiles and runs with its expected output', async () => {
+  const page = await open();
+  const names = readdirSync(examplesDir).filter((f) => f.endsWith('.vxl')).map((f) => f.slice(0, -4));
+  assert.ok(names.length >= 10);
+  for (const name of names) {
+    await page.selectOption('#examples', name);
+    await runToEnd(page);
+    const expected = readFileSync(join(examplesDir, `${name}.out`), 'utf8');
+    assert.equal(await page.textContent('#output'), expected, name);
+    assert.equal(await page.locator('#diagnostics li.error').count(), 0, name);
+    assert.match(await page.textContent('#ctext'), /void start\(\)/, name);
+    assert.match(await page.textContent('#listing'), /^0000: 1330 0000/, name);
+  }
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test('a diagnostic is marked in the gutter and a click lands on its line', async () => {
+  const page = await open();
+  await setSource(page, 'function void start() {\n    int x;\n    x := y + 1;\n    output "é";\n}\n');
+  await runToEnd(page);
+  const item = page.locator('#diagnostics li.error').first();
+  assert.match(await item.textContent(), /^エラー\(3\): .*'y'/);
+  assert.equal(await page.locator('.cm-lint-marker-error').count(), 1);
+  assert.equal(await page.textContent('#output'), '');
+  await item.click();
+  assert.equal(await page.evaluate(() => {
+    const { view } = window.playground;
+    return view.state.doc.lineAt(view.state.selection.main.head).number;
+  }), 3);
+  await page.close();
+});
+
+test('a share link round-trips the source and the input', async () => {
+  const source = 'function void start() {\n    int n;\n    input n;\n    output "二倍: ";\n    output n * 2;\n}\n';
+  const page = await open();
+  await setSource(page, source, '21\n');
+  await page.click('#share');
+  const hash = await page.evaluate(() => location.hash);
+  assert.match(hash, /^#src=[A-Za-z0-9_-]+&in=[A-Za-z0-9_-]+$/);
+  const again = await open(hash);
+  assert.equal(await again.evaluate(() => window.playground.view.state.doc.toString()), source);
+  assert.equal(await again.inputValue('#input'), '21\n');
+  await runToEnd(again);
+  assert.equal(await again.textContent('#output'), '二倍: 42');
+  await again.close();
+  await page.close();
+});
+
+test('a runtime error is shown with its message', async () => {
+  const page = await open();
+  await setSource(page, 'function int f(int a) {\n    return 10 div a;\n}\nfunction void start() {\n    output f(0);\n}\n');
+  await runToEnd(page);
+  assert.match(await page.textContent('#runtime-error'), /Error:Zero Divide Error/);
+  await page.close();
+});
+
+test('an endless loop stops at the step limit and the page stays responsive', async () => {
+  const page = await open();
+  await setSource(page, 'function void start() {\n    int i;\n    while (true) {\n        i := i + 1;\n    }\n}\n');
+  await page.fill('#step-limit', '400000000');
+  await page.click('#run');
+  await page.waitForSelector('body[data-state="running"]');
+  // While the worker runs, the page answers and takes typing.
+  const t0 = Date.now();
+  await page.fill('#input', '7');
+  assert.equal(await page.inputValue('#input'), '7');
+  assert.ok(Date.now() - t0 < 1000, 'the page answered slowly');
+  assert.equal(await page.getAttribute('body', 'data-state'), 'running');
+  await page.waitForSelector('body[data-state="idle"]', { timeout: 60000 });
+  assert.match(await page.textContent('#runtime-error'), /Stopped after 400000000 steps/);
+  // The Stop button ends a run at once.
+  await page.fill('#step-limit', '4000000000');
+  await page.click('#run');
+  await page.waitForSelector('body[data-state="running"]');
+  await page.click('#stop');
+  await page.waitForSelector('body[data-state="idle"]');
+  assert.match(await page.textContent('#runtime-error'), /Stopped/);
+  await page.close();
+});
+
+test('primes compiles and runs in under 100 ms; the page is under 3 MB', async () => {
+  const page = await open();
+  await page.selectOption('#examples', 'primes');
+  const times = [];
+  for (let i = 0; i < 5; ++i) {
+    times.push(await page.evaluate(() => new Promise((done) => {
+      const out = document.getElementById('output');
+      const t0 = performance.now();
+      const seen = new MutationObserver(() => {
+        if (out.textContent.startsWith('2 3 5 7')) { seen.disconnect(); done(performance.now() - t0); }
+      });
+      seen.observe(out, { childList: true, characterData: true, subtree: true });
+      document.getElementById('run').click();
+    })));
+    await page.waitForSelector('body[data-state="idle"]');
+  }
+  const bytes = readdirSync(pageDir).reduce((n, f) => n + statSync(join(pageDir, f)).size, 0);
+  console.log(`# primes: compile and run ${times.map((t) => t.toFixed(1)).join(', ')} ms; page ${bytes} bytes`);
+  assert.ok(times[0] < 100, `first run took ${times[0]} ms`);
+  assert.ok(Math.max(...times) < 100);
+  assert.ok(bytes < 3 * 1024 * 1024);
+  if (screenshot) {
+    await page.locator('#listing div').nth(20).hover();
+    await page.screenshot({ path: screenshot });
+  }
+  await page.close();
+});
