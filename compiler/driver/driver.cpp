@@ -13,6 +13,7 @@
 #include "diagnostics.h"
 #include "frontend.h"
 #include "node.h"
+#include "recorder.h"
 #include "streams.h"
 #include "symbols.h"
 
@@ -47,6 +48,7 @@ static void reset_compilation() {
     word_stream.clear();
     c_text.clear();
     map_manager.clear();
+    debug_recorder.clear();
     parse_root = nullptr;
     free_all_nodes();
     free_token_texts();
@@ -65,6 +67,8 @@ static int compile_file(const char* argument);
 constexpr std::size_t kCompilerStack = std::size_t{256} << 20;
 
 int compile(int argc, const char* const* argv) {
+    debug_recorder.enabled = argc > 2 && std::string(argv[1]) == "-g";
+    if (debug_recorder.enabled) --argc, ++argv;
     if (argc < 2) {
         std::fputs("Usage: vexlc inputfile\n", stdout);
         std::fflush(stdout);
@@ -123,6 +127,8 @@ static int compile_file(const char* argument) {
                      catalog::kSummaryWarnings + std::to_string(diagnostics.warning_count) + "\n");
         word_stream.write_file();
         c_text.write_file();
+        if (debug_recorder.enabled && diagnostics.error_count == 0)
+            debug_recorder.write_file(debuginfo::debug_file_name(names.exec_name), input_name, word_stream.words());
         // A compilation with errors must not look like a success to a build
         // step that would then run a stale image.
         status = diagnostics.error_count > 0 ? 1 : 0;

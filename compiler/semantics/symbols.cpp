@@ -3,6 +3,7 @@
 
 #include "catalog.h"
 #include "diagnostics.h"
+#include "recorder.h"
 
 MapManager map_manager;
 
@@ -28,6 +29,8 @@ bool MapManager::declare_variable(const std::string& name, std::uint16_t size) {
     int offset = declaring_locals ? static_cast<int>(scope->parameter_types.size()) - scope->storage
                                   : scope->storage + 3;
     v.offset = static_cast<std::int16_t>(static_cast<std::uint16_t>(offset));
+    v.is_parameter = !declaring_locals;
+    v.size = size;
     scope->scope_names.push_back(name);
     scope->storage += size;
     return true;
@@ -41,6 +44,12 @@ VariableEntry* MapManager::find_variable(const std::string& name) {
 bool MapManager::close_scope(int line) {
     FunctionEntry* scope = find_function(current_scope);
     if (!scope) return false;
+    if (debug_recorder.enabled) {
+        std::vector<std::pair<std::string, VariableEntry>> vars;
+        for (const std::string& name : scope->scope_names)
+            if (auto it = variables_.find(name); it != variables_.end()) vars.emplace_back(name, it->second);
+        debug_recorder.scope_closed(current_scope, *scope, line, vars);
+    }
     for (const std::string& name : scope->scope_names) {
         auto it = variables_.find(name);
         if (it != variables_.end() && !it->second.used)

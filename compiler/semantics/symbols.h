@@ -21,6 +21,8 @@ struct VariableEntry {
     bool is_const = false;
     bool is_array = false;
     bool used = false;       // read somewhere in an expression
+    bool is_parameter = false;
+    std::uint16_t size = 1;  // words: the element count of an array
 };
 
 struct FunctionEntry {

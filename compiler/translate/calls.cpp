@@ -5,6 +5,7 @@
 #include "emit.h"
 #include "image.h"
 #include "node.h"
+#include "recorder.h"
 #include "streams.h"
 #include "symbols.h"
 
@@ -57,6 +58,7 @@ int func_call::translate() {
     // site is recorded only where the CALL word is really emitted.
     if (f->address == 0 && word_stream.enabled)
         f->call_sites.push_back(static_cast<Word>(word_stream.position() + 1));
+    debug_recorder.expression(line);
     gen::jump(CALL, f->address);
     // Drop the pushed arguments.
     gen::ldi(GR1, static_cast<Word>(f->parameter_types.size()));

@@ -9,6 +9,7 @@
 #include "diagnostics.h"
 #include "emit.h"
 #include "node.h"
+#include "recorder.h"
 #include "streams.h"
 #include "symbols.h"
 
@@ -176,6 +177,7 @@ int expression::translate_unary() {
 }
 
 int literal::translate() {
+    debug_recorder.expression(line);
     if (type == kInt) {
         c_text.append_int(value);  // unsigned: 40000 stays 40000 in C
     } else {
@@ -187,6 +189,7 @@ int literal::translate() {
 }
 
 int exp_variable::translate() {
+    debug_recorder.expression(line);
     VariableEntry* v = map_manager.find_variable(name);
     if (!v) {
         diagnostics.error<error::VariableNotDeclared>(line, "exp_variable", name);

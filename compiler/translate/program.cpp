@@ -11,6 +11,7 @@
 #include "emit.h"
 #include "image.h"
 #include "node.h"
+#include "recorder.h"
 #include "streams.h"
 #include "symbols.h"
 
@@ -48,6 +49,7 @@ int program::translate() {
         return -1;
     }
     // CALL start: its operand is patched when the body of start is placed.
+    debug_recorder.no_line();
     start->call_sites.push_back(gen::jump_forward(CALL));
     // JUMP to the final NOP once start returns.
     Word end_jump = gen::jump_forward(JUMP);

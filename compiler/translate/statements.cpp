@@ -11,6 +11,7 @@
 #include "emit.h"
 #include "image.h"
 #include "node.h"
+#include "recorder.h"
 #include "streams.h"
 #include "symbols.h"
 
@@ -36,6 +37,7 @@ static bool condition_fails(expression* cond, const char* node_name) {
 
 int statement::translate() {
     if (!stmt) return bad_tree("statement");
+    StatementMark mark(stmt->line);
     if (stmt->kind == 9) {  // a block
         c_text.append("{\n");
         if (c_text.enabled) ++c_text.depth;

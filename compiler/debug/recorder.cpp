@@ -1,0 +1,151 @@
+// The debug recorder: line marks and scopes in, DebugInfo out.
+#include "recorder.h"
+
+#include <fstream>
+
+#include "catalog.h"
+#include "diagnostics.h"
+#include "streams.h"
+#include "symbols.h"
+
+DebugRecorder debug_recorder;
+
+namespace {
+
+constexpr std::size_t kNoMark = static_cast<std::size_t>(-1);
+
+debuginfo::Type type_of(ValueType t) {
+    switch (t) {
+    case kVoid: return debuginfo::Type::Void;
+    case kBool: return debuginfo::Type::Bool;
+    default: return debuginfo::Type::Int;
+    }
+}
+
+}  // namespace
+
+// Marks are taken only for words that are really emitted: a translation
+// with the word stream switched off (the C-only pass of a for step or of
+// call arguments) leaves no trace in the image.
+bool DebugRecorder::active() const { return enabled && word_stream.enabled; }
+
+void DebugRecorder::add(int line, bool open) { marks_.push_back(Mark{word_stream.position(), line, open}); }
+
+void DebugRecorder::begin_statement(int line) {
+    if (!active()) {
+        open_statements_.push_back(kNoMark);
+        return;
+    }
+    open_statements_.push_back(marks_.size());
+    add(line, true);
+}
+
+void DebugRecorder::end_statement() {
+    if (open_statements_.empty()) return;
+    const std::size_t index = open_statements_.back();
+    open_statements_.pop_back();
+    // A statement without expressions keeps its own line, which is then
+    // also the first line of the statements around it still waiting.
+    if (index != kNoMark && marks_[index].open) {
+        marks_[index].open = false;
+        for (std::size_t i : open_statements_)
+            if (i != kNoMark && marks_[i].open) {
+                marks_[i].line = marks_[index].line;
+                marks_[i].open = false;
+            }
+    }
+}
+
+void DebugRecorder::expression(int line) {
+    if (!active()) return;
+    for (std::size_t i : open_statements_)
+        if (i != kNoMark && marks_[i].open) {
+            marks_[i].line = line;
+            marks_[i].open = false;
+        }
+    add(line, false);
+}
+
+void DebugRecorder::no_line() {
+    if (active()) add(0, false);
+}
+
+void DebugRecorder::scope_closed(const std::string& name, const FunctionEntry& function, int line,
+                                 const std::vector<std::pair<std::string, VariableEntry>>& variables) {
+    if (!enabled) return;
+    const bool global = name == MapManager::kGlobal;
+    debuginfo::Function f;
+    for (const auto& [var_name, entry] : variables) {
+        debuginfo::Variable v;
+        v.name = var_name;
+        v.type = type_of(entry.type);
+        v.is_const = entry.is_const;
+        v.array_size = entry.is_array ? entry.size : 0;
+        if (global) {
+            v.storage = debuginfo::Storage::Global;
+            v.location = (0xFFFF + entry.offset) & 0xFFFF;  // relative to GR4 = 0xFFFF
+            globals_.push_back(v);
+            continue;
+        }
+        v.location = entry.offset;
+        v.storage = entry.is_parameter ? debuginfo::Storage::Parameter : debuginfo::Storage::Local;
+        (entry.is_parameter ? f.parameters : f.locals).push_back(v);
+    }
+    if (global) return;
+    f.name = name;
+    f.entry = function.address;
+    f.end = word_stream.position();
+    f.result = type_of(function.result);
+    f.line = line;
+    functions_.push_back(std::move(f));
+}
+
+debuginfo::DebugInfo DebugRecorder::finish(const std::string& source, const std::vector<image::Word>& words) const {
+    debuginfo::DebugInfo info;
+    info.source = source;
+    info.image_words = static_cast<std::uint32_t>(words.size());
+    info.checksum = debuginfo::checksum(words);
+    info.functions = functions_;
+    info.globals = globals_;
+
+    // Marks come in ascending address order; of several at one address the
+    // last one counts (earlier ones covered no words).
+    std::vector<debuginfo::LineEntry> marks;
+    for (std::size_t i = 0; i < marks_.size(); ++i) {
+        if (marks_[i].address >= words.size()) break;
+        if (i + 1 < marks_.size() && marks_[i + 1].address == marks_[i].address) continue;
+        marks.push_back({marks_[i].address, marks_[i].line});
+    }
+    // The prologue of a function (and its local reservations) belongs to the
+    // function's first line, not to whatever precedes the function.
+    std::vector<debuginfo::LineEntry> lines;
+    std::size_t m = 0;
+    for (const debuginfo::Function& f : functions_) {
+        while (m < marks.size() && marks[m].address < f.entry) lines.push_back(marks[m++]);
+        if (m < marks.size() && marks[m].address == f.entry) continue;
+        const bool inside = m < marks.size() && marks[m].address < f.end;
+        lines.push_back({f.entry, inside ? marks[m].line : f.line});
+    }
+    while (m < marks.size()) lines.push_back(marks[m++]);
+    // The final word, reached when start returns, has no line.
+    if (!words.empty() && (lines.empty() || lines.back().address < words.size() - 1))
+        lines.push_back({static_cast<image::Word>(words.size() - 1), 0});
+    for (const debuginfo::LineEntry& e : lines)
+        if (info.lines.empty() || info.lines.back().line != e.line) info.lines.push_back(e);
+    return info;
+}
+
+void DebugRecorder::write_file(const std::string& file_name, const std::string& source,
+                               const std::vector<image::Word>& words) const {
+    const std::string text = debuginfo::write(finish(source, words));
+    std::ofstream out(file_name, std::ios::binary | std::ios::trunc);
+    if (!out) throw fatal_error::CantOpenOutFile(file_name);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+void DebugRecorder::clear() {
+    marks_.clear();
+    open_statements_.clear();
+    functions_.clear();
+    globals_.clear();
+}

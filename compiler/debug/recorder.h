@@ -1,0 +1,70 @@
+// Collects the debug information of one compilation (vexlc -g): the line
+// table from a few marks the translators set, and the functions and
+// variables from the symbol table as each scope closes. Switched off, every
+// mark is a single test.
+//
+// Line marks record (word position, line). A statement's code starts at the
+// line of its first expression rather than at the node's own line (the
+// parser gives a node the line where it was completed, which for an `if`
+// or `while` is the end of its body): a statement mark stays open until the
+// first expression mark inside it supplies the line, and falls back to the
+// statement's own line when none comes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "debuginfo.h"
+
+struct FunctionEntry;
+struct VariableEntry;
+
+class DebugRecorder {
+public:
+    bool enabled = false;
+
+    // Statement marks; every begin is matched by an end.
+    void begin_statement(int line);
+    void end_statement();
+    // The code emitted next stems from an expression on `line`.
+    void expression(int line);
+    // The code emitted next belongs to no source line (start-up code).
+    void no_line();
+
+    // A scope ends: the function `name` (or the global scope) with its
+    // variables in declaration order; `line` is where it was defined.
+    void scope_closed(const std::string& name, const FunctionEntry& function, int line,
+                      const std::vector<std::pair<std::string, VariableEntry>>& variables);
+
+    // The finished information for the image `words` compiled from `source`.
+    debuginfo::DebugInfo finish(const std::string& source, const std::vector<image::Word>& words) const;
+    // Writes finish()'s file as `file_name`; throws fatal_error::CantOpenOutFile.
+    void write_file(const std::string& file_name, const std::string& source,
+                    const std::vector<image::Word>& words) const;
+    void clear();
+
+private:
+    struct Mark {
+        image::Word address;
+        int line;
+        bool open;  // a statement mark still waiting for its first expression
+    };
+    bool active() const;
+    void add(int line, bool open);
+
+    std::vector<Mark> marks_;
+    std::vector<std::size_t> open_statements_;  // indexes into marks_
+    std::vector<debuginfo::Function> functions_;
+    std::vector<debuginfo::Variable> globals_;
+};
+
+extern DebugRecorder debug_recorder;
+
+// Marks a statement for the length of its translation.
+class StatementMark {
+public:
+    explicit StatementMark(int line) { debug_recorder.begin_statement(line); }
+    ~StatementMark() { debug_recorder.end_statement(); }
+    StatementMark(const StatementMark&) = delete;
+    StatementMark& operator=(const StatementMark&) = delete;
+};

@@ -1,0 +1,98 @@
+// vexlc -g on every golden and example source: the image and the C text are
+// byte-identical to a compilation without it, the debug file is written
+// exactly when they are (a failed compilation leaves an old one alone), and
+// it reads back as a description of that very image.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "debuginfo.h"
+#include "driver.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Compiles in-process with standard error silenced (the diagnostics are
+// the golden runner's business).
+void compile_quietly(std::vector<std::string> args) {
+    std::vector<const char*> argv{"vexlc"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::fflush(stderr);
+    const int saved = dup(2);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+    compile(static_cast<int>(argv.size()), argv.data());
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(null);
+    close(saved);
+}
+
+std::vector<fs::path> all_sources() {
+    std::vector<fs::path> sources;
+    for (const char* dir : {VEXL_GOLDEN_COMPILER_DIR, VEXL_EXAMPLES_DIR})
+        for (const auto& e : fs::recursive_directory_iterator(dir))
+            if (e.path().extension() == ".vxl") sources.push_back(e.path());
+    std::sort(sources.begin(), sources.end());
+    return sources;
+}
+
+TEST(CompileWithDebugInfo, SameOutputsAndAMatchingDebugFile) {
+    const fs::path tmp = fs::temp_directory_path() / ("vexl-g-test-" + std::to_string(getpid()));
+    const std::vector<fs::path> sources = all_sources();
+    ASSERT_GT(sources.size(), 20u);
+    int with_outputs = 0;
+    for (const fs::path& src : sources) {
+        SCOPED_TRACE(src.string());
+        fs::remove_all(tmp);
+        const fs::path plain = tmp / "plain", debug = tmp / "debug";
+        fs::create_directories(plain);
+        fs::create_directories(debug);
+        fs::copy_file(src, plain / "prog.vxl");
+        fs::copy_file(src, debug / "prog.vxl");
+        // A debug file from an earlier compilation.
+        std::ofstream(debug / "prog.dbg") << "old\n";
+
+        compile_quietly({(plain / "prog.vxl").string()});
+        compile_quietly({"-g", (debug / "prog.vxl").string()});
+
+        const bool written = fs::exists(plain / "prog.exec");
+        ASSERT_EQ(fs::exists(debug / "prog.exec"), written);
+        if (!written) {
+            EXPECT_EQ(slurp(debug / "prog.dbg"), "old\n");
+            continue;
+        }
+        ++with_outputs;
+        const std::string exec = slurp(plain / "prog.exec");
+        EXPECT_EQ(slurp(debug / "prog.exec"), exec);
+        EXPECT_EQ(slurp(debug / "prog.c"), slurp(plain / "prog.c"));
+
+        const auto r = debuginfo::read(slurp(debug / "prog.dbg"));
+        ASSERT_TRUE(r.info) << r.error;
+        std::istringstream bytes(exec);
+        EXPECT_TRUE(r.info->matches(image::read_words(bytes)));
+        EXPECT_EQ(r.info->source, (debug / "prog.vxl").string());
+        const std::string text = slurp(src);
+        const int source_lines = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
+        for (const auto& e : r.info->lines) EXPECT_LE(e.line, source_lines);
+        for (const auto& f : r.info->functions) EXPECT_GT(r.info->line_at(f.entry), 0) << f.name;
+    }
+    EXPECT_GT(with_outputs, 20);
+    fs::remove_all(tmp);
+}
+
+}  // namespace
