@@ -14,7 +14,7 @@
 
 using vexltest::read_file;
 using vexltest::run_vexlc;
-using vexltest::RunResult;
+using vexltest::ProcessResult;
 using vexltest::TempDir;
 using vexltest::write_file;
 namespace fs = std::filesystem;
@@ -69,7 +69,7 @@ TEST(OutputNames, FromTheArgument) {
 
 TEST(Vexlc, UsageWithoutArgument) {
     TempDir dir;
-    const RunResult r = run_vexlc({}, dir.path());
+    const ProcessResult r = run_vexlc({}, dir.path());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "Usage: vexlc inputfile\n");
     EXPECT_EQ(r.err, "");
@@ -79,7 +79,7 @@ TEST(Vexlc, UsageWithoutArgument) {
 TEST(Vexlc, CleanProgramWritesBothFiles) {
     TempDir dir;
     write_file(dir / "prog.vxl", kProgram);
-    const RunResult r = run_vexlc({"prog.vxl", "ignored", "arguments"}, dir.path());
+    const ProcessResult r = run_vexlc({"prog.vxl", "ignored", "arguments"}, dir.path());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, summary("prog.vxl", 0, 0));
@@ -93,7 +93,7 @@ TEST(Vexlc, CleanProgramWritesBothFiles) {
 TEST(Vexlc, RetryWithVxlAppended) {
     TempDir dir;
     write_file(dir / "prog.vxl", kProgram + "#\n");
-    RunResult r = run_vexlc({"prog"}, dir.path());
+    ProcessResult r = run_vexlc({"prog"}, dir.path());
     EXPECT_EQ(r.err, illegal(2, '#') + summary("prog.vxl", 1, 0));
     EXPECT_EQ(r.status, 1);
 
@@ -120,7 +120,7 @@ TEST(Vexlc, RetryWithVxlAppended) {
 
 TEST(Vexlc, UnreadableInputIsFatal) {
     TempDir dir;
-    RunResult r = run_vexlc({"missing"}, dir.path());
+    ProcessResult r = run_vexlc({"missing"}, dir.path());
     EXPECT_EQ(r.err, kCantOpenInput);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.status, 255);
@@ -142,7 +142,7 @@ TEST(Vexlc, ErrorsLeaveOutputsAlone) {
     write_file(dir / "prog.vxl", kProgram + std::string("\0\x80\r\n#\r", 6));
     write_file(dir / "prog.exec", "old image");
     write_file(dir / "prog.c", "old text");
-    const RunResult r = run_vexlc({"prog.vxl"}, dir.path());
+    const ProcessResult r = run_vexlc({"prog.vxl"}, dir.path());
     EXPECT_EQ(r.err, illegal(2, '\0') + illegal(2, '\x80') + illegal(3, '#') + illegal(3, '\r') +
                          summary("prog.vxl", 4, 0));
     EXPECT_EQ(r.status, 1);
@@ -154,7 +154,7 @@ TEST(Vexlc, WarningsDoNotStopTheOutputs) {
     TempDir dir;
     const std::string name(32, 'w');
     write_file(dir / "warn.vxl", kProgram + "function void " + name + "() { }\n");
-    const RunResult r = run_vexlc({"warn.vxl"}, dir.path());
+    const ProcessResult r = run_vexlc({"warn.vxl"}, dir.path());
     const std::string warning = "警告(2): flex: 識別子が32字以上です(Cソース不正です)\n";
     EXPECT_EQ(r.err.substr(0, warning.size()), warning);
     EXPECT_NE(r.err.find("warn.vxl - エラー 0、警告 "), std::string::npos);
@@ -166,7 +166,7 @@ TEST(Vexlc, WarningsDoNotStopTheOutputs) {
 TEST(Vexlc, NoTreeIsOneMoreError) {
     TempDir dir;
     write_file(dir / "decl.vxl", "int a;\n@\n");
-    RunResult r = run_vexlc({"decl.vxl"}, dir.path());
+    ProcessResult r = run_vexlc({"decl.vxl"}, dir.path());
     EXPECT_EQ(r.err, illegal(2, '@') + kNoTree + summary("decl.vxl", 2, 0));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(listing(dir.path()), Names{"decl.vxl"});
@@ -187,7 +187,7 @@ TEST(Vexlc, HundredErrorsAreListed) {
         expected += illegal(line, '#');
     }
     write_file(dir / "many.vxl", source);
-    const RunResult r = run_vexlc({"many.vxl"}, dir.path());
+    const ProcessResult r = run_vexlc({"many.vxl"}, dir.path());
     EXPECT_EQ(r.err, expected + summary("many.vxl", 100, 0));
     EXPECT_EQ(r.status, 1);
 }
@@ -204,7 +204,7 @@ TEST(Vexlc, TheHundredAndFirstErrorIsFatal) {
     }
     write_file(dir / "over.vxl", source);
     write_file(dir / "over.exec", "old image");
-    RunResult r = run_vexlc({"over.vxl"}, dir.path());
+    ProcessResult r = run_vexlc({"over.vxl"}, dir.path());
     EXPECT_EQ(r.err, expected + kTooManyErrors);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(listing(dir.path()), (Names{"over.exec", "over.vxl"}));
@@ -230,7 +230,7 @@ TEST(Vexlc, OutputThatCannotBeCreated) {
     const std::string source = kProgram + "function void " + std::string(40, 'l') + "() { }\n";
     write_file(dir / "prog.vxl", source);
     fs::create_directory(dir / "prog.exec");
-    RunResult r = run_vexlc({"prog.vxl"}, dir.path());
+    ProcessResult r = run_vexlc({"prog.vxl"}, dir.path());
     EXPECT_EQ(r.status, 255);
     const std::string tail = fatal("出力ファイル(prog.exec)が開けません");
     const std::size_t at = r.err.find("prog.vxl - エラー 0、警告 ");
@@ -260,7 +260,7 @@ TEST(Vexlc, ImageBeyondItsLimitIsFatal) {
     for (int i = 0; i < 3000; ++i) body += "x := 1 + 1 + 1 + 1 + 1 + 1 + 1 + 1;\n";
     write_file(dir / "big.vxl", "function void start() {\nint x;\n" + body + "output x;\n}\n");
     write_file(dir / "big.exec", "old image");
-    const RunResult r = run_vexlc({"big.vxl"}, dir.path());
+    const ProcessResult r = run_vexlc({"big.vxl"}, dir.path());
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, fatal("エラーの数が65535を超えました"));
     EXPECT_EQ(listing(dir.path()), (Names{"big.exec", "big.vxl"}));
@@ -278,7 +278,7 @@ TEST(Vexlc, EndlessOperatorChainIsTheImageLimit) {
     for (int i = 0; i < 200000; ++i) chain += i % 2 ? " + 1" : " - 1";
     write_file(dir / "deep.vxl", "function int f(int a) { return a; }\n"
                                  "function void start() {\nint x;\nx := f(" + chain + ");\noutput x;\n}\n");
-    const RunResult r = run_vexlc({"deep.vxl"}, dir.path());
+    const ProcessResult r = run_vexlc({"deep.vxl"}, dir.path());
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, fatal("エラーの数が65535を超えました"));
@@ -295,7 +295,7 @@ TEST(Vexlc, DeeplyNestedCallsCompile) {
     for (int i = 0; i < depth; ++i) call = "f(" + call + ")";
     write_file(dir / "calls.vxl", "function int f(int a) { return a + 1; }\n"
                                   "function void start() {\noutput " + call + ";\n}\n");
-    const RunResult r = run_vexlc({"calls.vxl"}, dir.path());
+    const ProcessResult r = run_vexlc({"calls.vxl"}, dir.path());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, summary("calls.vxl", 0, 0));
     // Each call: its argument, CALL, LDI, ADD and the PUSH of its value.

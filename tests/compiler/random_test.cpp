@@ -169,7 +169,7 @@ TEST(Random, BrokenSourcesAsProgram) {
         write_file(dir / "case.vxl", text);
         fs::remove(dir / "case.exec");
         fs::remove(dir / "case.c");
-        const vexltest::RunResult r = vexltest::run_vexlc({"case.vxl"}, dir.path());
+        const vexltest::ProcessResult r = vexltest::run_vexlc({"case.vxl"}, dir.path());
         ASSERT_EQ(r.signal, 0) << "case " << i << ", source:\n" << text;
         ASSERT_TRUE(r.status == 0 || r.status == 1 || r.status == 255) << r.status;
         const int status = r.status == 255 ? -1 : r.status;
@@ -188,7 +188,7 @@ TEST(Random, VeryLongLines) {
     text += " x := " + std::string(mb, '9') + ";\n " + std::string(mb, 'v') + " := 1;\n";
     text += std::string(mb / 4, '\x82') + "\n}\n";
     write_file(dir / "long.vxl", text);
-    const vexltest::RunResult r = vexltest::run_vexlc({"long.vxl"}, dir.path());
+    const vexltest::ProcessResult r = vexltest::run_vexlc({"long.vxl"}, dir.path());
     ASSERT_EQ(r.signal, 0);
     // so many illegal bytes end the compilation at the 101st
     EXPECT_EQ(r.status, 255);

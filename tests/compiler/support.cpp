@@ -1,10 +1,6 @@
 // Helpers shared by the compiler's unit tests (see support.h).
 #include "support.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -15,33 +11,6 @@
 #include "frontend.h"
 
 namespace vexltest {
-
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "vexlc-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    // Make sure directories the tests made read-only can be removed.
-    for (const auto& e : fs::recursive_directory_iterator(path_, ec))
-        if (e.is_directory(ec)) fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-}
-
-void write_file(const fs::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + file.string());
-}
-
-std::string read_file(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<int> ScanResult::codes() const {
     std::vector<int> out;
@@ -120,38 +89,11 @@ std::vector<statement*> body_statements(const ParseResult& r) {
     return out;
 }
 
-RunResult run_vexlc(const std::vector<std::string>& args, const fs::path& dir) {
-    TempDir capture;
-    const fs::path out_file = capture / "stdout", err_file = capture / "stderr";
+ProcessResult run_vexlc(const std::vector<std::string>& args, const fs::path& dir) {
     std::vector<std::string> argv{VEXLC_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (std::string& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || chdir(dir.c_str()) != 0) _exit(126);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        execv(cargv[0], cargv.data());
-        _exit(127);
-    }
-    int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0) {
-    }
-    RunResult r;
-    if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
-    else if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
-    r.out = read_file(out_file);
-    r.err = read_file(err_file);
-    return r;
+    // Generous: the largest sources take seconds under the sanitizers.
+    return run_process({argv, dir, "", 120000});
 }
 
 }  // namespace vexltest

@@ -1,6 +1,5 @@
 // Helpers shared by the compiler's unit tests: scanning and parsing a text
-// in-process, running the vexlc program in a scratch directory, and small
-// file utilities.
+// in-process and running the vexlc program in a directory.
 //
 // Note: the compiler library is built with the Shift-JIS execution
 // character set, and so are these tests, so a Japanese literal in a test
@@ -12,27 +11,9 @@
 #include <vector>
 
 #include "node.h"
+#include "test_support.h"
 
 namespace vexltest {
-
-namespace fs = std::filesystem;
-
-// A fresh directory, removed with its contents on destruction.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    fs::path path_;
-};
-
-void write_file(const fs::path& file, const std::string& bytes);
-std::string read_file(const fs::path& file);  // empty if unreadable
 
 // One token as the parser would receive it.
 struct Token {
@@ -63,13 +44,7 @@ ParseResult parse_text(const std::string& source);
 // (null entries are statements dropped by error recovery).
 std::vector<statement*> body_statements(const ParseResult& r);
 
-struct RunResult {
-    int status = -1;  // exit status 0-255, or -1 when killed by a signal
-    int signal = 0;
-    std::string out, err;
-};
-
 // Runs the built vexlc with `args` in `dir`.
-RunResult run_vexlc(const std::vector<std::string>& args, const fs::path& dir);
+ProcessResult run_vexlc(const std::vector<std::string>& args, const fs::path& dir);
 
 }  // namespace vexltest

@@ -7,11 +7,14 @@
 #include <sstream>
 #include <system_error>
 
-#include "subprocess.h"
+#include "test_support.h"
 
 namespace differential {
 
 namespace {
+
+using vexltest::ProcessResult;
+using vexltest::run_process;
 
 constexpr int kCompileTimeoutMs = 30000;
 constexpr int kRunTimeoutMs = 10000;
@@ -70,7 +73,7 @@ Outcome check(std::uint64_t seed, const proggen::Program& program, const Tools& 
     }
     std::ostringstream report;
     report << "seed " << seed << "\nreproduce: vexl-proggen " << seed << " --input prog.in > prog.vxl\n";
-    RunResult vm, c;
+    ProcessResult vm, c;
     auto fail = [&](const std::string& reason) {
         o.reason = reason;
         o.saved = dir;
@@ -82,24 +85,24 @@ Outcome check(std::uint64_t seed, const proggen::Program& program, const Tools& 
         return o;
     };
 
-    const RunResult comp = run({{tools.vexlc, "prog.vxl"}, dir.string(), "", kCompileTimeoutMs});
+    const ProcessResult comp = run_process({{tools.vexlc, "prog.vxl"}, dir, "", kCompileTimeoutMs});
     if (!comp.exited_with(0) || !clean_summary(comp.err)) {
         write_file(dir / "vexlc.err", comp.err);
         return fail("vexlc: " + comp.describe() + ", standard error \"" + excerpt(comp.err) + "\"");
     }
 
-    vm = run({{tools.vexl, "prog.exec"}, dir.string(), (dir / "prog.in").string(), kRunTimeoutMs});
+    vm = run_process({{tools.vexl, "prog.exec"}, dir, program.input, kRunTimeoutMs});
     if (!vm.exited_with(0) || !vm.err.empty())
         return fail("vexl: " + vm.describe() + ", standard error \"" + excerpt(vm.err) + "\"");
 
-    const RunResult cc = run({{tools.cc, "-std=gnu17", "-w", "-o", "prog", "prog.c"}, dir.string(), "", kCcTimeoutMs});
+    const ProcessResult cc = run_process({{tools.cc, "-std=gnu17", "-w", "-o", "prog", "prog.c"}, dir, "", kCcTimeoutMs});
     if (!cc.exited_with(0)) {
         write_file(dir / "cc.err", cc.err);
         return fail("C compiler: " + cc.describe() + ", standard error \"" + excerpt(cc.err) + "\"");
     }
     // The C program's exit status is whatever main left behind (it is
     // declared void), so only a signal or a timeout counts.
-    c = run({{(dir / "prog").string()}, dir.string(), (dir / "prog.in").string(), kRunTimeoutMs});
+    c = run_process({{(dir / "prog").string()}, dir, program.input, kRunTimeoutMs});
     if (!c.started || c.timed_out || c.signal != 0) return fail("C program: " + c.describe());
 
     if (vm.out != c.out) return fail(first_difference(vm.out, c.out));

@@ -11,11 +11,17 @@
 #include <sstream>
 
 #include "listing.h"
-#include "process.h"
+#include "test_support.h"
 
 namespace golden {
 
 namespace {
+
+using vexltest::ProcessResult;
+using vexltest::read_file;
+using vexltest::run_process;
+using vexltest::TempDir;
+using vexltest::write_file;
 
 constexpr int kRunTimeoutMs = 10000;
 constexpr int kCcTimeoutMs = 120000;  // gcc on a loaded two-core machine
@@ -144,7 +150,7 @@ private:
     Outcome outcome_;
 };
 
-std::string show_run(const std::string& who, const RunResult& r) {
+std::string show_run(const std::string& who, const ProcessResult& r) {
     std::string s = who + ": " + r.describe();
     if (!r.err.empty()) s += "\nits standard error:\n" + r.err;
     return s;
@@ -350,8 +356,7 @@ Outcome check_machine_case(const Case& c, const Tools& tools, bool bless) {
         return check.take();
     }
     TempDir tmp;
-    const fs::path work = tmp.path() / "work";
-    fs::create_directory(work);
+    const fs::path& work = tmp.path();
     const std::string image_name = c.name + ".exec";
 
     // The image: annotated hex words, or raw bytes copied unchanged (so a
@@ -381,8 +386,8 @@ Outcome check_machine_case(const Case& c, const Tools& tools, bool bless) {
     }
     write_file(work / image_name, bytes);
 
-    const fs::path in = file_exists(c.file(".in")) ? c.file(".in") : fs::path();
-    const RunResult r = run_program({{tools.vexl, image_name}, work, in, tmp.path(), kRunTimeoutMs});
+    const std::string in = read_file(c.file(".in"));
+    const ProcessResult r = run_process({{tools.vexl, image_name}, work, in, kRunTimeoutMs});
     if (!r.exited()) {
         check.fail(show_run("vexl", r));
         return check.take();
@@ -402,7 +407,7 @@ Outcome check_machine_case(const Case& c, const Tools& tools, bool bless) {
         else check.text("listing", ".lst", listing, false);
         // The tool must print the same listing as the library.
         if (!tools.vexldump.empty()) {
-            const RunResult d = run_program({{tools.vexldump, image_name}, work, {}, tmp.path(), kRunTimeoutMs});
+            const ProcessResult d = run_process({{tools.vexldump, image_name}, work, "", kRunTimeoutMs});
             if (!d.exited() || d.status != 0 || !d.err.empty())
                 check.fail(show_run("vexldump", d));
             else if (d.out != listing)
@@ -415,15 +420,14 @@ Outcome check_machine_case(const Case& c, const Tools& tools, bool bless) {
 Outcome check_compiler_case(const Case& c, const Tools& tools, bool bless) {
     Checker check(c, bless);
     TempDir tmp;
-    const fs::path work = tmp.path() / "work";
-    fs::create_directory(work);
+    const fs::path& work = tmp.path();
     const std::string source = c.name + ".vxl";
     const fs::path exec_file = work / (c.name + ".exec"), c_file = work / (c.name + ".c");
     fs::copy_file(c.file(".vxl"), work / source);
 
     std::vector<std::string> argv = tools.vexlc;
     argv.push_back(source);
-    const RunResult r = run_program({argv, work, {}, tmp.path(), kRunTimeoutMs});
+    const ProcessResult r = run_process({argv, work, "", kRunTimeoutMs});
     if (!r.exited()) {
         check.fail(show_run("vexlc", r));
         return check.take();
@@ -480,11 +484,11 @@ Outcome check_compiler_case(const Case& c, const Tools& tools, bool bless) {
 
     if (!file_exists(c.file(".out"))) return check.take();
     // Both translations must print NAME.out for the same input.
-    const fs::path in = file_exists(c.file(".in")) ? c.file(".in") : fs::path();
+    const std::string in = read_file(c.file(".in"));
     if (tools.vexl.empty()) {
         check.skip("vexl is not built");
     } else {
-        const RunResult m = run_program({{tools.vexl, c.name + ".exec"}, work, in, tmp.path(), kRunTimeoutMs});
+        const ProcessResult m = run_process({{tools.vexl, c.name + ".exec"}, work, in, kRunTimeoutMs});
         if (!m.exited() || m.status != 0 || !m.err.empty())
             check.fail(show_run("vexl " + c.name + ".exec", m) + "\nits standard output:\n" + m.out);
         else if (bless)
@@ -492,15 +496,15 @@ Outcome check_compiler_case(const Case& c, const Tools& tools, bool bless) {
         else
             check.text("vexl output", ".out", m.out, false);
     }
-    const RunResult cc = run_program(
-        {{tools.cc, "-std=gnu17", "-w", "-o", "prog", c.name + ".c"}, work, {}, tmp.path(), kCcTimeoutMs});
+    const ProcessResult cc =
+        run_process({{tools.cc, "-std=gnu17", "-w", "-o", "prog", c.name + ".c"}, work, "", kCcTimeoutMs});
     if (!cc.exited() || cc.status != 0) {
         check.fail(show_run("the C compiler on " + c.name + ".c", cc));
         return check.take();
     }
     // The C program's exit status is not looked at: the entry function may
     // be a void main.
-    const RunResult p = run_program({{(work / "prog").string()}, work, in, tmp.path(), kRunTimeoutMs});
+    const ProcessResult p = run_process({{(work / "prog").string()}, work, in, kRunTimeoutMs});
     if (!p.exited())
         check.fail(show_run("the C program", p));
     else

@@ -1,15 +1,19 @@
-// Tests of the golden runner itself (hex words, CP932, diff, subprocesses,
-// the checks of a source case with a stand-in compiler) and of the vexldump
-// command line.
+// Tests of the golden runner itself (hex words, CP932, diff, the checks of a
+// source case with a stand-in compiler) and of the vexldump command line.
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "golden.h"
-#include "process.h"
+#include "test_support.h"
 
 namespace golden {
 namespace {
+
+using vexltest::ProcessResult;
+using vexltest::read_file;
+using vexltest::TempDir;
+using vexltest::write_file;
 
 using image::Word;
 
@@ -47,33 +51,6 @@ TEST(Diff, ShowsChangedLinesWithContext) {
         << d;
     EXPECT_EQ(d.find(" 1\n"), std::string::npos) << d;  // beyond the context
     EXPECT_NE(diff_text("a\tb\x01\n", "").find("-a\\tb\\x01"), std::string::npos);
-}
-
-class ProcessTest : public testing::Test {
-protected:
-    RunResult sh(const std::string& script, const fs::path& in = {}, int timeout_ms = 10000) {
-        return run_program({{"/bin/sh", "-c", script}, tmp.path(), in, tmp.path(), timeout_ms});
-    }
-    TempDir tmp;
-};
-
-TEST_F(ProcessTest, CapturesStreamsStatusAndWorkingDirectory) {
-    write_file(tmp.path() / "input", "abc");
-    const RunResult r = sh("cat; pwd; echo oops >&2; exit 3", tmp.path() / "input");
-    ASSERT_TRUE(r.exited()) << r.describe();
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.out, "abc" + tmp.path().string() + "\n");
-    EXPECT_EQ(r.err, "oops\n");
-    EXPECT_EQ(sh("cat").out, "");  // no input file: /dev/null
-}
-
-TEST_F(ProcessTest, ReportsSignalsTimeoutsAndMissingPrograms) {
-    EXPECT_EQ(sh("kill -SEGV $$").signal, 11);
-    const RunResult slow = sh("sleep 30 & wait", {}, 200);  // the grandchild dies too
-    EXPECT_TRUE(slow.timed_out);
-    EXPECT_FALSE(slow.exited());
-    const RunResult missing = run_program({{"/nonexistent/prog"}, tmp.path(), {}, tmp.path(), 1000});
-    EXPECT_EQ(missing.failure, "/nonexistent/prog: No such file or directory");
 }
 
 // A source case run with /bin/sh as the compiler: the case's NAME.vxl is a
@@ -186,17 +163,18 @@ TEST_F(CompilerCaseTest, BlessRewritesOnlyWhatApplies) {
 }
 
 // vexldump's command line; its listings are compared in the machine cases.
-class VexldumpTest : public ProcessTest {
+class VexldumpTest : public testing::Test {
 protected:
-    RunResult dump(std::vector<std::string> args) {
+    ProcessResult dump(std::vector<std::string> args) {
         args.insert(args.begin(), VEXL_VEXLDUMP);
-        return run_program({args, tmp.path(), {}, tmp.path(), 10000});
+        return vexltest::run_process({args, tmp.path()});
     }
+    TempDir tmp;
 };
 
 TEST_F(VexldumpTest, ListsAnImage) {
     write_file(tmp.path() / "a.exec", std::string("\x72\x50\x00", 3));
-    const RunResult r = dump({"a.exec"});
+    const ProcessResult r = dump({"a.exec"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "0000: 7250       PUSH bp\n");
     EXPECT_EQ(r.err, "");
@@ -207,14 +185,14 @@ TEST_F(VexldumpTest, ListsAnImage) {
 TEST_F(VexldumpTest, UsageHelpAndVersion) {
     // Wrong use: one usage line on standard error, nothing else.
     for (const auto& args : std::vector<std::vector<std::string>>{{}, {"a", "b"}, {"--bogus"}}) {
-        const RunResult r = dump(args);
+        const ProcessResult r = dump(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_TRUE(r.err.starts_with("usage: vexldump ")) << r.err;
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     }
     // Asked for: the same line on standard output.
-    RunResult r = dump({"--help"});
+    ProcessResult r = dump({"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.starts_with(dump({}).err)) << r.out;
     r = dump({"--version"});
@@ -223,7 +201,7 @@ TEST_F(VexldumpTest, UsageHelpAndVersion) {
 }
 
 TEST_F(VexldumpTest, UnreadableFiles) {
-    RunResult r = dump({"missing.exec"});
+    ProcessResult r = dump({"missing.exec"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "vexldump: missing.exec: cannot open: No such file or directory\n");

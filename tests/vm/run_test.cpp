@@ -2,40 +2,18 @@
 // register dump, the trace hook, and the vexl program's command line and
 // exit statuses (run as a subprocess).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "harness.h"
+#include "test_support.h"
 
 using namespace vmtest;
 using End = vm::RunResult::End;
+using vexltest::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-// A fresh directory for one test, removed afterwards.
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        path = fs::temp_directory_path() /
-               ("vexl_vm_" + std::string(info->name()) + "_" + std::to_string(getpid()));
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string file(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path / name, std::ios::binary) << bytes;
-        return (path / name).string();
-    }
-    std::string read(const std::string& name) const {
-        std::ifstream f(path / name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(f), {}};
-    }
-};
 
 std::string bytes_of(const std::vector<Word>& words) {
     std::string s;
@@ -48,7 +26,7 @@ std::string bytes_of(const std::vector<Word>& words) {
 
 TEST(Loader, BigEndianWordsOddByteDropped) {
     TempDir dir;
-    const std::string name = dir.file("a.exec", std::string("\x13\x10\xFF\xFE\x42", 5));
+    const std::string name = dir.write("a.exec", std::string("\x13\x10\xFF\xFE\x42", 5));
     Harness h;
     EXPECT_EQ(h.m.run_file(name), 0);
     EXPECT_EQ(h.m.code(), (std::vector<Word>{0x1310, 0xFFFE}));
@@ -58,27 +36,27 @@ TEST(Loader, BigEndianWordsOddByteDropped) {
 TEST(Loader, ExecIsAppendedOnlyWhenMissing) {
     TempDir dir;
     const std::string out_a = bytes_of({op(LDI, GR1), 'A', op(OUTS), 'p', 0x0000});
-    dir.file("prog.exec", out_a);
-    dir.file("prog.exec.bak", bytes_of({op(OUTS), 'b', 0x0000}));
-    dir.file("a.execute", bytes_of({op(OUTS), 'c', 0x0000}));
+    dir.write("prog.exec", out_a);
+    dir.write("prog.exec.bak", bytes_of({op(OUTS), 'b', 0x0000}));
+    dir.write("a.execute", bytes_of({op(OUTS), 'c', 0x0000}));
     const std::pair<std::string, std::string> cases[] = {
         {"prog", "p"}, {"prog.exec", "p"}, {"prog.exec.bak", "b"}, {"a.execute", "c"}};
     for (const auto& [arg, output] : cases) {
         Harness h;
-        EXPECT_EQ(h.m.run_file((dir.path / arg).string()), 0) << arg;
+        EXPECT_EQ(h.m.run_file((dir.path() / arg).string()), 0) << arg;
         EXPECT_EQ(h.out.str(), output) << arg;
     }
 }
 
 TEST(Loader, MissingFileOrDirectoryIsNotFound) {
     TempDir dir;
-    fs::create_directory(dir.path / "d.exec");
+    fs::create_directory(dir.path() / "d.exec");
     const std::pair<std::string, std::string> cases[] = {
         {"nothing", "nothing.exec"}, {"d.exec", "d.exec"}, {"d", "d.exec"}};
     for (const auto& [arg, tried] : cases) {
         Harness h;
-        EXPECT_EQ(h.m.run_file((dir.path / arg).string()), 1);
-        EXPECT_EQ(h.err.str(), "file not found:" + (dir.path / tried).string() + "\n");
+        EXPECT_EQ(h.m.run_file((dir.path() / arg).string()), 1);
+        EXPECT_EQ(h.err.str(), "file not found:" + (dir.path() / tried).string() + "\n");
         EXPECT_EQ(h.out.str(), "");
     }
 }
@@ -177,23 +155,15 @@ TEST(Trace, ExceptionFromTheHookIsAnOtherError) {
 
 // ---- the vexl program
 
-struct Program {
-    int status;
-    std::string out, err;
-};
-
-Program vexl(const TempDir& dir, const std::string& args, const std::string& input = "") {
-    dir.file("stdin.txt", input);
-    const std::string command = "cd '" + dir.path.string() + "' && '" VEXL_PROGRAM "' " + args +
-                                " <stdin.txt >stdout.txt 2>stderr.txt";
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, dir.read("stdout.txt"), dir.read("stderr.txt")};
+vexltest::ProcessResult vexl(const TempDir& dir, std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin(), VEXL_PROGRAM);
+    return vexltest::run_process({args, dir.path(), input});
 }
 
 TEST(Program, UsageOnWrongArgumentCount) {
     TempDir dir;
-    for (const char* args : {"", "a b"}) {
-        const Program p = vexl(dir, args);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"a", "b"}}) {
+        const vexltest::ProcessResult p = vexl(dir, args);
         EXPECT_EQ(p.status, 0);
         EXPECT_EQ(p.out, "Usage:vexl.exe filename\n");
         EXPECT_EQ(p.err, "");
@@ -202,7 +172,7 @@ TEST(Program, UsageOnWrongArgumentCount) {
 
 TEST(Program, FileNotFoundExitsWithOne) {
     TempDir dir;
-    const Program p = vexl(dir, "prog");
+    const vexltest::ProcessResult p = vexl(dir, {"prog"});
     EXPECT_EQ(p.status, 1);
     EXPECT_EQ(p.err, "file not found:prog.exec\n");
     EXPECT_EQ(p.out, "");
@@ -210,9 +180,9 @@ TEST(Program, FileNotFoundExitsWithOne) {
 
 TEST(Program, NormalRunWithInput) {
     TempDir dir;
-    dir.file("prog.exec", bytes_of({op(INI_R, GR1), op(INI_R, GR2), op(ADD_R, GR1, GR2), op(OUTI_R, GR1),
+    dir.write("prog.exec", bytes_of({op(INI_R, GR1), op(INI_R, GR2), op(ADD_R, GR1, GR2), op(OUTI_R, GR1),
                                     op(OUTS), '\\', 'n', 0x0000}));
-    const Program p = vexl(dir, "prog", "40 -2\n");
+    const vexltest::ProcessResult p = vexl(dir, {"prog"}, "40 -2\n");
     EXPECT_EQ(p.status, 0);
     EXPECT_EQ(p.out, "38\n");
     EXPECT_EQ(p.err, "");
@@ -220,17 +190,18 @@ TEST(Program, NormalRunWithInput) {
 
 TEST(Program, RuntimeErrorExitsWithOneAndKeepsTheOrder) {
     TempDir dir;
-    dir.file("bad.exec", bytes_of({op(OUTS), 'h', 'i', 0x0000, op(DIV_R, GR1, GR2)}));
-    const Program p = vexl(dir, "bad.exec");
+    dir.write("bad.exec", bytes_of({op(OUTS), 'h', 'i', 0x0000, op(DIV_R, GR1, GR2)}));
+    const vexltest::ProcessResult p = vexl(dir, {"bad.exec"});
     EXPECT_EQ(p.status, 1);
     EXPECT_EQ(p.err, "Error:Zero Divide Error\n");
     EXPECT_EQ(p.out.substr(0, 20), "hiDebug Information\n");
     EXPECT_NE(p.out.find("pc :0x0004"), std::string::npos);
 
     // Both streams into one file: the output before the error line, the dump after it.
-    const int raw = std::system(("cd '" + dir.path.string() + "' && '" VEXL_PROGRAM "' bad >both.txt 2>&1").c_str());
-    EXPECT_EQ(WEXITSTATUS(raw), 1);
-    EXPECT_EQ(dir.read("both.txt").substr(0, 44), "hiError:Zero Divide Error\nDebug Information\n");
+    const vexltest::ProcessResult both =
+        vexltest::run_process({{"/bin/sh", "-c", "'" VEXL_PROGRAM "' bad 2>&1"}, dir.path()});
+    EXPECT_EQ(both.status, 1);
+    EXPECT_EQ(both.out.substr(0, 44), "hiError:Zero Divide Error\nDebug Information\n");
 }
 
 // ---- limits and statistics
