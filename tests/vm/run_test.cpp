@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "harness.h"
 #include "test_support.h"
@@ -155,15 +156,20 @@ TEST(Trace, ExceptionFromTheHookIsAnOtherError) {
 
 // ---- the vexl program
 
-vexltest::ProcessResult vexl(const TempDir& dir, std::vector<std::string> args, const std::string& input = "") {
-    args.insert(args.begin(), VEXL_PROGRAM);
-    return vexltest::run_process({args, dir.path(), input});
+using Program = vexltest::ProcessResult;
+
+// Runs vexl in dir with the blank-separated arguments.
+Program vexl(const TempDir& dir, const std::string& args, const std::string& input = "") {
+    std::vector<std::string> argv{VEXL_PROGRAM};
+    std::istringstream words(args);
+    for (std::string w; words >> w;) argv.push_back(w);
+    return vexltest::run_process({argv, dir.path(), input});
 }
 
 TEST(Program, UsageOnWrongArgumentCount) {
     TempDir dir;
-    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"a", "b"}}) {
-        const vexltest::ProcessResult p = vexl(dir, args);
+    for (const char* args : {"", "a b"}) {
+        const Program p = vexl(dir, args);
         EXPECT_EQ(p.status, 0);
         EXPECT_EQ(p.out, "Usage:vexl.exe filename\n");
         EXPECT_EQ(p.err, "");
@@ -172,7 +178,7 @@ TEST(Program, UsageOnWrongArgumentCount) {
 
 TEST(Program, FileNotFoundExitsWithOne) {
     TempDir dir;
-    const vexltest::ProcessResult p = vexl(dir, {"prog"});
+    const Program p = vexl(dir, "prog");
     EXPECT_EQ(p.status, 1);
     EXPECT_EQ(p.err, "file not found:prog.exec\n");
     EXPECT_EQ(p.out, "");
@@ -182,7 +188,7 @@ TEST(Program, NormalRunWithInput) {
     TempDir dir;
     dir.write("prog.exec", bytes_of({op(INI_R, GR1), op(INI_R, GR2), op(ADD_R, GR1, GR2), op(OUTI_R, GR1),
                                     op(OUTS), '\\', 'n', 0x0000}));
-    const vexltest::ProcessResult p = vexl(dir, {"prog"}, "40 -2\n");
+    const Program p = vexl(dir, "prog", "40 -2\n");
     EXPECT_EQ(p.status, 0);
     EXPECT_EQ(p.out, "38\n");
     EXPECT_EQ(p.err, "");
@@ -191,7 +197,7 @@ TEST(Program, NormalRunWithInput) {
 TEST(Program, RuntimeErrorExitsWithOneAndKeepsTheOrder) {
     TempDir dir;
     dir.write("bad.exec", bytes_of({op(OUTS), 'h', 'i', 0x0000, op(DIV_R, GR1, GR2)}));
-    const vexltest::ProcessResult p = vexl(dir, {"bad.exec"});
+    const Program p = vexl(dir, "bad.exec");
     EXPECT_EQ(p.status, 1);
     EXPECT_EQ(p.err, "Error:Zero Divide Error\n");
     EXPECT_EQ(p.out.substr(0, 20), "hiDebug Information\n");
@@ -259,7 +265,7 @@ TEST(Limits, StatsCountTheDeepestStackAndAFailingInstruction) {
 TEST(Program, LimitsStopWithStatusThreeAfterTheOutput) {
     TempDir dir;
     // An endless loop writing "x".
-    dir.file("loop.exec", bytes_of({op(OUTS), 'x', 0, op(JUMP), 0}));
+    dir.write("loop.exec", bytes_of({op(OUTS), 'x', 0, op(JUMP), 0}));
     Program p = vexl(dir, "--max-steps 5 loop");
     EXPECT_EQ(p.status, 3);
     EXPECT_EQ(p.out, "xxx");
@@ -273,7 +279,7 @@ TEST(Program, LimitsStopWithStatusThreeAfterTheOutput) {
               "deepest stack: 0 words\n"
               "bytes written: 4\n");
     // A limit that is not reached changes nothing.
-    dir.file("hi.exec", bytes_of({op(OUTS), 'h', 'i', 0}));
+    dir.write("hi.exec", bytes_of({op(OUTS), 'h', 'i', 0}));
     p = vexl(dir, "--max-steps 1 --max-output 2 hi");
     EXPECT_EQ(p.status, 0);
     EXPECT_EQ(p.out + p.err, "hi");
@@ -281,7 +287,7 @@ TEST(Program, LimitsStopWithStatusThreeAfterTheOutput) {
 
 TEST(Program, OptionsComeBeforeTheImage) {
     TempDir dir;
-    dir.file("--odd.exec", bytes_of({op(OUTS), 'o', 0}));
+    dir.write("--odd.exec", bytes_of({op(OUTS), 'o', 0}));
     Program p = vexl(dir, "-- --odd");
     EXPECT_EQ(p.out, "o");
     // Without an image, or with two, the usage line as always.
