@@ -5,7 +5,7 @@
 # seed, the program, its input and both outputs, under
 # BUILD/tests/differential/many-work/seed-N.
 #
-#   sh tools/proggen/run-many.sh [BUILD_DIR] [COUNT] [FIRST_SEED] [JOBS]
+#   sh tests/proggen/run-many.sh [BUILD_DIR] [COUNT] [FIRST_SEED] [JOBS]
 #
 # A single case is regenerated with: vexl-proggen SEED --input prog.in > prog.vxl
 set -eu
