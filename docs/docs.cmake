@@ -21,12 +21,12 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/man/vexldump.1
   ${PROJECT_SOURCE_DIR}/man/vexldb.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES
-  ${PROJECT_SOURCE_DIR}/README.md
-  ${PROJECT_SOURCE_DIR}/docs/language.md
-  ${PROJECT_SOURCE_DIR}/docs/machine.md
-  ${PROJECT_SOURCE_DIR}/docs/debug-format.md
-  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The documents keep the README's layout, so that its links to docs/...
+# work in the installed copy too.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs
+  FILES_MATCHING PATTERN "*.md")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/editors/

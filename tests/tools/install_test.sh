@@ -15,22 +15,35 @@ for f in bin/vexlc bin/vexl bin/vexldump bin/vexldb bin/vexlc-diag; do
     [ -x "$prefix/$f" ] || fail "$f not installed as a program"
 done
 for f in share/man/man1/vexlc.1 share/man/man1/vexl.1 share/man/man1/vexldump.1 share/man/man1/vexldb.1 \
-         share/doc/vexl/README.md share/doc/vexl/language.md share/doc/vexl/machine.md \
+         share/doc/vexl/README.md share/doc/vexl/docs/language.md share/doc/vexl/docs/machine.md \
          share/doc/vexl/examples/hanoi.vxl \
          share/vexl/editors/vim/syntax/vexl.vim share/vexl/editors/vim/ftdetect/vexl.vim \
          share/vexl/editors/textmate/vexl.tmLanguage.json; do
     [ -f "$prefix/$f" ] || fail "$f not installed"
 done
 
-# An example, compiled and run from the installed copy, nothing from the build.
+# A relative link of the installed documents that works in the source tree
+# works in the installed copy too.
+source=$(dirname "$examples")
+for doc in "$prefix"/share/doc/vexl/README.md "$prefix"/share/doc/vexl/docs/*.md; do
+    rel=${doc#$prefix/share/doc/vexl/}
+    for link in $(grep -o '](\([^)#:]*\)' "$doc" | sed 's/^](//'); do
+        [ -e "$(dirname "$source/$rel")/$link" ] || continue
+        [ -e "$(dirname "$doc")/$link" ] || fail "$rel: link $link leads nowhere when installed"
+    done
+done
+
+# An example, compiled and run from the installed copy, nothing from the
+# build. vexlc-diag finds the vexlc beside it without the PATH.
 work=$prefix/work
 mkdir -p "$work" && cd "$work" || exit 1
 cp "$prefix/share/doc/vexl/examples/hanoi.vxl" .
-PATH=$prefix/bin:/usr/bin:/bin
+PATH=/usr/bin:/bin
 export PATH
-vexlc-diag hanoi.vxl 2> diag
+"$prefix/bin/vexlc-diag" hanoi.vxl 2> diag
 [ "$?" -eq 0 ] || fail "vexlc-diag hanoi.vxl failed: $(cat diag)"
 [ "$(cat diag)" = "hanoi.vxl - エラー 0、警告 0" ] || fail "unexpected diagnostics: $(cat diag)"
+PATH=$prefix/bin:/usr/bin:/bin
 vexl hanoi < "$examples/hanoi.in" > out
 [ "$?" -eq 0 ] || fail "vexl hanoi failed"
 cmp -s out "$examples/hanoi.out" || fail "vexl hanoi: output differs from hanoi.out"
