@@ -25,15 +25,6 @@ std::string bytes_of(const std::vector<Word>& words) {
     return s;
 }
 
-TEST(Loader, BigEndianWordsOddByteDropped) {
-    TempDir dir;
-    const std::string name = dir.write("a.exec", std::string("\x13\x10\xFF\xFE\x42", 5));
-    Harness h;
-    EXPECT_EQ(h.m.run_file(name), 0);
-    EXPECT_EQ(h.m.code(), (std::vector<Word>{0x1310, 0xFFFE}));
-    EXPECT_EQ(h.m.reg(GR1), 0xFFFE);
-}
-
 TEST(Loader, ExecIsAppendedOnlyWhenMissing) {
     TempDir dir;
     const std::string out_a = bytes_of({op(LDI, GR1), 'A', op(OUTS), 'p', 0x0000});
@@ -62,16 +53,6 @@ TEST(Loader, MissingFileOrDirectoryIsNotFound) {
     }
 }
 
-TEST(Run, EmptyImageAndSingleNop) {
-    Harness empty;
-    EXPECT_EQ(empty.run({}).end, End::finished);
-    Harness nop;
-    const vm::RunResult r = nop.run({0x0000});
-    EXPECT_EQ(r.end, End::finished);
-    EXPECT_EQ(r.steps, 1u);
-    EXPECT_EQ(nop.out.str() + nop.err.str(), "");
-}
-
 TEST(Run, FullImageWrapsAroundAndNeverEnds) {
     Harness h;
     const vm::RunResult r = h.run(std::vector<Word>(65536, op(NOP)), 70000);
@@ -87,46 +68,6 @@ TEST(Faults, UndefinedOpcodes) {
         const bool illegal = h.err.str() == "Error:Illegal Operation\n";
         EXPECT_EQ(illegal, !image::op_info(code).defined()) << std::hex << code;
     }
-}
-
-TEST(Faults, IllegalOperationDump) {
-    Harness h;
-    h.run({0x0100});
-    EXPECT_EQ(h.err.str(), "Error:Illegal Operation\n");
-    EXPECT_EQ(h.out.str(),
-              "Debug Information\n"
-              "GR0:0x0000 GR1:0x0000 GR2:0x0000 GR3:0x0000\n"
-              "GR4:0x0000 bp :0x0000 sp :0xffff\n"
-              "pc :0x0000 SF :0x0000 ZF :0x0000\n");
-}
-
-TEST(Faults, BadRegisterDumpShowsStateAtTheFault) {
-    Harness h;
-    const vm::RunResult r = h.run({0x1310, 0x0005, 0x1070, 0x0000});
-    EXPECT_EQ(r.end, End::fault);
-    EXPECT_EQ(r.fault, vm::Fault::illegal_memory_access);
-    EXPECT_EQ(h.err.str(), "Error:Illegal memory access\n");
-    EXPECT_EQ(h.out.str(),
-              "Debug Information\n"
-              "GR0:0x0000 GR1:0x0005 GR2:0x0000 GR3:0x0000\n"
-              "GR4:0x0000 bp :0x0000 sp :0xffff\n"
-              "pc :0x0002 SF :0x0000 ZF :0x0000\n");
-}
-
-TEST(Faults, DumpLayout) {
-    Harness h;
-    h.m.set_reg(GR1, 0x0007);
-    h.m.set_reg(GR4, 0xFFFF);
-    h.m.set_reg(BP, 0xFFFD);
-    h.m.set_reg(SP, 0xFFFD);
-    h.m.set_pc(0x0012);
-    h.m.set_flags(true, false);
-    h.m.dump();
-    EXPECT_EQ(h.out.str(),
-              "Debug Information\n"
-              "GR0:0x0000 GR1:0x0007 GR2:0x0000 GR3:0x0000\n"
-              "GR4:0xffff bp :0xfffd sp :0xfffd\n"
-              "pc :0x0012 SF :0x0000 ZF :0x0001\n");
 }
 
 TEST(Trace, HookSeesEachInstructionAfterItRuns) {
@@ -182,16 +123,6 @@ TEST(Program, FileNotFoundExitsWithOne) {
     EXPECT_EQ(p.status, 1);
     EXPECT_EQ(p.err, "file not found:prog.exec\n");
     EXPECT_EQ(p.out, "");
-}
-
-TEST(Program, NormalRunWithInput) {
-    TempDir dir;
-    dir.write("prog.exec", bytes_of({op(INI_R, GR1), op(INI_R, GR2), op(ADD_R, GR1, GR2), op(OUTI_R, GR1),
-                                    op(OUTS), '\\', 'n', 0x0000}));
-    const Program p = vexl(dir, "prog", "40 -2\n");
-    EXPECT_EQ(p.status, 0);
-    EXPECT_EQ(p.out, "38\n");
-    EXPECT_EQ(p.err, "");
 }
 
 TEST(Program, RuntimeErrorExitsWithOneAndKeepsTheOrder) {
