@@ -89,8 +89,9 @@ std::optional<long> parse_int(std::string_view s) {
         s.remove_prefix(2);
     }
     long value = 0;
+    if (s.empty() || s[0] == '-' || s[0] == '+') return std::nullopt;
     const auto res = std::from_chars(s.data(), s.data() + s.size(), value, base);
-    if (s.empty() || res.ec != std::errc() || res.ptr != s.data() + s.size()) return std::nullopt;
+    if (res.ec != std::errc() || res.ptr != s.data() + s.size()) return std::nullopt;
     return negative ? -value : value;
 }
 
@@ -313,11 +314,11 @@ void Impl::cmd_break(std::string_view args) {
             if (at.empty()) throw CommandError("Line " + text + " has no code.");
             address = at.front();
         } else if (const debuginfo::Function* f = di.find_function(text)) {
-            // Past the prologue: the first line of code inside the function.
+            // The first line of code inside the function, past its prologue.
             address = f->entry;
-            for (const debuginfo::LineEntry& e : di.lines) {
-                if (f->contains(e.address) && e.address > f->entry && e.line > 0) {
-                    address = e.address;
+            for (Word a = f->entry; a < f->end && a < line_starts.size(); ++a) {
+                if (line_starts[a] > 0) {
+                    address = a;
                     break;
                 }
             }
@@ -681,7 +682,10 @@ void Impl::cmd_list(std::string_view args) {
         first = int(std::min<long>(*a, lines + 1));
         last = int(std::min<long>(*b, lines + 1));
     } else if (const std::optional<long> n = parse_int(text)) {
-        around(int(std::clamp<long>(*n, 1, lines + 1)));
+        if (*n > lines)
+            throw CommandError("Line number " + text + " out of range; \"" + di.source + "\" has " +
+                               std::to_string(lines) + " lines.");
+        around(int(std::max<long>(*n, 1)));
     } else if (const debuginfo::Function* f = di.find_function(text)) {
         around(f->line);
     } else {

@@ -98,9 +98,27 @@ Session::Impl::Impl(Program program, Sinks s)
       error_tap([this](std::string_view) { fault_reported = true; }),
       program_out(&program_tap), error_out(&error_tap) {
     line_starts.assign(prog.words.size(), 0);
-    if (prog.info) {
-        for (const debuginfo::LineEntry& e : prog.info->lines)
-            if (e.address < line_starts.size()) line_starts[e.address] = e.line;
+    if (!prog.info) return;
+    for (const debuginfo::LineEntry& e : prog.info->lines)
+        if (e.address < line_starts.size()) line_starts[e.address] = e.line;
+    // A line that begins at a function's entry begins, for stops, after
+    // the prologue (PUSH bp; LD bp,sp; then LDI GR0,n; SUB sp,GR0 for the
+    // locals), where the frame is complete: breakpoints on the function
+    // and steps into it stop there.
+    const std::vector<Word>& code = prog.words;
+    for (const debuginfo::Function& f : prog.info->functions) {
+        std::size_t a = f.entry;
+        if (a + 1 >= code.size() || code[a] != image::make_word(image::PUSH_R, image::BP) ||
+            code[a + 1] != image::make_word(image::LD_R, image::BP, image::SP))
+            continue;
+        a += 2;
+        while (a + 2 < code.size() && a + 2 < f.end && code[a] == image::make_word(image::LDI, 0) &&
+               code[a + 2] == image::make_word(image::SUB_R, image::SP, 0))
+            a += 3;
+        if (a < f.end && line_starts[f.entry] > 0 && line_starts[a] == 0) {
+            line_starts[a] = line_starts[f.entry];
+            line_starts[f.entry] = 0;
+        }
     }
 }
 

@@ -10,8 +10,8 @@ tmp=$(mktemp -d) || exit 1
 socket=vexldb-test-$$
 trap 'tmux -L "$socket" kill-server 2>/dev/null; rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
-cp "$examples/factorial.vxl" . && "$vexlc" -g factorial.vxl > /dev/null 2>&1
-[ -f factorial.dbg ] || { echo "vexlc -g wrote no debug file"; exit 77; }
+cp "$examples/factorial.vxl" . && "$vexlc" -g factorial.vxl > /dev/null 2>&1 && [ -f factorial.dbg ] ||
+    { echo "FAIL: vexlc -g wrote no debug file"; exit 1; }
 
 pane() { tmux -L "$socket" capture-pane -p -t dbg; }
 # wait_for TEXT: until the pane shows TEXT (at most 10 s).
