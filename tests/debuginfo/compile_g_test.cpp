@@ -14,17 +14,13 @@
 
 #include "debuginfo.h"
 #include "driver.h"
+#include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vexltest::read_file;
 
 // Compiles in-process with standard error silenced (the diagnostics are
 // the golden runner's business).
@@ -52,7 +48,8 @@ std::vector<fs::path> all_sources() {
 }
 
 TEST(CompileWithDebugInfo, SameOutputsAndAMatchingDebugFile) {
-    const fs::path tmp = fs::temp_directory_path() / ("vexl-g-test-" + std::to_string(getpid()));
+    const vexltest::TempDir scratch;
+    const fs::path tmp = scratch / "work";
     const std::vector<fs::path> sources = all_sources();
     ASSERT_GT(sources.size(), 20u);
     int with_outputs = 0;
@@ -73,26 +70,25 @@ TEST(CompileWithDebugInfo, SameOutputsAndAMatchingDebugFile) {
         const bool written = fs::exists(plain / "prog.exec");
         ASSERT_EQ(fs::exists(debug / "prog.exec"), written);
         if (!written) {
-            EXPECT_EQ(slurp(debug / "prog.dbg"), "old\n");
+            EXPECT_EQ(read_file(debug / "prog.dbg"), "old\n");
             continue;
         }
         ++with_outputs;
-        const std::string exec = slurp(plain / "prog.exec");
-        EXPECT_EQ(slurp(debug / "prog.exec"), exec);
-        EXPECT_EQ(slurp(debug / "prog.c"), slurp(plain / "prog.c"));
+        const std::string exec = read_file(plain / "prog.exec");
+        EXPECT_EQ(read_file(debug / "prog.exec"), exec);
+        EXPECT_EQ(read_file(debug / "prog.c"), read_file(plain / "prog.c"));
 
-        const auto r = debuginfo::read(slurp(debug / "prog.dbg"));
+        const auto r = debuginfo::read(read_file(debug / "prog.dbg"));
         ASSERT_TRUE(r.info) << r.error;
         std::istringstream bytes(exec);
         EXPECT_TRUE(r.info->matches(image::read_words(bytes)));
         EXPECT_EQ(r.info->source, (debug / "prog.vxl").string());
-        const std::string text = slurp(src);
+        const std::string text = read_file(src);
         const int source_lines = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
         for (const auto& e : r.info->lines) EXPECT_LE(e.line, source_lines);
         for (const auto& f : r.info->functions) EXPECT_GT(r.info->line_at(f.entry), 0) << f.name;
     }
     EXPECT_GT(with_outputs, 20);
-    fs::remove_all(tmp);
 }
 
 }  // namespace
