@@ -67,6 +67,25 @@ const Variable* DebugInfo::find_variable(std::string_view name, Word pc) const {
     return nullptr;
 }
 
+const Variable* DebugInfo::variable_at(Word pc, unsigned base, Word offset) const {
+    const int off = std::int16_t(offset);
+    if (base == image::GR4) {
+        // Globals are addressed from GR4, which holds 0xFFFF.
+        const int address = (0xFFFF + off) & 0xFFFF;
+        for (const Variable& v : globals)
+            if (v.location == address) return &v;
+        return nullptr;
+    }
+    if (base != image::BP) return nullptr;
+    const Function* f = function_at(pc);
+    if (!f) return nullptr;
+    for (const Variable& v : f->parameters)
+        if (v.location == off) return &v;
+    for (const Variable& v : f->locals)
+        if (v.location == off) return &v;
+    return nullptr;
+}
+
 std::vector<Word> DebugInfo::addresses_of_line(int line) const {
     std::vector<Word> result;
     if (line <= 0) return result;

@@ -95,6 +95,10 @@ struct DebugInfo {
     // The variable `name` as seen from code at pc: a parameter or local of
     // the function holding pc, else a global; null when none is visible.
     const Variable* find_variable(std::string_view name, Word pc) const;
+    // The variable a memory operand (base register GR4 or bp, the operand
+    // word as offset) addresses in code at pc: a scalar, or element 0 of an
+    // array; null when none.
+    const Variable* variable_at(Word pc, unsigned base, Word offset) const;
     // First address of each run of code belonging to `line` (where a
     // breakpoint on the line goes); empty when the line has no code.
     std::vector<Word> addresses_of_line(int line) const;

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "machine.h"
+#include "source_report.h"
 
 namespace {
 
@@ -158,6 +159,7 @@ int main(int argc, char** argv) {
                                             settings.stats ? &stats : nullptr, &result);
         std::cout.flush();
         if (status == 3) std::cerr << "vexl: " << vm::limit_text(result, settings.limits) << '\n';
+        vm::report_source_location(machine, argv[i], result, std::cerr);
         // Only a run that started has figures (status 1 is also "not found").
         if (settings.stats && (status != 1 || result.end == vm::RunResult::End::fault))
             print_stats(stats);

@@ -12,6 +12,7 @@
 #include "catalog.h"
 #include "diagnostics.h"
 #include "frontend.h"
+#include "../translate/emit.h"
 #include "node.h"
 #include "recorder.h"
 #include "streams.h"
@@ -67,8 +68,14 @@ static int compile_file(const char* argument);
 constexpr std::size_t kCompilerStack = std::size_t{256} << 20;
 
 int compile(int argc, const char* const* argv) {
-    debug_recorder.enabled = argc > 2 && std::string(argv[1]) == "-g";
-    if (debug_recorder.enabled) --argc, ++argv;
+    debug_recorder.enabled = false;
+    gen::check_subscripts = false;
+    for (; argc > 2; --argc, ++argv) {
+        const std::string option = argv[1];
+        if (option == "-g") debug_recorder.enabled = true;
+        else if (option == "-fcheck-subscripts") gen::check_subscripts = true;
+        else break;
+    }
     if (argc < 2) {
         std::fputs("Usage: vexlc inputfile\n", stdout);
         std::fflush(stdout);

@@ -9,6 +9,8 @@
 // the base of the globals, bp the base of parameters and locals.
 #pragma once
 
+#include <string>
+
 #include "image.h"
 #include "streams.h"
 #include "symbols.h"
@@ -86,6 +88,19 @@ inline void store_element(const VariableEntry& v) {
 // subscript, a scalar takes none, a subscript must be an int) and writes the
 // subscript: "[" its C text "]" and its words, which push the index.
 // Returns false after listing the error under `node_name`.
-bool translate_subscript(const VariableEntry& v, expression* subscript, int line, const char* node_name);
+bool translate_subscript(const VariableEntry& v, const std::string& name, expression* subscript, int line,
+                         const char* node_name);
+
+// ---- Subscript checks (subscript_check.cpp) --------------------------------
+// Set for vexlc -fcheck-subscripts: every element access first checks its
+// index against the array's size.
+extern bool check_subscripts;
+// The C helper that checked subscripts call, placed after the C prologue.
+extern const char* const kSubscriptCheckC;
+// The C text around a checked subscript's text.
+std::string subscript_check_open();
+std::string subscript_check_close(const VariableEntry& v, const std::string& name, int line);
+// The check's words, with the index on top of the stack (left there).
+void check_subscript(const VariableEntry& v, const std::string& name, int line);
 
 }  // namespace gen

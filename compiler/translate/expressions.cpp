@@ -199,14 +199,15 @@ int exp_variable::translate() {
     v->used = true;
     c_text.append(name);
 
-    if (!gen::translate_subscript(*v, subscript, line, "exp_variable")) return -1;
+    if (!gen::translate_subscript(*v, name, subscript, line, "exp_variable")) return -1;
     if (subscript) gen::load_element(*v);
     else gen::load_scalar(*v);
     gen::push(GR0);
     return 0;
 }
 
-bool gen::translate_subscript(const VariableEntry& v, expression* subscript, int line, const char* node_name) {
+bool gen::translate_subscript(const VariableEntry& v, const std::string& name, expression* subscript, int line,
+                              const char* node_name) {
     if (!subscript) {
         if (!v.is_array) return true;
         diagnostics.error<error::SubscriptRequired>(line, node_name);
@@ -217,10 +218,15 @@ bool gen::translate_subscript(const VariableEntry& v, expression* subscript, int
         return false;
     }
     c_text.append("[");
+    if (check_subscripts) c_text.append(subscript_check_open());
     subscript->translate();
     if (subscript->type != kInt) {
         diagnostics.error<error::SubscriptNotInt>(line, node_name);
         return false;
+    }
+    if (check_subscripts) {
+        c_text.append(subscript_check_close(v, name, line));
+        check_subscript(v, name, line);
     }
     c_text.append("]");
     return true;
@@ -240,7 +246,7 @@ int assignment::translate() {
     }
     c_text.append(name);
 
-    if (!gen::translate_subscript(*v, subscript, line, "assignment")) return -1;
+    if (!gen::translate_subscript(*v, name, subscript, line, "assignment")) return -1;
     c_text.append(" = ");
     value->translate();
     if (v->type != value->type) {

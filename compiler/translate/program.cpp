@@ -25,6 +25,7 @@ int program::declare() {
         .append("\tfalse,true\n")
         .append("} bool;\n")
         .append("#endif\n\n");
+    if (gen::check_subscripts) c_text.append(gen::kSubscriptCheckC);
     // Entry code: GR3 is the index register of every jump and call, GR4
     // the base of the globals, for the whole run.
     gen::ldi(GR3, 0x0000);

@@ -1,0 +1,36 @@
+// The machine as the debug information library sees it, and the report of
+// a runtime error at its source line for the vexl program.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "debuginfo.h"
+#include "machine.h"
+
+namespace vm {
+
+// Read-only view of a machine for the frame walker and the reports.
+class MachineView : public debuginfo::MachineState {
+public:
+    explicit MachineView(const Machine& m) : m_(m) {}
+    Word pc() const override { return m_.pc(); }
+    Word reg(unsigned r) const override { return m_.reg(r); }
+    Word memory(Word address) const override { return m_.memory(address); }
+    std::optional<Word> code(Word address) const override {
+        if (address >= m_.code().size()) return std::nullopt;
+        return m_.code()[address];
+    }
+
+private:
+    const Machine& m_;
+};
+
+// After a run that ended with a runtime error: when the image's debug file
+// is there and describes it, writes the source location and the active
+// calls to err; a damaged or stale debug file gets a one-line note; without
+// one nothing is written. `image_argument` is the name as vexl got it.
+void report_source_location(const Machine& machine, const std::string& image_argument, const RunResult& result,
+                            std::ostream& err);
+
+}  // namespace vm
