@@ -334,6 +334,12 @@ std::vector<Case> discover(const fs::path& golden_dir, const fs::path& examples_
                                                   (rel.has_parent_path() ? "/" : "") + e.path().stem().string());
             }
 
+    const fs::path runtime = golden_dir / "runtime";
+    if (fs::is_directory(runtime, ec))
+        for (const auto& e : fs::directory_iterator(runtime))
+            if (e.is_regular_file() && !hidden(e.path()) && e.path().extension() == ".vxl")
+                add(Kind::Runtime, e.path(), "runtime/" + e.path().stem().string());
+
     if (fs::is_directory(examples_dir, ec))
         for (const auto& e : fs::directory_iterator(examples_dir)) {
             const fs::path out = fs::path(e.path()).replace_extension(".out");
@@ -509,6 +515,55 @@ Outcome check_compiler_case(const Case& c, const Tools& tools, bool bless) {
         check.fail(show_run("the C program", p));
     else
         check.text("C program output", ".out", p.out, false);
+    return check.take();
+}
+
+Outcome check_runtime_case(const Case& c, const Tools& tools, bool bless) {
+    Checker check(c, bless);
+    if (tools.vexl.empty()) {
+        check.skip("vexl is not built");
+        return check.take();
+    }
+    TempDir tmp;
+    const fs::path work = tmp.path() / "work";
+    fs::create_directory(work);
+    fs::copy_file(c.file(".vxl"), work / (c.name + ".vxl"));
+
+    std::vector<std::string> argv = tools.vexlc;
+    std::string flags = "-g";
+    read_file(c.file(".flags"), flags);
+    std::istringstream words(flags);
+    for (std::string w; words >> w;) argv.push_back(w);
+    argv.push_back(c.name + ".vxl");
+    const RunResult r = run_program({argv, work, {}, tmp.path(), kRunTimeoutMs});
+    if (!r.exited() || r.status != 0 || !file_exists(work / (c.name + ".dbg"))) {
+        check.fail(show_run("vexlc", r) + "\n(and a debug file must be written)");
+        return check.take();
+    }
+
+    // With the debug file: standard error has the source lines. Without
+    // it: exactly the machine's own output; standard output is the same.
+    const fs::path in = file_exists(c.file(".in")) ? c.file(".in") : fs::path();
+    const std::string image = c.name + ".exec";
+    const RunResult with = run_program({{tools.vexl, image}, work, in, tmp.path(), kRunTimeoutMs});
+    fs::remove(work / (c.name + ".dbg"));
+    const RunResult without = run_program({{tools.vexl, image}, work, in, tmp.path(), kRunTimeoutMs});
+    if (!with.exited() || !without.exited()) {
+        check.fail(show_run("vexl", with.exited() ? without : with));
+        return check.take();
+    }
+    if (bless) {
+        check.write(".out", with.out, true);
+        check.write(".err", with.err, true);
+        check.write(".plain.err", without.err, true);
+    } else {
+        check.text("standard output", ".out", with.out, true);
+        check.text("standard error", ".err", with.err, true);
+        check.text("standard error without the debug file", ".plain.err", without.err, true);
+    }
+    check.text("standard output without the debug file", ".out", without.out, true);
+    check.status(with.status);
+    if (without.status != with.status) check.fail("the exit status changes without the debug file");
     return check.take();
 }
 

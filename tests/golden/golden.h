@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 // Example programs are source cases too, but bless adds no new files to
 // examples/.
-enum class Kind { Machine, Compiler, Example };
+enum class Kind { Machine, Compiler, Example, Runtime };
 
 struct Case {
     Kind kind;
@@ -48,6 +48,9 @@ std::vector<Case> discover(const fs::path& golden_dir, const fs::path& examples_
 
 Outcome check_machine_case(const Case& c, const Tools& tools, bool bless);
 Outcome check_compiler_case(const Case& c, const Tools& tools, bool bless);
+// runtime/NAME.vxl: compiled with the options in NAME.flags (absent: -g),
+// run with and without its debug file.
+Outcome check_runtime_case(const Case& c, const Tools& tools, bool bless);
 
 // Annotated hex words: tokens of 1-4 hex digits, an optional 0x prefix,
 // '#' to the end of the line is a comment. False with a message naming the

@@ -38,8 +38,9 @@ class Golden : public testing::TestWithParam<Case> {};
 TEST_P(Golden, Case) {
     const Case& c = GetParam();
     const Tools tools{{VEXL_VEXLC}, VEXL_VEXL, VEXL_VEXLDUMP, VEXL_CC};
-    const Outcome o = c.kind == Kind::Machine ? check_machine_case(c, tools, blessing())
-                                              : check_compiler_case(c, tools, blessing());
+    const Outcome o = c.kind == Kind::Machine   ? check_machine_case(c, tools, blessing())
+                      : c.kind == Kind::Runtime ? check_runtime_case(c, tools, blessing())
+                                                : check_compiler_case(c, tools, blessing());
     for (const std::string& f : o.failures) ADD_FAILURE() << "case " << c.id << ": " << f;
     for (const std::string& b : o.blessed) std::cout << "case " << c.id << ": " << b << '\n';
     if (o.failures.empty() && !o.skipped.empty()) GTEST_SKIP() << o.skipped;
@@ -49,6 +50,7 @@ std::string name_of(const testing::TestParamInfo<Case>& info) { return info.para
 
 INSTANTIATE_TEST_SUITE_P(vm, Golden, testing::ValuesIn(cases_under("vm/")), name_of);
 INSTANTIATE_TEST_SUITE_P(compiler, Golden, testing::ValuesIn(cases_under("compiler/")), name_of);
+INSTANTIATE_TEST_SUITE_P(runtime, Golden, testing::ValuesIn(cases_under("runtime/")), name_of);
 INSTANTIATE_TEST_SUITE_P(examples, Golden, testing::ValuesIn(cases_under("examples/")), name_of);
 // The compiler and example folders may well be empty.
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Golden);
