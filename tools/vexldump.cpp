@@ -3,7 +3,9 @@
 // the image on the machine instead (program input and output on the
 // standard streams, as with vexl) and writes one line per executed
 // instruction to standard error: the instruction's listing line, then the
-// registers and flags after it.
+// registers and flags after it. With the image's debug file (vexlc -g) the
+// listing can show the source (--source), and a trace shows each source
+// line as execution reaches it.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -11,26 +13,33 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <streambuf>
 #include <string>
 #include <vector>
 
+#include "debuginfo.h"
 #include "image.h"
 #include "listing.h"
 #include "machine.h"
+#include "source_view.h"
 
 namespace {
 
-constexpr const char* kUsage = "usage: vexldump [--trace] IMAGE\n";
+constexpr const char* kUsage = "usage: vexldump [--source] [--trace] IMAGE\n";
 constexpr const char* kHelp =
-    "usage: vexldump [--trace] IMAGE\n"
+    "usage: vexldump [--source] [--trace] IMAGE\n"
     "\n"
     "Lists an executable image one instruction per line on standard output.\n"
     "\n"
     "  --trace    run the image instead, as vexl does (program input and output\n"
     "             on standard input and output), and write one line per executed\n"
     "             instruction to standard error: its address and listing, then\n"
-    "             the registers and flags after it\n"
+    "             the registers and flags after it; with the image's debug file\n"
+    "             (vexlc -g) each source line as execution reaches it\n"
+    "  --source   interleave the listing with the source lines, label the\n"
+    "             functions and name the variables of memory operands (needs\n"
+    "             the debug file IMAGE.dbg beside the image)\n"
     "  --help     show this help\n"
     "  --version  show the version\n"
     "  --         end of options (for an image name starting with \"--\")\n";
@@ -89,11 +98,14 @@ private:
 // and kept: code cannot change while the machine runs.
 class Tracer {
 public:
-    Tracer(const std::vector<image::Word>& code, Channel& channel)
+    Tracer(const std::vector<image::Word>& code, Channel& channel, const debuginfo::DebugInfo* info,
+           const source_view::Source* source)
         // pc is 16 bits wide: words beyond 0xFFFF are never executed.
-        : code_(code), listed_(std::min<std::size_t>(code.size(), 0x10000)), channel_(channel) {}
+        : code_(code), listed_(std::min<std::size_t>(code.size(), 0x10000)), channel_(channel), info_(info),
+          source_(source) {}
 
     void operator()(const vm::TraceStep& step) {
+        if (info_) show_source(step.pc);
         const std::string& head = listing(step.pc);
         char regs[128];
         const int n = std::snprintf(
@@ -108,6 +120,18 @@ public:
     }
 
 private:
+    // "FILE:LINE: TEXT" when pc starts another source line than the last.
+    void show_source(image::Word pc) {
+        const int line = info_->line_at(pc);
+        if (line == line_shown_) return;
+        line_shown_ = line;
+        if (line == 0) return;
+        const std::string& text = source_->line(line);
+        std::string out = info_->source + ":" + std::to_string(line) + ": ";
+        out += text.substr(std::min(text.size(), text.find_first_not_of(" \t"))) + "\n";
+        channel_.write(out.data(), out.size());
+    }
+
     // The listing line of the one instruction at pc, padded to a fixed width
     // so the register columns line up (long texts of OUTS push them right).
     const std::string& listing(image::Word pc) {
@@ -138,6 +162,9 @@ private:
     std::vector<std::string> listed_;
     Channel& channel_;
     std::string line_;
+    const debuginfo::DebugInfo* info_;
+    const source_view::Source* source_;
+    int line_shown_ = 0;
 };
 
 // Reads the image; on failure writes the "vexldump: FILE: ..." line and
@@ -163,8 +190,36 @@ bool read_image(const std::string& file, std::vector<image::Word>& words, int& s
     return true;
 }
 
-int list(const std::vector<image::Word>& words) {
-    const std::string text = image::list_image(words);
+// The image's debug information and source, if any; `required` (--source)
+// says on standard error when they cannot be had.
+struct Debug {
+    std::optional<debuginfo::DebugInfo> info;
+    source_view::Source source;
+};
+Debug load_debug(const std::string& file, const std::vector<image::Word>& words, bool required) {
+    Debug d;
+    debuginfo::LoadResult r = debuginfo::load_for_image(file, words);
+    if (r.status == debuginfo::LoadResult::Status::missing) {
+        if (required)
+            std::fprintf(stderr, "vexldump: %s: no debug information (compile with vexlc -g); no source shown\n",
+                         r.file.c_str());
+        return d;
+    }
+    if (!r.info) {
+        std::fprintf(stderr, "vexldump: %s\n", debuginfo::load_note(r).c_str());
+        return d;
+    }
+    d.info = std::move(r.info);
+    d.source = source_view::load_source(*d.info, file);
+    if (!d.source.found)
+        std::fprintf(stderr, "vexldump: %s: cannot read the source; only line numbers shown\n",
+                     d.info->source.c_str());
+    return d;
+}
+
+int list(const std::vector<image::Word>& words, const Debug& debug) {
+    const std::string text = debug.info ? source_view::annotated_listing(words, *debug.info, debug.source)
+                                        : image::list_image(words);
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
         return fail("standard output", "write error");
     return 0;
@@ -172,7 +227,7 @@ int list(const std::vector<image::Word>& words) {
 
 // Runs the image like vexl: status 0 after a normal end, 1 after a runtime
 // error (whose "Error:" line and register dump the machine writes itself).
-int trace(std::vector<image::Word> words) {
+int trace(std::vector<image::Word> words, const Debug& debug) {
     static char err_buffer[1 << 16];
     std::setvbuf(stderr, err_buffer, _IOFBF, sizeof err_buffer);
     Channel out_channel(stdout), err_channel(stderr);
@@ -182,7 +237,7 @@ int trace(std::vector<image::Word> words) {
 
     vm::Machine machine(std::cin, out, err);
     machine.load(std::move(words));
-    Tracer tracer(machine.code(), err_channel);
+    Tracer tracer(machine.code(), err_channel, debug.info ? &*debug.info : nullptr, &debug.source);
     const vm::TraceHook hook = [&tracer](const vm::TraceStep& step) { tracer(step); };
     const vm::RunResult result = machine.execute_traced(hook);
 
@@ -204,12 +259,10 @@ int main(int argc, char** argv) {
         std::puts("vexldump 0.1");
         return 0;
     }
-    bool tracing = false;
+    bool tracing = false, with_source = false;
     std::size_t i = 0;
-    if (i < args.size() && args[i] == "--trace") {
-        tracing = true;
-        ++i;
-    }
+    for (; i < args.size() && (args[i] == "--trace" || args[i] == "--source"); ++i)
+        (args[i] == "--trace" ? tracing : with_source) = true;
     if (i < args.size() && args[i] == "--") ++i;  // lets a file name start with "--"
     else if (i < args.size() && args[i].rfind("--", 0) == 0) i = args.size();  // unknown option
     if (i + 1 != args.size()) {
@@ -222,7 +275,11 @@ int main(int argc, char** argv) {
     int status = 0;
     if (!read_image(file, words, status)) return status;
     try {
-        return tracing ? trace(std::move(words)) : list(words);
+        // A trace uses the debug file whenever it is there; the listing
+        // only when asked to.
+        const Debug debug = tracing || with_source ? load_debug(file, words, with_source) : Debug{};
+        if (tracing) return trace(std::move(words), debug);
+        return list(words, with_source ? debug : Debug{});
     } catch (const std::exception& e) {
         // Allocation failure for a huge image or the machine's memory.
         return fail(file, e.what());

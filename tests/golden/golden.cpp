@@ -535,7 +535,7 @@ Outcome check_runtime_case(const Case& c, const Tools& tools, bool bless) {
     std::istringstream words(flags);
     for (std::string w; words >> w;) argv.push_back(w);
     argv.push_back(c.name + ".vxl");
-    const RunResult r = run_program({argv, work, {}, tmp.path(), kRunTimeoutMs});
+    const ProcessResult r = run_process({argv, work, "", kRunTimeoutMs});
     if (!r.exited() || r.status != 0 || !file_exists(work / (c.name + ".dbg"))) {
         check.fail(show_run("vexlc", r) + "\n(and a debug file must be written)");
         return check.take();
@@ -543,11 +543,11 @@ Outcome check_runtime_case(const Case& c, const Tools& tools, bool bless) {
 
     // With the debug file: standard error has the source lines. Without
     // it: exactly the machine's own output; standard output is the same.
-    const fs::path in = file_exists(c.file(".in")) ? c.file(".in") : fs::path();
+    const std::string in = read_file(c.file(".in"));
     const std::string image = c.name + ".exec";
-    const RunResult with = run_program({{tools.vexl, image}, work, in, tmp.path(), kRunTimeoutMs});
+    const ProcessResult with = run_process({{tools.vexl, image}, work, in, kRunTimeoutMs});
     fs::remove(work / (c.name + ".dbg"));
-    const RunResult without = run_program({{tools.vexl, image}, work, in, tmp.path(), kRunTimeoutMs});
+    const ProcessResult without = run_process({{tools.vexl, image}, work, in, kRunTimeoutMs});
     if (!with.exited() || !without.exited()) {
         check.fail(show_run("vexl", with.exited() ? without : with));
         return check.take();

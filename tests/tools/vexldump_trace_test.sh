@@ -82,7 +82,7 @@ for args in "--trace" "--trace a b" "--trace --bogus x"; do
     # shellcheck disable=SC2086
     "$dump" $args > stdout 2> stderr
     expect "usage '$args': status" "$?" 1
-    expect "usage '$args': message" "$(cat stderr)" "usage: vexldump [--trace] IMAGE"
+    expect "usage '$args': message" "$(cat stderr)" "usage: vexldump [--source] [--trace] IMAGE"
 done
 printf '\000\000' > ./--odd.exec
 "$dump" --trace -- --odd.exec 2> stderr
