@@ -42,5 +42,21 @@ for cmd in "$cases"/*.cmd; do
         failures=$((failures + 1))
     fi
 done
+# The command line itself.
+check() {  # check NAME EXPECTED-STATUS ACTUAL-STATUS FILE TEXT
+    [ "$2" = "$3" ] && grep -qF -- "$5" "$4" && return
+    echo "FAIL: $1 (status $3)"; cat "$4"; failures=$((failures + 1))
+}
+"$vexldb" --help > "$tmp/out" 2>&1
+check "--help" 0 $? "$tmp/out" "--batch FILE"
+"$vexldb" > "$tmp/out" 2>&1
+check "no image" 2 $? "$tmp/out" "vexldb: no image given"
+"$vexldb" --bogus x > "$tmp/out" 2>&1
+check "unknown option" 2 $? "$tmp/out" "vexldb: unrecognized option '--bogus'"
+"$vexldb" "$tmp/none" > "$tmp/out" 2>&1 < /dev/null
+check "missing image" 1 $? "$tmp/out" "vexldb: $tmp/none.exec: cannot open the image"
+"$vexldb" --batch "$tmp/none" "$tmp/machine/machine" > "$tmp/out" 2>&1
+check "missing batch file" 1 $? "$tmp/out" "cannot open the command file"
+
 echo "$count transcripts, $failures failed"
 [ "$failures" -eq 0 ]
