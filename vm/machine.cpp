@@ -143,16 +143,32 @@ int Machine::run_file(std::string name, const Limits& limits, Stats* stats, RunR
 void Machine::load(std::vector<Word> words) { code_ = std::move(words); }
 
 RunResult Machine::execute() {
-    PlainRun policy;
-    return run_loop(policy);
+    return engine_ ? engine_(*this, nullptr, nullptr) : execute_reference(nullptr, nullptr);
 }
 
 RunResult Machine::execute(const Limits& limits, Stats* stats) {
     if (limits.max_steps == Limits::kNone && limits.max_output == Limits::kNone && !stats)
         return execute();
-    LimitedRun policy{limits.max_steps, regs_[image::SP]};
+    return engine_ ? engine_(*this, &limits, stats) : execute_reference(&limits, stats);
+}
+
+RunResult Machine::execute_capped(std::uint64_t max_steps) {
+    const Limits limits{max_steps};
+    return engine_ ? engine_(*this, &limits, nullptr) : execute_reference(&limits, nullptr);
+}
+
+RunResult Machine::execute_reference(const Limits* limits, Stats* stats) {
+    if (!limits) {
+        PlainRun policy;
+        return run_loop(policy);
+    }
+    if (limits->max_output == Limits::kNone && !stats) {
+        CappedRun policy{limits->max_steps};
+        return run_loop(policy);
+    }
+    LimitedRun policy{limits->max_steps, regs_[image::SP]};
     const std::uint64_t written = bytes_written_;
-    output_room_ = limits.max_output;
+    output_room_ = limits->max_output;
     output_cut_ = false;
     RunResult result = run_loop(policy);
     output_room_ = Limits::kNone;
@@ -163,11 +179,6 @@ RunResult Machine::execute(const Limits& limits, Stats* stats) {
         stats->bytes_written = bytes_written_ - written;
     }
     return result;
-}
-
-RunResult Machine::execute_capped(std::uint64_t max_steps) {
-    CappedRun policy{max_steps};
-    return run_loop(policy);
 }
 
 RunResult Machine::execute_traced(const TraceHook& hook, std::uint64_t max_steps) {

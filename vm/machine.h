@@ -102,6 +102,16 @@ public:
     RunResult execute(const Limits& limits, Stats* stats = nullptr);
     // As execute(), but stops before starting instruction number max_steps+1.
     RunResult execute_capped(std::uint64_t max_steps);
+
+
+    // Another engine for every execute() and execute_capped() (vm/native);
+    // null, the default, is the loop of this class. Traced runs always use
+    // the loop. An engine gets the run as the loop would: uncounted (no
+    // limits), or within limits and counting into stats when given.
+    using Engine = RunResult (*)(Machine&, const Limits* limits, Stats* stats);
+    void set_engine(Engine engine) { engine_ = engine; }
+    // The loop of this class, whatever the engine.
+    RunResult execute_reference(const Limits* limits, Stats* stats);
     // As execute_capped(), calling hook after every completed instruction.
     RunResult execute_traced(const TraceHook& hook,
                              std::uint64_t max_steps = UINT64_MAX);
@@ -119,6 +129,7 @@ public:
     bool sign_flag() const { return sf_; }
     void set_flags(bool zf, bool sf) { zf_ = zf; sf_ = sf; }
     Word memory(Word addr) const { return memory_[addr]; }
+    Word* memory_data() { return memory_.get(); }  // kMemoryWords words
     void set_memory(Word addr, Word v) { memory_[addr] = v; }
     const std::vector<Word>& code() const { return code_; }
 
@@ -151,6 +162,7 @@ private:
     std::uint64_t bytes_written_ = 0;
     std::uint64_t output_room_ = Limits::kNone;
     bool output_cut_ = false;
+    Engine engine_ = nullptr;
 };
 
 // "step limit of N instructions reached" or "output limit of N bytes

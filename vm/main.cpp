@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -15,6 +16,7 @@
 #include <string_view>
 
 #include "machine.h"
+#include "native/engine.h"
 #include "source_report.h"
 
 namespace {
@@ -43,7 +45,18 @@ constexpr const char* kVersion = "vexl 0.1\n";
 struct Settings {
     vm::Limits limits;
     bool stats = false;
+    vm::Machine::Engine engine = nullptr;  // the machine's own loop
 };
+
+// The engine of a name; false for an unknown name.
+bool engine_named(std::string_view name, vm::Machine::Engine& engine) {
+    if (name == "native") {
+        engine = vm::native::execute;
+        return true;
+    }
+    engine = nullptr;
+    return name == "reference";
+}
 
 void print_help() {
     std::cout << "Usage: vexl [OPTION]... IMAGE\n"
@@ -105,6 +118,9 @@ int main(int argc, char** argv) {
     // every error line, so the C stdio synchronisation is not needed.
     std::ios::sync_with_stdio(false);
     Settings settings;
+    // VEXL_ENGINE in the environment chooses the engine like --engine.
+    if (const char* name = std::getenv("VEXL_ENGINE"); name && *name && !engine_named(name, settings.engine))
+        return bad_usage("unknown engine '" + std::string(name) + "' in VEXL_ENGINE (native or reference)");
     int i = 1;
     for (; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -143,6 +159,10 @@ int main(int argc, char** argv) {
             break;
         }
         case Option::stats: settings.stats = true; break;
+        case Option::engine:
+            if (!engine_named(value, settings.engine))
+                return bad_usage("unknown engine '" + std::string(value) + "' (native or reference)");
+            break;
         case Option::help: print_help(); return 0;
         case Option::version: std::cout << kVersion; return 0;
         }
@@ -153,6 +173,7 @@ int main(int argc, char** argv) {
     }
     try {
         vm::Machine machine(std::cin, std::cout, std::cerr);
+        machine.set_engine(settings.engine);
         vm::Stats stats;
         vm::RunResult result;
         const int status = machine.run_file(argv[i], settings.limits,

@@ -2,11 +2,13 @@
 // to string streams.
 #pragma once
 
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "machine.h"
+#include "native/engine.h"
 
 namespace vmtest {
 
@@ -23,7 +25,11 @@ struct Harness {
     std::ostringstream err;
     vm::Machine m{in, out, err};
 
-    explicit Harness(std::string input = "") : in(std::move(input)) {}
+    // VEXL_ENGINE=native runs the machine tests on the translating engine.
+    explicit Harness(std::string input = "") : in(std::move(input)) {
+        const char* engine = std::getenv("VEXL_ENGINE");
+        if (engine != nullptr && std::string(engine) == "native") m.set_engine(vm::native::execute);
+    }
 
     vm::RunResult run(std::vector<Word> words, std::uint64_t max_steps = 100000) {
         m.load(std::move(words));

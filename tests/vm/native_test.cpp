@@ -1,0 +1,67 @@
+// The translating engine against the machine's loop: generated images run
+// on both must agree in everything observable.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "engines.h"
+
+using namespace vmtest;
+using End = vm::RunResult::End;
+
+namespace {
+
+struct Seeded {
+    std::mt19937 rng;
+    unsigned below(unsigned n) { return unsigned(rng() % n); }
+};
+
+std::string input_text(Seeded& s) {
+    static const char chars[] = "0123456789  \n+-x";
+    std::string text;
+    for (unsigned k = s.below(24); k > 0; --k) text.push_back(chars[s.below(sizeof chars - 1)]);
+    return text;
+}
+
+TEST(NativeEngine, AgreesWithTheLoopOnGeneratedImages) {
+    Seeded s{std::mt19937(20261207)};
+    ImageGen<Seeded> gen{s, {}, 0};
+    int ends[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 3000; ++i) {
+        const std::vector<vm::Word> words = gen.image();
+        const std::string input = input_text(s);
+        // Step caps, output limits and stats in turn.
+        vm::Limits limits;
+        limits.max_steps = 1 + s.below(4) * s.below(400);
+        if (i % 3 == 1) limits.max_output = s.below(12);
+        const bool stats = i % 3 != 0;
+        const Observed ref = observe(words, input, false, &limits, stats);
+        const Observed nat = observe(words, input, true, &limits, stats);
+        ASSERT_EQ(difference(ref, nat), "") << "image " << i << " steps " << limits.max_steps
+                                            << " output " << limits.max_output;
+        ++ends[int(ref.result.end)];
+    }
+    // Each kind of end must be common, or the comparison proves little.
+    for (int e = 0; e < 4; ++e) EXPECT_GT(ends[e], e == int(End::output_limit) ? 10 : 100);
+}
+
+// Uncapped runs translate without step counting.
+TEST(NativeEngine, AgreesUncapped) {
+    Seeded s{std::mt19937(7)};
+    ImageGen<Seeded> gen{s, {}, 0};
+    int compared = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const std::vector<vm::Word> words = gen.image();
+        const std::string input = input_text(s);
+        const vm::Limits limits{20000};
+        const Observed ref = observe(words, input, false, &limits);
+        if (ref.result.end == End::step_limit) continue;  // may not end
+        ++compared;
+        const Observed plain = observe(words, input, false, nullptr);
+        const Observed nat = observe(words, input, true, nullptr);
+        ASSERT_EQ(difference(plain, nat), "") << "image " << i;
+    }
+    EXPECT_GT(compared, 1000);
+}
+
+}  // namespace
