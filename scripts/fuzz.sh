@@ -17,14 +17,14 @@ set -e
 cd "$(dirname "$0")/.."
 
 usage() {
-  echo "usage: sh scripts/fuzz.sh compiler|vm|debuginfo AMOUNT [seconds|runs]" >&2
+  echo "usage: sh scripts/fuzz.sh compiler|vm|native|debuginfo AMOUNT [seconds|runs]" >&2
   exit 2
 }
 [ $# -ge 2 ] || usage
 target=$1
 amount=$2
 unit=${3:-seconds}
-case "$target" in compiler|vm|debuginfo) ;; *) usage ;; esac
+case "$target" in compiler|vm|native|debuginfo) ;; *) usage ;; esac
 case "$amount" in ''|*[!0-9]*) usage ;; esac
 case "$unit" in
   seconds) limit="-max_total_time=$amount" ;;
@@ -38,8 +38,8 @@ sh scripts/deps.sh clang-14 libclang-rt-14-dev
 build=build-fuzz
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXL_FUZZ=ON -DVEXL_BENCH=OFF \
   -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
-if [ "$target" = vm ]; then
-  cmake --build "$build" -j2 --target fuzz_vm fuzz_vm_seeds
+if [ "$target" = vm ] || [ "$target" = native ]; then
+  cmake --build "$build" -j2 --target "fuzz_$target" fuzz_vm_seeds
 elif [ "$target" = debuginfo ]; then
   cmake --build "$build" -j2 --target fuzz_debuginfo
 else

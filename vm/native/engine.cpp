@@ -54,6 +54,7 @@ constexpr std::size_t kCodeBytes = std::size_t(16) << 20;  // bound of the code 
 constexpr std::size_t kBlockBytes = std::size_t(64) << 10;  // more than one block ever takes
 constexpr int kMaxBlock = 64;                                // instructions per block
 constexpr std::size_t kPcs = 65536;
+constexpr int kBlocksAtOnce = 1024;  // blocks translated in one go at most
 
 // Why translated code returned to the driver.
 enum Exit : std::uint32_t {
@@ -89,6 +90,25 @@ struct Insn {
 
 bool is_output_or_input(unsigned op) { return op >= 0xF0; }
 
+// Code memory and the pc table. Mapping them costs more than a short run,
+// so a run hands them on to the next run on the same thread.
+struct CodeSpace {
+    std::uint8_t* code = nullptr;
+    void** table = static_cast<void**>(std::calloc(kPcs, sizeof(void*)));
+    CodeSpace() {
+        void* p = mmap(nullptr, kCodeBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p != MAP_FAILED) code = static_cast<std::uint8_t*>(p);
+    }
+    ~CodeSpace() {
+        std::free(table);
+        if (code) munmap(code, kCodeBytes);
+    }
+    CodeSpace(const CodeSpace&) = delete;
+    CodeSpace& operator=(const CodeSpace&) = delete;
+    bool usable() const { return code && table; }
+};
+thread_local std::unique_ptr<CodeSpace> t_spare_space;
+
 class Engine {
 public:
     Engine(Machine& m, bool counting, bool lowest_sp);
@@ -122,13 +142,12 @@ private:
     const std::size_t n_;
     const bool counting_;
     const bool lowest_sp_;
+    std::unique_ptr<CodeSpace> space_;
     std::uint8_t* mem_ = nullptr;  // the code mapping, kCodeBytes
+    void** table_ = nullptr;       // host code per pc, null until translated
     std::unique_ptr<Gen> gen_;
-    struct FreeTable {
-        void operator()(void** p) const { std::free(p); }
-    };
-    std::unique_ptr<void*[], FreeTable> table_;  // host code per pc, null until translated
     std::vector<Word> translated_;
+    std::vector<Word> work_;  // blocks to translate next
     // Jumps to a fixed pc without a translation yet: the 5-byte "mov eax,pc"
     // that starts each is patched into a direct jump once it exists.
     std::unordered_map<Word, std::vector<std::uint8_t*>> pending_;
@@ -167,11 +186,12 @@ const Xbyak::Reg64 kSp64(8 + image::SP);
 
 Engine::Engine(Machine& m, bool counting, bool lowest_sp)
     : m_(m), code_(m.code()), n_(m.code().size()), counting_(counting), lowest_sp_(lowest_sp),
-      table_(static_cast<void**>(std::calloc(kPcs, sizeof(void*)))) {
-    if (!table_) return;
-    void* p = mmap(nullptr, kCodeBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return;
-    mem_ = static_cast<std::uint8_t*>(p);
+      space_(std::move(t_spare_space)) {
+    if (!space_) space_ = std::make_unique<CodeSpace>();
+    if (!space_->usable()) return;
+    mem_ = space_->code;
+    table_ = space_->table;
+    if (!writable(true)) return;
     try {
         gen_ = std::make_unique<Gen>(kCodeBytes, mem_);
         gen_->setDefaultJmpNEAR(true);
@@ -185,7 +205,9 @@ Engine::Engine(Machine& m, bool counting, bool lowest_sp)
 
 Engine::~Engine() {
     gen_.reset();
-    if (mem_) munmap(mem_, kCodeBytes);
+    if (!space_->usable()) return;
+    for (Word pc : translated_) table_[pc] = nullptr;
+    if (!t_spare_space) t_spare_space = std::move(space_);
 }
 
 bool Engine::writable(bool yes) {
@@ -258,11 +280,20 @@ Insn Engine::decode(Word pc) const {
     return i;
 }
 
+// Translates the block at pc and, while the code memory is writable anyway
+// (switching costs more than translating), the blocks it leads to.
 const void* Engine::translate(Word pc) {
     try {
         if (gen_->getSize() + kBlockBytes > kCodeBytes) flush();
         if (!writable(true)) return nullptr;
-        emit_block(pc);
+        work_.assign(1, pc);
+        for (int count = 0; !work_.empty() && count < kBlocksAtOnce; ++count) {
+            const Word next = work_.back();
+            work_.pop_back();
+            if (next >= n_ || table_[next]) continue;
+            if (gen_->getSize() + kBlockBytes > kCodeBytes) break;
+            emit_block(next);
+        }
     } catch (const std::exception&) {
         writable(false);
         return nullptr;
@@ -370,6 +401,7 @@ void Engine::goto_fixed(Word target) {
         g.mov(eax, target);  // B8 imm32: five bytes, patched later
         g.jmp(exit_dispatch_);
         pending_[target].push_back(site);
+        work_.push_back(target);
     }
 }
 
@@ -412,6 +444,15 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
         g.mov(eax, i.pc);
         g.mov(ecx, kInterpret);
         g.jmp(exit_);
+        // Where the loop is likely to hand back.
+        if (const image::OpInfo& info = image::op_info(i.op); info.defined()) {
+            std::size_t next = std::size_t(i.pc) + info.words;
+            if (i.op == image::OUTS) {
+                while (next < n_ && code_[next] != 0) ++next;
+                ++next;
+            }
+            if (next <= 0xFFFF) work_.push_back(Word(next));
+        }
         return;
     }
     const auto A = r32(i.a), B = r32(i.x);
@@ -525,6 +566,7 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
         g.mov(g.word[rbx + kSp64 * 2], Word(i.pc + 2));
         g.dec(kSp16);
         track_sp();
+        work_.push_back(Word(i.pc + 2));  // where the return comes back
         goto_target(i);
         break;
     case image::RET:
@@ -584,7 +626,7 @@ RunResult Engine::loop_step(const Limits& limits) {
 RunResult Engine::run(const Limits* limits, Stats* stats) {
     sync_from_machine();
     ctx_.mem = m_.memory_data();
-    ctx_.table = table_.get();
+    ctx_.table = table_;
     ctx_.budget = limits ? limits->max_steps : 0;
     ctx_.lowest_sp = m_.reg(image::SP);
     ctx_.reason = kDispatch;

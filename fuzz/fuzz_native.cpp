@@ -1,0 +1,68 @@
+// Fuzz target comparing the two engines. An input is
+//   byte 0            bits 0-5: n, the length of the program's standard input;
+//                     bits 6-7: 0 or 1 the rest is an image (as for fuzz_vm),
+//                     2 the rest drives the image generator of the machine
+//                     tests (the compiler's sequences and faults), 3 an image
+//                     run with an output limit and stats
+//   next n bytes      standard input
+//   the rest          the image, big-endian words, or the generator's choices
+// Both engines run it within a step cap; any difference in output, error
+// text, end, steps, registers, flags, data memory or stats is a finding.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engines.h"
+
+namespace {
+
+constexpr std::uint64_t kMaxSteps = 5000;
+
+// Choices read from the input bytes; zeros once they run out.
+struct ByteChoices {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t at = 0;
+    unsigned below(unsigned n) {
+        unsigned v = at < size ? data[at++] : 0;
+        if (n > 256) v = (v << 8) | (at < size ? data[at++] : 0);
+        return v % n;
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const unsigned mode = data[0] >> 6;
+    std::size_t at = 1;
+    std::size_t input_len = data[0] & 63;
+    if (input_len > size - at) input_len = size - at;
+    const std::string input(reinterpret_cast<const char*>(data + at), input_len);
+    at += input_len;
+
+    std::vector<vm::Word> words;
+    if (mode == 2) {
+        ByteChoices choices{data + at, size - at};
+        vmtest::ImageGen<ByteChoices> gen{choices, {}, 0};
+        words = gen.image();
+    } else {
+        words.resize((size - at) / 2);
+        for (std::size_t i = 0; i < words.size(); ++i, at += 2)
+            words[i] = vm::Word((data[at] << 8) | data[at + 1]);
+    }
+
+    vm::Limits limits{kMaxSteps};
+    if (mode == 3) limits.max_output = input_len;  // any small room
+    const bool stats = mode == 3;
+    const vmtest::Observed ref = vmtest::observe(words, input, false, &limits, stats);
+    const vmtest::Observed nat = vmtest::observe(words, input, true, &limits, stats);
+    const std::string diff = vmtest::difference(ref, nat);
+    if (!diff.empty()) {
+        std::fprintf(stderr, "fuzz_native: the engines differ in %s\n", diff.c_str());
+        std::abort();
+    }
+    return 0;
+}
