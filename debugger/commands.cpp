@@ -731,4 +731,10 @@ void Impl::cmd_help(std::string_view args) {
 
 void Impl::cmd_quit(std::string_view) { quit = true; }
 
+std::vector<std::string> Session::command_names() {
+    std::vector<std::string> names;
+    for (const CommandRow& row : kCommands) names.emplace_back(row.name);
+    return names;
+}
+
 }  // namespace debugger

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -72,6 +73,24 @@ bool program_line_open = false;
 void write_out(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
+}
+
+// Tab completes the command word from the command table; later words
+// complete as file names (for run < FILE).
+char* next_command_name(const char* text, int state) {
+    static const std::vector<std::string> names = debugger::Session::command_names();
+    static std::size_t index = 0;
+    if (state == 0) index = 0;
+    while (index < names.size()) {
+        const std::string& name = names[index++];
+        if (name.starts_with(text)) return strdup(name.c_str());
+    }
+    return nullptr;
+}
+
+char** complete(const char* text, int start, int) {
+    if (start != 0) return nullptr;
+    return rl_completion_matches(text, next_command_name);
 }
 
 debugger::Session* interrupt_target = nullptr;
@@ -177,6 +196,7 @@ int main(int argc, char** argv) {
     if (interactive) {
         using_history();
         rl_catch_signals = 0;  // Ctrl-C is ours (see on_interrupt)
+        rl_attempted_completion_function = complete;
     }
     while (!session.quit_requested()) {
         std::string line;

@@ -79,6 +79,9 @@ public:
     // instruction. Safe to call from a signal handler.
     void interrupt();
 
+    // The command names, in the order of `help` (for completion).
+    static std::vector<std::string> command_names();
+
     struct Impl;  // session_impl.h
 
 private:

@@ -27,7 +27,8 @@ keys() { tmux -L "$socket" send-keys -t dbg "$@"; }
 
 tmux -L "$socket" -f /dev/null new-session -d -s dbg -x 100 -y 50 "$vexldb factorial; sleep 30"
 wait_for "(vexldb)"
-keys "break factorial" Enter
+# Tab completes a command name.
+keys "brea" Tab "factorial" Enter
 wait_for "Breakpoint 1 at"
 keys "run" Enter
 wait_for "Breakpoint 1, factorial (n=0)"
