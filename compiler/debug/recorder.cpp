@@ -3,7 +3,7 @@
 
 #include <fstream>
 
-#include "catalog.h"
+#include "diagnostics.h"
 #include "diagnostics.h"
 #include "streams.h"
 #include "symbols.h"

@@ -1,22 +1,124 @@
-// The compiler driver: runs one compilation from the command line to the
-// two output files, and is the only place that catches fatal errors.
+// The command line of vexlc around one in-memory compilation: it finds and
+// reads the source, prints the diagnostics and the summary line, and writes
+// the two output files when no error was listed.
 #include "driver.h"
 
-#include <pthread.h>
 #include <sys/stat.h>
 
-#include <cstdio>
-#include <stdexcept>
-#include <string>
+#include <cstdlib>
+#include <iterator>
+#include <span>
 
-#include "catalog.h"
+#include "compile.h"
+#include "debuginfo.h"
 #include "diagnostics.h"
-#include "frontend.h"
-#include "../translate/emit.h"
-#include "node.h"
-#include "recorder.h"
+#include "options.h"
 #include "streams.h"
-#include "symbols.h"
+
+namespace {
+
+enum class OptionId {
+#define VEXLC_COMMAND(id, name, help) id,
+#define VEXLC_OPTION(id, name, argument, help) id,
+#include "options.def"
+#undef VEXLC_COMMAND
+#undef VEXLC_OPTION
+};
+
+constexpr cli::OptionRow kOptions[] = {
+#define VEXLC_COMMAND(id, name, help) {name, "", help},
+#define VEXLC_OPTION(id, name, argument, help) {name, argument, help},
+#include "options.def"
+#undef VEXLC_COMMAND
+#undef VEXLC_OPTION
+};
+
+constexpr const char* kVersion = "vexlc 0.1\n";
+
+[[maybe_unused]] void assign(bool& flag, std::string) { flag = true; }
+[[maybe_unused]] void assign(std::string& field, std::string value) { field = std::move(value); }
+
+void set_option(CompileOptions& options, OptionId id, std::string value) {
+    (void)options;
+    (void)value;
+    switch (id) {
+#define VEXLC_COMMAND(id, name, help) case OptionId::id: break;
+#define VEXLC_OPTION(id, name, argument, help) case OptionId::id: assign(options.id, std::move(value)); break;
+#include "options.def"
+#undef VEXLC_COMMAND
+#undef VEXLC_OPTION
+    }
+}
+
+void write_stdout(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+int bad_usage(const std::string& complaint) {
+    write_stderr("vexlc: " + complaint + "\nTry 'vexlc --help' for more information.\n");
+    return 2;
+}
+
+std::string help_text() {
+    return "Usage: vexlc [OPTION]... FILE\n"
+           "Compiles the source FILE (FILE.vxl when FILE does not exist) into an image\n"
+           "(.exec) and a C translation (.c), written only when no error was found.\n"
+           "\n" +
+           cli::help_listing(kOptions) +
+           "  --                    end of options (for a file name starting with '-')\n"
+           "\n"
+           "Exit status: 0 compiled (warnings allowed); 1 errors were listed; 2 bad command\n"
+           "line or unreadable source; 255 compilation stopped by a fatal error.\n";
+}
+
+// Opens a readable regular file; anything else (a directory, a device)
+// counts as a file that cannot be opened.
+std::FILE* open_source(const std::string& name) {
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    if (!f) return nullptr;
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        std::fclose(f);
+        return nullptr;
+    }
+    return f;
+}
+
+// Prints the listing and the fatal message; the status of a stopped run.
+int stop(const CompileResult& result, const FatalStop& fatal) {
+    write_stderr(result.listing() + fatal.printed());
+    return -1;
+}
+
+int compile_file(const std::string& argument, const CompileOptions& options) {
+    const OutputNames names = output_names(argument);
+    std::string input_name = argument;
+    std::FILE* source = open_source(input_name);
+    if (!source) {
+        input_name += ".vxl";
+        source = open_source(input_name);
+        if (!source) return stop({}, FatalStop{catalog::Text::CantOpenInFile, {}});
+    }
+    const std::string bytes = read_source(source);
+    std::fclose(source);
+
+    const CompileResult result = compile_source(input_name, bytes, options);
+    if (result.fatal) return stop(result, *result.fatal);
+    write_stderr(result.listing() + result.summary());
+    if (result.status == 0) {
+        try {
+            write_image_file(names.exec_name, result.words);
+            write_c_file(names.c_name, result.c_text);
+            if (options.g) write_c_file(debuginfo::debug_file_name(names.exec_name), result.debug_text);
+        } catch (const fatal_error::FatalError& e) {
+            return stop(result, FatalStop{e.id, e.values});
+        }
+    }
+    return result.status;
+}
+
+}  // namespace
 
 OutputNames output_names(const std::string& argument) {
     OutputNames names;
@@ -30,131 +132,39 @@ OutputNames output_names(const std::string& argument) {
     return names;
 }
 
-// Opens a readable regular file; anything else (a directory, a device)
-// counts as a file that cannot be opened.
-static std::FILE* open_source(const std::string& name) {
-    std::FILE* f = std::fopen(name.c_str(), "rb");
-    if (!f) return nullptr;
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-        std::fclose(f);
-        return nullptr;
+std::string read_source(std::FILE* source) {
+    std::string bytes;
+    char buffer[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, source)) > 0) bytes.append(buffer, n);
+    if (std::ferror(source)) {
+        write_stderr("input in flex scanner failed\n");
+        std::exit(2);
     }
-    return f;
+    return bytes;
 }
-
-// Everything a compilation leaves in the global objects.
-static void reset_compilation() {
-    diagnostics.clear();
-    word_stream.clear();
-    c_text.clear();
-    map_manager.clear();
-    debug_recorder.clear();
-    parse_root = nullptr;
-    free_all_nodes();
-    free_token_texts();
-}
-
-static void fatal(const std::string& text) {
-    diagnostics.print_all();
-    write_stderr(text);
-}
-
-static int compile_file(const char* argument);
-
-// The translation recurses once per level of nesting in the source, and
-// the deepest source the parser accepts needs more than a main thread's
-// usual 8 MiB of stack, so the compilation runs on a thread of its own.
-constexpr std::size_t kCompilerStack = std::size_t{256} << 20;
 
 int compile(int argc, const char* const* argv) {
-    debug_recorder.enabled = false;
-    gen::check_subscripts = false;
-    for (; argc > 2; --argc, ++argv) {
-        const std::string option = argv[1];
-        if (option == "-g") debug_recorder.enabled = true;
-        else if (option == "-fcheck-subscripts") gen::check_subscripts = true;
-        else break;
-    }
     if (argc < 2) {
-        std::fputs("Usage: vexlc inputfile\n", stdout);
-        std::fflush(stdout);
+        write_stdout("Usage: vexlc inputfile\n");
         return 0;
     }
-    struct Job {
-        const char* argument;
-        int status;
-    } job{argv[1], -1};
-    auto run = [](void* p) -> void* {
-        auto* j = static_cast<Job*>(p);
-        j->status = compile_file(j->argument);
-        return nullptr;
-    };
-    pthread_attr_t attr;
-    pthread_t thread;
-    if (pthread_attr_init(&attr) != 0 || pthread_attr_setstacksize(&attr, kCompilerStack) != 0 ||
-        pthread_create(&thread, &attr, run, &job) != 0) {
-        run(&job);  // no thread to be had: compile on this one
-    } else {
-        pthread_join(thread, nullptr);
-    }
-    pthread_attr_destroy(&attr);
-    return job.status;
-}
-
-static int compile_file(const char* argument) {
-    reset_compilation();
-    int status = 0;
-    std::FILE* source = nullptr;
-    try {
-        OutputNames names = output_names(argument);
-        word_stream.file_name = names.exec_name;
-        c_text.file_name = names.c_name;
-
-        std::string input_name = argument;
-        source = open_source(input_name);
-        if (!source) {
-            input_name += ".vxl";
-            source = open_source(input_name);
-            if (!source) throw fatal_error::CantOpenInFile();
+    const cli::CommandLine line = cli::parse(kOptions, argc, argv);
+    if (!line.error.empty()) return bad_usage(line.error);
+    CompileOptions options;
+    for (const cli::ParsedOption& o : line.options) {
+        const auto id = static_cast<OptionId>(o.row);
+        if (id == OptionId::help) {
+            write_stdout(help_text());
+            return 0;
         }
-
-        scanner_start(source);
-        parse();
-        scanner_finish();
-        std::fclose(source);
-        source = nullptr;
-
-        if (parse_root) parse_root->declare();
-        else diagnostics.error<error::BadTree>(1, "parse_tree");
-        if (parse_root) parse_root->translate();
-
-        diagnostics.print_all();
-        write_stderr(input_name + catalog::kSummaryErrors + std::to_string(diagnostics.error_count) +
-                     catalog::kSummaryWarnings + std::to_string(diagnostics.warning_count) + "\n");
-        word_stream.write_file();
-        c_text.write_file();
-        if (debug_recorder.enabled && diagnostics.error_count == 0)
-            debug_recorder.write_file(debuginfo::debug_file_name(names.exec_name), input_name, word_stream.words());
-        // A compilation with errors must not look like a success to a build
-        // step that would then run a stale image.
-        status = diagnostics.error_count > 0 ? 1 : 0;
-    } catch (const std::out_of_range&) {
-        fatal(std::string(catalog::kOutOfRange) + "\n" + catalog::kAbort + "\n");
-        status = -1;
-    } catch (const fatal_error::FatalError& e) {
-        fatal(e.message());
-        status = -1;
-    } catch (...) {
-        fatal(std::string(catalog::kOtherException) + "\n" + catalog::kAbort + "\n");
-        status = -1;
+        if (id == OptionId::version) {
+            write_stdout(kVersion);
+            return 0;
+        }
+        set_option(options, id, o.value);
     }
-    if (source) {
-        scanner_finish();
-        std::fclose(source);
-    }
-    parse_root = nullptr;
-    free_all_nodes();
-    free_token_texts();
-    return status;
+    // Only the first file is compiled; further ones are ignored.
+    if (line.operands.empty()) return bad_usage("missing file operand");
+    return compile_file(line.operands.front(), options);
 }

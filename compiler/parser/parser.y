@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include "catalog.h"
 #include "diagnostics.h"
 #include "frontend.h"
 #include "node.h"

@@ -2,7 +2,7 @@
 // arena that owns every node of a compilation.
 #include "node.h"
 
-#include "catalog.h"
+#include "diagnostics.h"
 #include "frontend.h"
 
 std::string type_name(ValueType t) {

@@ -1,7 +1,6 @@
 // Symbol table operations and the storage offset rule.
 #include "symbols.h"
 
-#include "catalog.h"
 #include "diagnostics.h"
 #include "recorder.h"
 

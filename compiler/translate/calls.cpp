@@ -1,6 +1,5 @@
 // Calls, call arguments and return: the caller's side of the calling
 // convention (see program.cpp for the callee's side).
-#include "catalog.h"
 #include "diagnostics.h"
 #include "emit.h"
 #include "image.h"

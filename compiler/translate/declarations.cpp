@@ -4,7 +4,6 @@
 // initialiser. Globals are reserved before start is called, locals right
 // after their function's prologue, so the reserved words are exactly the
 // addresses the symbol table handed out.
-#include "catalog.h"
 #include "diagnostics.h"
 #include "emit.h"
 #include "image.h"

@@ -5,7 +5,6 @@
 // machine stack, ending with PUSH GR0. A node may be translated more than
 // once (the step of a for and call arguments are translated once per
 // stream), so translate() keeps no state beyond the node's result type.
-#include "catalog.h"
 #include "diagnostics.h"
 #include "emit.h"
 #include "node.h"

@@ -1,6 +1,5 @@
 // Input and output statements: scanf/printf in the C text, the system
 // operations INI, OUTI, OUTB and OUTS in the image.
-#include "catalog.h"
 #include "diagnostics.h"
 #include "emit.h"
 #include "node.h"

@@ -6,7 +6,6 @@
 // CALLs with GR3 (always 0) as index; the callee saves bp, sets bp := sp,
 // finds parameter i at bp+3+i, returns its value in GR0; the caller then
 // adds the argument count to sp.
-#include "catalog.h"
 #include "diagnostics.h"
 #include "emit.h"
 #include "image.h"

@@ -6,7 +6,6 @@
 // do-while and for, T+2 (continue) to the condition or step; both are
 // patched when the loop ends, so break and continue can jump backwards to
 // a known address. All jumps use GR3 (always 0) as index register.
-#include "catalog.h"
 #include "diagnostics.h"
 #include "emit.h"
 #include "image.h"

@@ -9,6 +9,7 @@
 
 #include "catalog.h"
 #include "diagnostics.h"
+#include "support.h"
 
 namespace {
 
@@ -24,10 +25,21 @@ protected:
 TEST(DiagnosticTexts, LineZeroAndBelow) {
     const std::string main_text = error::CFunctionName(1, "MapManager", "main").message();
     const std::string text = main_text.substr(main_text.find("MapManager: ") + 12);
-    EXPECT_EQ(error::CFunctionName(0, "MapManager", "main").message(), "警告: " + text);
-    EXPECT_EQ(error::CFunctionName(-3, "MapManager", "main").message(), "警告: " + text);
-    EXPECT_EQ(error::BadTree(0, "program").message(), "エラー(0): program: 構文木が正しく生成されていません\n");
-    EXPECT_EQ(error::BadTree(-12, "program").message(), "エラー(-12): program: 構文木が正しく生成されていません\n");
+    EXPECT_EQ(error::CFunctionName(0, "MapManager", "main").message(), "警告: "_sj + text);
+    EXPECT_EQ(error::CFunctionName(-3, "MapManager", "main").message(), "警告: "_sj + text);
+    EXPECT_EQ(error::BadTree(0, "program").message(), "エラー(0): program: 構文木が正しく生成されていません\n"_sj);
+    EXPECT_EQ(error::BadTree(-12, "program").message(), "エラー(-12): program: 構文木が正しく生成されていません\n"_sj);
+}
+
+// The build-time table holds, row for row, the UTF-8 text converted.
+TEST(DiagnosticTexts, BothCharsetsOfEveryRow) {
+    for (int i = 0; i <= static_cast<int>(catalog::Text::OtherException); ++i) {
+        const auto id = static_cast<catalog::Text>(i);
+        EXPECT_EQ(std::string(catalog::text(id)), vexltest::to_cp932(catalog::text(id, catalog::Charset::utf8)))
+            << catalog::name(id);
+    }
+    EXPECT_EQ(catalog::format(catalog::Text::TypeMismatch, {"int", "bool"}, catalog::Charset::utf8),
+              "int型をbool型に代入することはできません");
 }
 
 TEST_F(DiagnosticsTest, ListKeepsOrderAndCounts) {

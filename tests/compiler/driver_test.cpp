@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "compile.h"
 #include "driver.h"
+#include "symbols.h"
 #include "support.h"
 
 using vexltest::read_file;
@@ -22,15 +24,15 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string summary(const std::string& name, int errors, int warnings) {
-    return name + " - エラー " + std::to_string(errors) + "、警告 " + std::to_string(warnings) + "\n";
+    return name + " - エラー "_sj + std::to_string(errors) + "、警告 "_sj + std::to_string(warnings) + "\n";
 }
 std::string illegal(int line, char byte) {
-    return "エラー(" + std::to_string(line) + "): flex: 文字'" + std::string(1, byte) + "'を無視します\n";
+    return "エラー("_sj + std::to_string(line) + "): flex: 文字'"_sj + std::string(1, byte) + "'を無視します\n"_sj;
 }
-std::string fatal(const std::string& text) { return text + "\nコンパイルを中断します\n"; }
-const std::string kNoTree = "エラー(1): parse_tree: 構文木が正しく生成されていません\n";
-const std::string kCantOpenInput = fatal("入力ファイルが開けません");
-const std::string kTooManyErrors = fatal("エラーの数が100を超えました");
+std::string fatal(const std::string& text) { return text + "\nコンパイルを中断します\n"_sj; }
+const std::string kNoTree = "エラー(1): parse_tree: 構文木が正しく生成されていません\n"_sj;
+const std::string kCantOpenInput = fatal("入力ファイルが開けません"_sj);
+const std::string kTooManyErrors = fatal("エラーの数が100を超えました"_sj);
 
 // The smallest complete program.
 const std::string kProgram = "function void start() { }\n";
@@ -170,12 +172,12 @@ TEST(Vexlc, OutputThatCannotBeCreated) {
     fs::create_directory(dir / "prog.exec");
     ProcessResult r = run_vexlc({"prog.vxl"}, dir.path());
     EXPECT_EQ(r.status, 255);
-    const std::string tail = fatal("出力ファイル(prog.exec)が開けません");
-    const std::size_t at = r.err.find("prog.vxl - エラー 0、警告 ");
+    const std::string tail = fatal("出力ファイル(prog.exec)が開けません"_sj);
+    const std::size_t at = r.err.find("prog.vxl - エラー 0、警告 "_sj);
     ASSERT_NE(at, std::string::npos) << r.err;
     const std::string list = r.err.substr(0, at);
     const std::string after = r.err.substr(r.err.find('\n', at) + 1);
-    EXPECT_NE(list.find("識別子が32字以上です"), std::string::npos);
+    EXPECT_NE(list.find("識別子が32字以上です"_sj), std::string::npos);
     EXPECT_EQ(after, list + tail);
     EXPECT_FALSE(fs::exists(dir / "prog.c"));
 
@@ -184,8 +186,8 @@ TEST(Vexlc, OutputThatCannotBeCreated) {
     fs::create_directory(dir / "prog.c");
     r = run_vexlc({"prog.vxl"}, dir.path());
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err.substr(r.err.size() - fatal("出力ファイル(prog.c)が開けません").size()),
-              fatal("出力ファイル(prog.c)が開けません"));
+    EXPECT_EQ(r.err.substr(r.err.size() - fatal("出力ファイル(prog.c)が開けません"_sj).size()),
+              fatal("出力ファイル(prog.c)が開けません"_sj));
     EXPECT_TRUE(fs::is_regular_file(dir / "prog.exec"));
 }
 
@@ -200,7 +202,7 @@ TEST(Vexlc, ImageBeyondItsLimitIsFatal) {
     write_file(dir / "big.exec", "old image");
     const ProcessResult r = run_vexlc({"big.vxl"}, dir.path());
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, fatal("エラーの数が65535を超えました"));
+    EXPECT_EQ(r.err, fatal("エラーの数が65535を超えました"_sj));
     EXPECT_EQ(listing(dir.path()), (Names{"big.exec", "big.vxl"}));
     EXPECT_EQ(read_file(dir / "big.exec"), "old image");
 }
@@ -219,7 +221,7 @@ TEST(Vexlc, EndlessOperatorChainIsTheImageLimit) {
     const ProcessResult r = run_vexlc({"deep.vxl"}, dir.path());
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, fatal("エラーの数が65535を超えました"));
+    EXPECT_EQ(r.err, fatal("エラーの数が65535を超えました"_sj));
     EXPECT_EQ(listing(dir.path()), (Names{"deep.vxl"}));
 }
 
@@ -261,7 +263,7 @@ TEST(Compile, RepeatedInProcess) {
     EXPECT_EQ(compile(2, bad_argv), -1);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.substr(err.size() - kTooManyErrors.size()), kTooManyErrors);
-    EXPECT_NE(err.find("エラー(3): flex: コメント終端の前にEOFが検出されました\n"), std::string::npos);
+    EXPECT_NE(err.find("エラー(3): flex: コメント終端の前にEOFが検出されました\n"_sj), std::string::npos);
 
     testing::internal::CaptureStderr();
     EXPECT_EQ(compile(2, good_argv), 0);
@@ -275,4 +277,64 @@ TEST(Compile, RepeatedInProcess) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(compile(1, good_argv), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Usage: vexlc inputfile\n");
+}
+
+// The command line: --help and --version, GNU-style complaints (status 2,
+// nothing compiled), "--" before a file name starting with '-'.
+TEST(Vexlc, CommandLine) {
+    TempDir dir;
+    ProcessResult r = run_vexlc({"--help"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: vexlc [OPTION]... FILE\n", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\n  --version "), std::string::npos) << r.out;
+    r = run_vexlc({"--version"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("vexlc ", 0), 0u);
+
+    write_file(dir / "-x.vxl", kProgram);
+    for (const auto& [args, complaint] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"-x.vxl"}, "unrecognized option '-x.vxl'"},
+             {{"--help=yes"}, "option '--help' doesn't allow an argument"},
+             {{"--"}, "missing file operand"}}) {
+        r = run_vexlc(args, dir.path());
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "vexlc: " + complaint + "\nTry 'vexlc --help' for more information.\n");
+    }
+    EXPECT_EQ(listing(dir.path()), Names{"-x.vxl"});
+    r = run_vexlc({"--", "-x"}, dir.path());  // and ".vxl" is still tried
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, summary("-x.vxl", 0, 0));
+}
+
+// The in-memory compilation: structured diagnostics in both charsets, the
+// words and C text, and the inspection hook; no file anywhere.
+TEST(Compile, InMemory) {
+    CompileOptions options;
+    int inspected = 0;
+    options.inspect = [&](const program* root, const MapManager& symbols) {
+        EXPECT_NE(root, nullptr);
+        EXPECT_NE(const_cast<MapManager&>(symbols).find_function("start"), nullptr);
+        ++inspected;
+    };
+    const CompileResult r = compile_source("m.vxl", "function void start() {\r\n output 1; x := 2; }\r\n", options);
+    EXPECT_EQ(r.status, 1);
+    ASSERT_EQ(r.diagnostics.size(), 1u);
+    const Diagnostic& d = r.diagnostics[0];
+    EXPECT_EQ(d.line, 2);
+    EXPECT_FALSE(d.warning);
+    EXPECT_EQ(d.node, "assignment");
+    EXPECT_EQ(d.class_name(), "VariableNotDeclared");
+    EXPECT_EQ(d.text(catalog::Charset::utf8), "変数'x'は宣言されていません");
+    EXPECT_EQ(r.listing(), "エラー(2): assignment: 変数'x'は宣言されていません\n"_sj);
+    EXPECT_EQ(r.summary(catalog::Charset::utf8), "m.vxl - エラー 1、警告 0\n");
+    EXPECT_FALSE(r.words.empty());
+    EXPECT_NE(r.c_text.find("printf(\"%d\",1);\n"), std::string::npos);
+    EXPECT_EQ(inspected, 1);
+
+    const CompileResult stopped = compile_source("s.vxl", std::string(101, '#'));
+    EXPECT_EQ(stopped.status, -1);
+    ASSERT_TRUE(stopped.fatal);
+    EXPECT_EQ(stopped.fatal->printed(catalog::Charset::utf8), "エラーの数が100を超えました\nコンパイルを中断します\n");
+    EXPECT_EQ(stopped.error_count, 101);
 }

@@ -16,7 +16,7 @@ using vexltest::ParseResult;
 namespace {
 
 std::string ignored(int line, const char* construct) {
-    return "エラー(" + std::to_string(line) + "): bison: " + construct + "を無視します\n";
+    return "エラー("_sj + std::to_string(line) + "): bison: " + construct + "を無視します\n"_sj;
 }
 
 // Wraps statements into a function body.
@@ -193,8 +193,8 @@ TEST(Parser, DeclarationListShape) {
     ASSERT_NE(r.root, nullptr);
     // the array size above 32767 is an ordinary integer literal
     EXPECT_EQ(r.diagnostics,
-              "警告(2): flex: 32767より大きい整数値が使われています(バイナリコードが不正です)\n"
-              "警告(2): flex: 32767より大きい整数値が使われています(バイナリコードが不正です)\n");
+              "警告(2): flex: 32767より大きい整数値が使われています(バイナリコードが不正です)\n"_sj
+              "警告(2): flex: 32767より大きい整数値が使われています(バイナリコードが不正です)\n"_sj);
     ASSERT_TRUE(r.root->decls && r.root->decls->first && r.root->decls->rest);
     declare_variables* dv = r.root->decls->first;
     EXPECT_EQ(dv->type, 1);
@@ -491,7 +491,7 @@ TEST(Parser, NoTreeWhenRecoveryReachesTheEnd) {
     // scanner diagnostics stay listed
     r = parse_text("int a # ;");
     EXPECT_EQ(r.root, nullptr);
-    EXPECT_EQ(r.diagnostics, "エラー(1): flex: 文字'#'を無視します\n");
+    EXPECT_EQ(r.diagnostics, "エラー(1): flex: 文字'#'を無視します\n"_sj);
 }
 
 TEST(Parser, ParsingPrintsNothing) {

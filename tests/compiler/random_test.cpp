@@ -107,12 +107,12 @@ int count_prefix(const std::string& text, const std::string& prefix) {
 
 // Checks one compilation's outcome; returns a description of what is wrong.
 std::string check(int status, const std::string& err, const std::string& name, bool outputs) {
-    const int errors = count_prefix(err, "エラー(");
-    const int warnings = count_prefix(err, "警告(") + count_prefix(err, "警告: ");
-    const std::string head = name + " - エラー ";
+    const int errors = count_prefix(err, "エラー("_sj);
+    const int warnings = count_prefix(err, "警告("_sj) + count_prefix(err, "警告: "_sj);
+    const std::string head = name + " - エラー "_sj;
     const std::size_t at = err.rfind(head);
     if (at != std::string::npos && (at == 0 || err[at - 1] == '\n')) {
-        const std::string expected = head + std::to_string(errors) + "、警告 " + std::to_string(warnings) + "\n";
+        const std::string expected = head + std::to_string(errors) + "、警告 "_sj + std::to_string(warnings) + "\n";
         // the output stage may still fail after the summary
         if (err.compare(at, expected.size(), expected) != 0) return "summary does not match the listed diagnostics";
         if (status == -1) return "";
@@ -122,7 +122,7 @@ std::string check(int status, const std::string& err, const std::string& name, b
         return "";
     }
     if (status != -1) return "no summary line, status " + std::to_string(status);
-    const std::string abort = "コンパイルを中断します\n";
+    const std::string abort = "コンパイルを中断します\n"_sj;
     if (err.size() < abort.size() || err.compare(err.size() - abort.size(), abort.size(), abort) != 0)
         return "no fatal message";
     if (outputs) return "files written after a fatal error";
@@ -192,5 +192,5 @@ TEST(Random, VeryLongLines) {
     ASSERT_EQ(r.signal, 0);
     // so many illegal bytes end the compilation at the 101st
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(count_prefix(r.err, "エラー("), 101);
+    EXPECT_EQ(count_prefix(r.err, "エラー("_sj), 101);
 }

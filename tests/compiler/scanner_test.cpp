@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "frontend.h"
+#include "driver.h"
 #include "support.h"
 
 using vexltest::scan;
@@ -29,16 +30,16 @@ enum : int {
 };
 
 std::string illegal(int line, char byte) {
-    return "エラー(" + std::to_string(line) + "): flex: 文字'" + std::string(1, byte) + "'を無視します\n";
+    return "エラー("_sj + std::to_string(line) + "): flex: 文字'"_sj + std::string(1, byte) + "'を無視します\n"_sj;
 }
 std::string large_integer(int line) {
-    return "警告(" + std::to_string(line) + "): flex: 32767より大きい整数値が使われています(バイナリコードが不正です)\n";
+    return "警告("_sj + std::to_string(line) + "): flex: 32767より大きい整数値が使われています(バイナリコードが不正です)\n"_sj;
 }
 std::string long_identifier(int line) {
-    return "警告(" + std::to_string(line) + "): flex: 識別子が32字以上です(Cソース不正です)\n";
+    return "警告("_sj + std::to_string(line) + "): flex: 識別子が32字以上です(Cソース不正です)\n"_sj;
 }
 std::string unterminated_comment(int line) {
-    return "エラー(" + std::to_string(line) + "): flex: コメント終端の前にEOFが検出されました\n";
+    return "エラー("_sj + std::to_string(line) + "): flex: コメント終端の前にEOFが検出されました\n"_sj;
 }
 
 using Codes = std::vector<int>;
@@ -249,7 +250,7 @@ TEST(Scanner, TokensManyTimesTheBuffer) {
 }
 
 // A source that cannot be read to its end must not pass for a shorter
-// program: the scanner stops the compiler with its input failure.
+// program: reading it stops the compiler with the scanner's input failure.
 TEST(ScannerDeathTest, ReadErrorIsFatal) {
     vexltest::TempDir dir;
     const std::string path = (dir / "src.vxl").string();
@@ -257,9 +258,7 @@ TEST(ScannerDeathTest, ReadErrorIsFatal) {
     EXPECT_EXIT(
         {
             std::FILE* unreadable = std::fopen(path.c_str(), "a");  // reading it fails
-            scanner_start(unreadable);
-            while (next_token() != 0) {
-            }
+            read_source(unreadable);
             std::exit(0);
         },
         testing::ExitedWithCode(2), "^input in flex scanner failed\n$");

@@ -48,7 +48,7 @@ TEST_F(StreamsTest, ImageHoldsAtMost65536Words) {
         FAIL() << "no fatal error";
     } catch (const fatal_error::OverSomeErrors& e) {
         EXPECT_EQ(e.limit, 65535);
-        EXPECT_EQ(e.message(), "エラーの数が65535を超えました\nコンパイルを中断します\n");
+        EXPECT_EQ(e.message(), "エラーの数が65535を超えました\nコンパイルを中断します\n"_sj);
     }
     EXPECT_EQ(words.words().size(), 65536u);
     // switched off, nothing is appended and nothing is thrown

@@ -1,6 +1,8 @@
 // Helpers shared by the compiler's unit tests (see support.h).
 #include "support.h"
 
+#include <iconv.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +14,20 @@
 
 namespace vexltest {
 
+std::string to_cp932(std::string_view utf8) {
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP932 conversion");
+    std::string in(utf8), out(utf8.size() * 2 + 1, '\0');
+    char* src = in.data();
+    char* dst = out.data();
+    std::size_t src_left = in.size(), dst_left = out.size();
+    const std::size_t done = iconv(cd, &src, &src_left, &dst, &dst_left);
+    iconv_close(cd);
+    if (done == static_cast<std::size_t>(-1)) throw std::runtime_error("not convertible to CP932: " + in);
+    out.resize(out.size() - dst_left);
+    return out;
+}
+
 std::vector<int> ScanResult::codes() const {
     std::vector<int> out;
     for (const Token& t : tokens) out.push_back(t.code);
@@ -20,26 +36,17 @@ std::vector<int> ScanResult::codes() const {
 
 namespace {
 
-// An anonymous file holding `source`, positioned at its start, handed to
-// the scanner and released again on scope exit (also when a fatal error
-// unwinds through the scanner).
+// `source` in text mode handed to the scanner, and released again on scope
+// exit (also when a fatal error unwinds through the scanner).
 class ScannerInput {
 public:
-    explicit ScannerInput(const std::string& source) : file_(std::tmpfile()) {
-        if (!file_) throw std::runtime_error("tmpfile failed");
-        std::fwrite(source.data(), 1, source.size(), file_);
-        std::rewind(file_);
-        scanner_start(file_);
-    }
-    ~ScannerInput() {
-        scanner_finish();
-        std::fclose(file_);
-    }
+    explicit ScannerInput(const std::string& source) : text_(text_mode(source)) { scanner_start(text_); }
+    ~ScannerInput() { scanner_finish(); }
     ScannerInput(const ScannerInput&) = delete;
     ScannerInput& operator=(const ScannerInput&) = delete;
 
 private:
-    std::FILE* file_;
+    std::string text_;
 };
 
 void reset_globals() {

@@ -1,19 +1,22 @@
 // Helpers shared by the compiler's unit tests: scanning and parsing a text
 // in-process and running the vexlc program in a directory.
 //
-// Note: the compiler library is built with the Shift-JIS execution
-// character set, and so are these tests, so a Japanese literal in a test
-// holds exactly the bytes the compiler prints.
+// Japanese literals are written in UTF-8 with the suffix _sj, which turns
+// them into the code page 932 bytes the compiler prints.
 #pragma once
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "node.h"
 #include "test_support.h"
 
 namespace vexltest {
+
+// UTF-8 text converted to code page 932.
+std::string to_cp932(std::string_view utf8);
 
 // One token as the parser would receive it.
 struct Token {
@@ -48,3 +51,7 @@ std::vector<statement*> body_statements(const ParseResult& r);
 ProcessResult run_vexlc(const std::vector<std::string>& args, const fs::path& dir);
 
 }  // namespace vexltest
+
+inline std::string operator""_sj(const char* utf8, std::size_t size) {
+    return vexltest::to_cp932(std::string_view(utf8, size));
+}

@@ -4,7 +4,6 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "catalog.h"
 #include "diagnostics.h"
 
 WordStream word_stream;
@@ -25,9 +24,7 @@ void WordStream::patch(Word index, unsigned value) {
 
 bool WordStream::write_file() const {
     if (!enabled || diagnostics.error_count != 0) return false;
-    std::ofstream out(file_name, std::ios::binary | std::ios::trunc);
-    if (!out) throw fatal_error::CantOpenOutFile(file_name);
-    image::write_words(out, words_);
+    write_image_file(file_name, words_);
     return true;
 }
 
@@ -62,9 +59,7 @@ void CTextStream::indent() {
 
 bool CTextStream::write_file() const {
     if (!enabled || diagnostics.error_count != 0) return false;
-    std::ofstream out(file_name, std::ios::trunc);
-    if (!out) throw fatal_error::CantOpenOutFile(file_name);
-    out.write(text_.data(), static_cast<std::streamsize>(text_.size()));
+    write_c_file(file_name, text_);
     return true;
 }
 
@@ -73,4 +68,16 @@ void CTextStream::clear() {
     file_name.clear();
     depth = 0;
     enabled = true;
+}
+
+void write_image_file(const std::string& name, const std::vector<image::Word>& words) {
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    if (!out) throw fatal_error::CantOpenOutFile(name);
+    image::write_words(out, words);
+}
+
+void write_c_file(const std::string& name, const std::string& text) {
+    std::ofstream out(name, std::ios::trunc);
+    if (!out) throw fatal_error::CantOpenOutFile(name);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }

@@ -4,16 +4,17 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 #include <string>
+#include <string_view>
 
 class program;
 
 // Scanner (scanner/scanner.l)
 extern int line_number;   // current source line, from 1
 int next_token();         // next token code, 0 at end of input
-// Starts scanning `source` from its beginning (the driver's open file).
-void scanner_start(std::FILE* source);
+// Starts scanning `source` from its beginning; it must stay alive until
+// scanner_finish.
+void scanner_start(std::string_view source);
 // Releases the scanner's buffers.
 void scanner_finish();
 
@@ -22,9 +23,9 @@ extern program* parse_root;  // set when the whole source was accepted
 // 0 accepted, 1 gave up on a syntax error, 2 stacks full.
 int parse();
 
-// Reads up to max_size bytes of the source in text mode: a carriage return
-// directly before a line feed is dropped (driver/source.cpp).
-std::size_t read_source_text(std::FILE* source, char* buffer, std::size_t max_size);
+// The source as the scanner reads it, in text mode: a carriage return
+// directly before a line feed is dropped (scanner/source.cpp).
+std::string text_mode(std::string_view bytes);
 
 // Token texts handed to the parser live until the end of the compilation,
 // so that error recovery can drop tokens without leaking them.

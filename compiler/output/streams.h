@@ -63,5 +63,11 @@ private:
     std::string text_;
 };
 
+// Write a whole output file, truncating it; throw
+// fatal_error::CantOpenOutFile when it cannot be opened. write_c_file
+// writes any text file.
+void write_image_file(const std::string& name, const std::vector<image::Word>& words);
+void write_c_file(const std::string& name, const std::string& text);
+
 extern WordStream word_stream;
 extern CTextStream c_text;

@@ -4,24 +4,29 @@
 
 #include <cstdio>
 
-#include "catalog.h"
+using catalog::Text;
 
 DiagnosticList diagnostics;
 
-std::string error::Error::message() const {
-    if (is_warning() && line <= 0) return catalog::kWarningNoLine + text() + "\n";
-    std::string out = is_warning() ? catalog::kWarningPrefix : catalog::kErrorPrefix;
+std::string printed_form(bool warning, int line, const std::string& node_name, const std::string& text,
+                         catalog::Charset cs) {
+    if (warning && line <= 0) return std::string(catalog::text(Text::WarningNoLine, cs)) + text + "\n";
+    std::string out(catalog::text(warning ? Text::WarningPrefix : Text::ErrorPrefix, cs));
     out += std::to_string(line);
     out += "): ";
     out += node_name;
     out += ": ";
-    out += text();
+    out += text;
     out += "\n";
     return out;
 }
 
-std::string fatal_error::FatalError::message() const {
-    return text() + "\n" + catalog::kAbort + "\n";
+std::string error::Error::message(catalog::Charset cs) const {
+    return printed_form(is_warning(), line, node_name, text(cs), cs);
+}
+
+std::string fatal_error::FatalError::message(catalog::Charset cs) const {
+    return catalog::format(id, values, cs) + "\n" + std::string(catalog::text(Text::Abort, cs)) + "\n";
 }
 
 void DiagnosticList::add_error(std::unique_ptr<error::Error> d) {
@@ -36,9 +41,9 @@ void DiagnosticList::add_warning(std::unique_ptr<error::Error> d) {
     ++warning_count;
 }
 
-std::string DiagnosticList::text() const {
+std::string DiagnosticList::text(catalog::Charset cs) const {
     std::string out;
-    for (const auto& d : items_) out += d->message();
+    for (const auto& d : items_) out += d->message(cs);
     return out;
 }
 

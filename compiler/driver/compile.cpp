@@ -1,0 +1,127 @@
+// One compilation in memory: the run from source bytes through parsing and
+// both passes to the collected results. It is the only place that catches
+// fatal errors.
+#include "compile.h"
+
+#include <pthread.h>
+
+#include <stdexcept>
+
+#include "diagnostics.h"
+#include "emit.h"
+#include "frontend.h"
+#include "node.h"
+#include "recorder.h"
+#include "streams.h"
+#include "symbols.h"
+
+using catalog::Charset;
+using catalog::Text;
+
+std::string Diagnostic::text(Charset cs) const { return catalog::format(id, values, cs); }
+
+std::string Diagnostic::printed(Charset cs) const { return printed_form(warning, line, node, text(cs), cs); }
+
+std::string FatalStop::printed(Charset cs) const {
+    return catalog::format(id, values, cs) + "\n" + std::string(catalog::text(Text::Abort, cs)) + "\n";
+}
+
+std::string CompileResult::listing(Charset cs) const {
+    std::string out;
+    for (const Diagnostic& d : diagnostics) out += d.printed(cs);
+    return out;
+}
+
+std::string CompileResult::summary(Charset cs) const {
+    return input_name + std::string(catalog::text(Text::SummaryErrors, cs)) + std::to_string(error_count) +
+           std::string(catalog::text(Text::SummaryWarnings, cs)) + std::to_string(warning_count) + "\n";
+}
+
+namespace {
+
+// Everything a compilation leaves in the global objects.
+void reset_compilation() {
+    diagnostics.clear();
+    word_stream.clear();
+    c_text.clear();
+    map_manager.clear();
+    debug_recorder.clear();
+    parse_root = nullptr;
+    free_all_nodes();
+    free_token_texts();
+}
+
+void run(const std::string& name, std::string_view source, const CompileOptions& options, CompileResult& r) {
+    reset_compilation();
+    r.input_name = name;
+    debug_recorder.enabled = options.g;
+    gen::check_subscripts = options.fcheck_subscripts;
+    const std::string text = text_mode(source);
+    try {
+        scanner_start(text);
+        parse();
+
+        if (parse_root) parse_root->declare();
+        else diagnostics.error<error::BadTree>(1, "parse_tree");
+        if (parse_root) parse_root->translate();
+    } catch (const std::out_of_range&) {
+        r.fatal = FatalStop{Text::OutOfRange, {}};
+    } catch (const fatal_error::FatalError& e) {
+        r.fatal = FatalStop{e.id, e.values};
+    } catch (...) {
+        r.fatal = FatalStop{Text::OtherException, {}};
+    }
+    scanner_finish();
+    if (options.inspect) {
+        try {
+            options.inspect(parse_root, map_manager);
+        } catch (...) {
+            if (!r.fatal) r.fatal = FatalStop{Text::OtherException, {}};
+        }
+    }
+
+    for (const auto& d : diagnostics.items())
+        r.diagnostics.push_back({d->line, d->is_warning(), d->node_name, d->id, d->values});
+    r.error_count = diagnostics.error_count;
+    r.warning_count = diagnostics.warning_count;
+    r.words = word_stream.words();
+    r.c_text = c_text.text();
+    // A compilation with errors must not look like a success to a build
+    // step that would then run a stale image.
+    r.status = r.fatal ? -1 : r.error_count > 0 ? 1 : 0;
+    if (options.g && r.status == 0) r.debug_text = debuginfo::write(debug_recorder.finish(name, r.words));
+    reset_compilation();
+    debug_recorder.enabled = false;
+    gen::check_subscripts = false;
+}
+
+// The translation recurses once per level of nesting in the source, and
+// the deepest source the parser accepts needs more than a main thread's
+// usual 8 MiB of stack, so the compilation runs on a thread of its own.
+constexpr std::size_t kCompilerStack = std::size_t{256} << 20;
+
+}  // namespace
+
+CompileResult compile_source(const std::string& name, std::string_view source, const CompileOptions& options) {
+    struct Job {
+        const std::string& name;
+        std::string_view source;
+        const CompileOptions& options;
+        CompileResult result;
+    } job{name, source, options, {}};
+    auto body = [](void* p) -> void* {
+        auto* j = static_cast<Job*>(p);
+        run(j->name, j->source, j->options, j->result);
+        return nullptr;
+    };
+    pthread_attr_t attr;
+    pthread_t thread;
+    if (pthread_attr_init(&attr) != 0 || pthread_attr_setstacksize(&attr, kCompilerStack) != 0 ||
+        pthread_create(&thread, &attr, body, &job) != 0) {
+        body(&job);  // no thread to be had: compile on this one
+    } else {
+        pthread_join(thread, nullptr);
+    }
+    pthread_attr_destroy(&attr);
+    return std::move(job.result);
+}

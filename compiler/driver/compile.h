@@ -1,0 +1,94 @@
+// One compilation in memory: source bytes in, diagnostics, image words and
+// C text out; no file is read or written. The command line (driver.h), the
+// language server and the browser build all compile through here.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "catalog.h"
+#include "image.h"
+
+class program;
+class MapManager;
+
+namespace option_field {
+// The type and initial value of an options.def field: a flag is a bool, an
+// option with an argument a string holding its first choice (or nothing).
+constexpr bool is_flag(std::string_view argument) { return argument.empty(); }
+template <bool Flag> auto initial(std::string_view argument) {
+    if constexpr (Flag) {
+        return false;
+    } else {
+        const std::size_t bar = argument.find('|');
+        return std::string(bar == std::string_view::npos ? std::string_view() : argument.substr(0, bar));
+    }
+}
+}  // namespace option_field
+
+struct CompileOptions {
+#define VEXLC_COMMAND(id, name, help)
+#define VEXLC_OPTION(id, name, argument, help)                                              \
+    std::conditional_t<option_field::is_flag(argument), bool, std::string> id =             \
+        option_field::initial<option_field::is_flag(argument)>(argument);
+#include "options.def"
+#undef VEXLC_COMMAND
+#undef VEXLC_OPTION
+
+    // Called once both passes are over (or a fatal error stopped them), before
+    // the tree is freed: the root (null when parsing built none) and the
+    // symbol table, in which only the functions are left. Runs on the
+    // compiler's thread.
+    std::function<void(const program* root, const MapManager& symbols)> inspect;
+};
+
+// One listed error or warning.
+struct Diagnostic {
+    int line = 0;
+    bool warning = false;
+    std::string node;                 // who reports: "flex", "bison", a node class
+    catalog::Text id{};               // its row in diagnostics.def
+    std::vector<std::string> values;  // the values written into its text
+
+    std::string_view class_name() const { return catalog::name(id); }
+    // The message, without prefix and newline.
+    std::string text(catalog::Charset charset = catalog::Charset::cp932) const;
+    // The whole printed line, newline included.
+    std::string printed(catalog::Charset charset = catalog::Charset::cp932) const;
+};
+
+// What ended a compilation early: a fatal error, or the last-resort texts
+// for a range error and any other exception.
+struct FatalStop {
+    catalog::Text id{};
+    std::vector<std::string> values;
+    // The text, newline, the abort line, newline.
+    std::string printed(catalog::Charset charset = catalog::Charset::cp932) const;
+};
+
+struct CompileResult {
+    // 0 compiled (warnings allowed), 1 errors were listed, -1 stopped early.
+    int status = 0;
+    std::string input_name;
+    std::vector<Diagnostic> diagnostics;  // in the order they were listed
+    int error_count = 0;
+    int warning_count = 0;
+    std::optional<FatalStop> fatal;
+    std::vector<image::Word> words;  // the image (whole only when status is 0)
+    std::string c_text;              // the C translation (likewise)
+    std::string debug_text;          // the debug information file, with -g and status 0
+
+    // Every diagnostic as printed, in order.
+    std::string listing(catalog::Charset charset = catalog::Charset::cp932) const;
+    // "NAME - エラー N、警告 M" and a newline.
+    std::string summary(catalog::Charset charset = catalog::Charset::cp932) const;
+};
+
+// Compiles `source` (read as text: CR LF counts as one newline). `name` is
+// the input name the summary line shows. Runs on a thread with a large
+// stack when one can be had; not reentrant (the compiler's state is global).
+CompileResult compile_source(const std::string& name, std::string_view source, const CompileOptions& options = {});

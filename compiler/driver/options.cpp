@@ -1,0 +1,78 @@
+// GNU-style parsing of a table of options (see options.h).
+#include "options.h"
+
+#include <string_view>
+
+namespace cli {
+
+static bool is_choice_of(std::string_view choices, std::string_view word) {
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t bar = choices.find('|', start);
+        if (choices.substr(start, bar - start) == word) return true;
+        if (bar == std::string_view::npos) return false;
+        start = bar + 1;
+    }
+}
+
+CommandLine parse(std::span<const OptionRow> table, int argc, const char* const* argv) {
+    CommandLine line;
+    bool options_end = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (options_end || arg.size() < 2 || arg[0] != '-') {
+            line.operands.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options_end = true;
+            continue;
+        }
+        const std::size_t eq = arg.find('=');
+        const std::string_view name = arg.substr(0, eq);
+        std::size_t row = table.size();
+        for (std::size_t r = 0; r < table.size(); ++r)
+            if (name == table[r].name) row = r;
+        if (row == table.size()) {
+            line.error = "unrecognized option '" + std::string(arg) + "'";
+            return line;
+        }
+        const std::string_view argument = table[row].argument;
+        std::string value;
+        if (argument.empty()) {
+            if (eq != std::string_view::npos) {
+                line.error = "option '" + std::string(name) + "' doesn't allow an argument";
+                return line;
+            }
+        } else if (eq != std::string_view::npos) {
+            value = arg.substr(eq + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            line.error = "option '" + std::string(name) + "' requires an argument";
+            return line;
+        }
+        if (argument.find('|') != std::string_view::npos && !is_choice_of(argument, value)) {
+            line.error = "invalid argument '" + value + "' for '" + std::string(name) + "' (valid: " +
+                         std::string(argument) + ")";
+            return line;
+        }
+        line.options.push_back({row, std::move(value)});
+    }
+    return line;
+}
+
+std::string help_listing(std::span<const OptionRow> table) {
+    constexpr std::size_t kColumn = 24;
+    std::string out;
+    for (const OptionRow& row : table) {
+        std::string entry = std::string("  ") + row.name;
+        if (*row.argument) entry += std::string("=") + row.argument;
+        if (entry.size() + 2 > kColumn) entry += "\n" + std::string(kColumn, ' ');
+        else entry.resize(kColumn, ' ');
+        out += entry + row.help + "\n";
+    }
+    return out;
+}
+
+}  // namespace cli

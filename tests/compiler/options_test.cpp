@@ -1,0 +1,47 @@
+// The option parser over a table like the one options.def expands into.
+#include <gtest/gtest.h>
+
+#include "options.h"
+
+namespace {
+
+constexpr cli::OptionRow kTable[] = {
+    {"--flag", "", "a flag"},
+    {"-g", "", "a short flag"},
+    {"--format", "plain|json", "a choice"},
+    {"--name", "WORD", "a value with a long help text placed on a line of its own"},
+};
+
+cli::CommandLine parse(std::vector<const char*> args) {
+    args.insert(args.begin(), "prog");
+    return cli::parse(kTable, static_cast<int>(args.size()), args.data());
+}
+
+}  // namespace
+
+TEST(Options, FlagsValuesAndOperandsInAnyOrder) {
+    const cli::CommandLine l = parse({"a.vxl", "-g", "--format=json", "--name", "x=y", "b", "-", "--", "--flag"});
+    EXPECT_EQ(l.error, "");
+    ASSERT_EQ(l.options.size(), 3u);
+    EXPECT_EQ(l.options[0].row, 1u);
+    EXPECT_EQ(l.options[1].row, 2u);
+    EXPECT_EQ(l.options[1].value, "json");
+    EXPECT_EQ(l.options[2].value, "x=y");
+    EXPECT_EQ(l.operands, (std::vector<std::string>{"a.vxl", "b", "-", "--flag"}));
+}
+
+TEST(Options, Complaints) {
+    EXPECT_EQ(parse({"--flagg"}).error, "unrecognized option '--flagg'");
+    EXPECT_EQ(parse({"-g=1"}).error, "option '-g' doesn't allow an argument");
+    EXPECT_EQ(parse({"--name"}).error, "option '--name' requires an argument");
+    EXPECT_EQ(parse({"--format=xml"}).error, "invalid argument 'xml' for '--format' (valid: plain|json)");
+    EXPECT_EQ(parse({"--format", ""}).error, "invalid argument '' for '--format' (valid: plain|json)");
+}
+
+TEST(Options, HelpListing) {
+    EXPECT_EQ(cli::help_listing(kTable),
+              "  --flag                a flag\n"
+              "  -g                    a short flag\n"
+              "  --format=plain|json   a choice\n"
+              "  --name=WORD           a value with a long help text placed on a line of its own\n");
+}
