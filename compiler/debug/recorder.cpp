@@ -4,7 +4,6 @@
 #include <fstream>
 
 #include "diagnostics.h"
-#include "diagnostics.h"
 #include "streams.h"
 #include "symbols.h"
 
