@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "listing.h"
+#include "report.h"
 #include "session_impl.h"
 
 namespace debugger {
@@ -208,6 +209,7 @@ Stop Session::Impl::advance(Mode mode, int levels) {
         if (r.end == vm::RunResult::End::fault) {
             faulted = true;
             fault_message = r.message;
+            fault_kind = r.fault;
             return Stop::fault;
         }
         depth += delta;
@@ -283,9 +285,27 @@ void Session::Impl::report_stop(Stop stop) {
         end_program();
         say("[program exited normally]\n");
         return;
-    case Stop::fault:
-        say("\nProgram stopped by a runtime error: " + fault_message + "\n");
+    case Stop::fault: {
+        // The debug information may tell more (a division, a subscript
+        // check, a stack that ran into the globals): the cause of the
+        // first line of the source report.
+        std::string cause;
+        if (prog.info) {
+            const debuginfo::Fault kind = fault_kind == vm::Fault::zero_divide ? debuginfo::Fault::zero_divide
+                                          : fault_kind == vm::Fault::illegal_operation
+                                              ? debuginfo::Fault::illegal_operation
+                                          : fault_kind == vm::Fault::illegal_memory_access
+                                              ? debuginfo::Fault::illegal_memory_access
+                                              : debuginfo::Fault::other;
+            const std::string report = debuginfo::fault_report(*prog.info, StateView(machine()), kind);
+            const std::string marker = "runtime error: ";
+            const std::size_t at = report.find(marker);
+            if (at != std::string::npos && at < report.find('\n'))
+                cause = " (" + report.substr(at + marker.size(), report.find('\n') - at - marker.size()) + ")";
+        }
+        say("\nProgram stopped by a runtime error: " + fault_message + cause + "\n");
         break;
+    }
     case Stop::interrupted: say("\nProgram interrupted.\n"); break;
     case Stop::done:
     case Stop::breakpoint:

@@ -145,6 +145,7 @@ struct Session::Impl {
     enum class State : std::uint8_t { idle, stopped, ended } state = State::idle;
     bool faulted = false;
     std::string fault_message;
+    vm::Fault fault_kind = vm::Fault::none;
     std::int64_t depth = 0;  // CALLs minus RETs since the start of the run
 
     std::vector<int> line_starts;  // per code address: the line beginning there, or 0
