@@ -24,6 +24,15 @@ status=$?
 grep -q 7 out && fail "broken.vxl: the old image ran"
 [ -e "$work/build/run/broken.exec" ] && fail "broken.vxl: the old image is still there"
 
+# A fatal error (the image limit, after an illegal byte in the list): the
+# script ends with the compiler's 255.
+{ printf 'function void start() {\nint x;\n\200\n'
+  i=0; while [ $i -lt 3000 ]; do echo 'x := 1 + 1 + 1 + 1 + 1 + 1 + 1 + 1;'; i=$((i + 1)); done
+  echo '}'; } > huge.vxl
+sh "$script" huge.vxl > out 2> err
+status=$?
+[ "$status" -eq 255 ] || fail "huge.vxl: status $status, expected 255"
+
 printf 'function void start() { int a, b; input a; input b; output a * b; }\n' > product.vxl
 printf '6 7\n' > product.in
 sh "$script" product.vxl > out 2> err
