@@ -12,6 +12,10 @@ class program;
 // Scanner (scanner/scanner.l)
 extern int line_number;   // current source line, from 1
 int next_token();         // next token code, 0 at end of input
+// Byte offset and length of the text the last match took, counted in the
+// text the scanner reads (a CR LF pair counts as one newline).
+extern std::size_t token_offset;
+extern std::size_t token_length;
 // Starts scanning `source` from its beginning; it must stay alive until
 // scanner_finish.
 void scanner_start(std::string_view source);
