@@ -209,6 +209,7 @@ void run_front_end(Run& run) {
     if (!f) return;
     std::string fatal;
     try {
+        for (int line : src.bad_lines) diagnostics.error<error::UnconvertibleCharacter>(line, "flex");
         scanner_start(f);
         parse();
         scanner_finish();
@@ -414,16 +415,6 @@ Analysis analyse(std::string_view utf8) {
     Source src = convert(utf8, a.line_lengths);
     Run run{&src, &a, {}, {}};
     run_on_big_stack(run);
-    std::vector<Diagnostic> unconvertible;
-    for (int line : src.bad_lines) {
-        Diagnostic d;
-        d.line = line;
-        d.part = "flex";
-        d.kind = "Unconvertible";
-        d.text = "CP932で表せない文字です";
-        unconvertible.push_back(std::move(d));
-    }
-    a.diagnostics.insert(a.diagnostics.begin(), unconvertible.begin(), unconvertible.end());
     a.tokens.reserve(run.tokens.size());
     for (const auto& raw : run.tokens) {
         Token t;
