@@ -1,12 +1,14 @@
 # Checks that the editor files know every keyword and operator of the
 # scanner: the quoted words and symbols of compiler/scanner/scanner.l and the
 # characters of its single-character token class must each appear in the vim
-# syntax file and in the TextMate grammar, inside a highlighting rule.
+# syntax file and in the TextMate grammar, inside a highlighting rule; every
+# keyword must also be offered by the language server (lsp/keywords.def).
 #   cmake -DSOURCE_DIR=<repository> -P editor_keywords.cmake
 cmake_minimum_required(VERSION 3.20)
 set(scanner ${SOURCE_DIR}/compiler/scanner/scanner.l)
 set(vim_file ${SOURCE_DIR}/editors/vim/syntax/vexl.vim)
 set(tm_file ${SOURCE_DIR}/editors/textmate/vexl.tmLanguage.json)
+set(lsp_file ${SOURCE_DIR}/lsp/keywords.def)
 
 # Calls body_fn for each line of a file. Lines are cut by hand: CMake
 # lists would split them at ";" and treat "[" "]" specially.
@@ -151,9 +153,16 @@ foreach(var vim_patterns tm_patterns)
 endforeach()
 string(APPEND tm_words "${tm_patterns}")
 
+# The language server's completion words.
+file(READ ${lsp_file} lsp_words)
+
 # --- The checks -----------------------------------------------------------
 set(missing "")
 foreach(kw IN LISTS keywords)
+  string(FIND "${lsp_words}" "KEYWORD(\"${kw}\"" at)
+  if(at EQUAL -1)
+    string(APPEND missing "  keyword '${kw}' not in ${lsp_file}\n")
+  endif()
   set(word "(^|[^A-Za-z0-9_])${kw}([^A-Za-z0-9_]|$)")
   if(NOT vim_words MATCHES "${word}")
     string(APPEND missing "  keyword '${kw}' not in ${vim_file}\n")

@@ -1,8 +1,7 @@
 " Vim syntax file for vexl sources (*.vxl).
 " Install: copy editors/vim/ into ~/.vim/ (syntax/ and ftdetect/), or add
-" this folder to 'runtimepath'. Compile with :make after
-"   setlocal makeprg=vexlc-diag\ %
-"   setlocal errorformat=%f:%l:\ %trror:\ %m,%f:%l:\ %tarning:\ %m,%f:\ %tarning:\ %m
+" this folder to 'runtimepath'. :make compiles the buffer through vexlc
+" (compiler/vexlc.vim, chosen by ftplugin/vexl.vim).
 
 if exists('b:current_syntax')
   finish
