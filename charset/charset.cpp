@@ -101,6 +101,11 @@ std::string cp932_to_utf8(std::string_view cp932) {
     out.reserve(cp932.size() * 3 / 2);
     for (std::size_t i = 0; i < cp932.size();) {
         auto b = static_cast<unsigned char>(cp932[i]);
+        if (b < 0x80) {  // the same byte in both
+            out += static_cast<char>(b);
+            ++i;
+            continue;
+        }
         long c = -1;
         std::size_t n = 1;
         if (is_lead_byte(b) && i + 1 < cp932.size()) {

@@ -5,7 +5,9 @@
 
 #include <pthread.h>
 
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <map>
 #include <stdexcept>
 
@@ -29,16 +31,14 @@ struct Source {
     std::vector<std::vector<int>> column;  // per line: UTF-16 column of each byte, and of its end
     std::vector<int> bad_lines;          // lines with a character CP932 cannot hold
 
-    Position at(std::size_t offset) const {
-        std::size_t line = 0, lo = 0, hi = line_start.size();
-        while (lo < hi) {  // last line starting at or before offset
-            std::size_t mid = (lo + hi) / 2;
-            if (line_start[mid] <= offset) line = mid, lo = mid + 1;
-            else hi = mid;
-        }
-        const auto& cols = column[line];
-        std::size_t k = std::min(offset - line_start[line], cols.size() - 1);
-        return {static_cast<int>(line), cols[k]};
+    // The position of a byte offset, searching from line `hint` on (the
+    // offsets asked for mostly grow).
+    Position at(std::size_t offset, std::size_t& hint) const {
+        if (hint >= line_start.size() || line_start[hint] > offset) hint = 0;
+        while (hint + 1 < line_start.size() && line_start[hint + 1] <= offset) ++hint;
+        const auto& cols = column[hint];
+        std::size_t k = std::min(offset - line_start[hint], cols.size() - 1);
+        return {static_cast<int>(hint), cols[k]};
     }
 };
 
@@ -250,24 +250,53 @@ void run_front_end(Run& run) {
 }
 
 // The front end recurses once per level of nesting in the source; like the
-// compiler it runs on a thread with room for the deepest source.
+// compiler it runs on a thread with room for the deepest source. The
+// thread stays for the next document, with its memory already mapped (a
+// fresh thread per change costs more than the compilation).
 constexpr std::size_t kStack = std::size_t{256} << 20;
 
-void run_on_big_stack(Run& run) {
-    pthread_attr_t attr;
-    pthread_t thread;
-    auto body = [](void* p) -> void* {
-        run_front_end(*static_cast<Run*>(p));
-        return nullptr;
-    };
-    if (pthread_attr_init(&attr) != 0 || pthread_attr_setstacksize(&attr, kStack) != 0 ||
-        pthread_create(&thread, &attr, body, &run) != 0) {
-        body(&run);
-    } else {
-        pthread_join(thread, nullptr);
+class Worker {
+public:
+    static Worker& get() {
+        static Worker* worker = new Worker;  // lives as long as the process
+        return *worker;
     }
-    pthread_attr_destroy(&attr);
-}
+    void run(Run& run) {
+        if (!started_) {
+            run_front_end(run);
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        job_ = &run;
+        wake_.notify_all();
+        wake_.wait(lock, [&] { return job_ == nullptr; });
+    }
+
+private:
+    Worker() {
+        pthread_attr_t attr;
+        pthread_t thread;
+        started_ = pthread_attr_init(&attr) == 0 && pthread_attr_setstacksize(&attr, kStack) == 0 &&
+                   pthread_create(&thread, &attr, &Worker::loop, this) == 0;
+        pthread_attr_destroy(&attr);
+        if (started_) pthread_detach(thread);
+    }
+    static void* loop(void* self) {
+        auto* w = static_cast<Worker*>(self);
+        std::unique_lock lock(w->mutex_);
+        for (;;) {
+            w->wake_.wait(lock, [&] { return w->job_ != nullptr; });
+            run_front_end(*w->job_);
+            w->job_ = nullptr;
+            w->wake_.notify_all();
+        }
+        return nullptr;
+    }
+    bool started_ = false;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    Run* job_ = nullptr;
+};
 
 TokenClass class_of(int code) {
     switch (code) {
@@ -414,14 +443,15 @@ Analysis analyse(std::string_view utf8) {
     Analysis a;
     Source src = convert(utf8, a.line_lengths);
     Run run{&src, &a, {}, {}};
-    run_on_big_stack(run);
+    Worker::get().run(run);
     a.tokens.reserve(run.tokens.size());
+    std::size_t line = 0;
     for (const auto& raw : run.tokens) {
         Token t;
         t.code = raw.code;
         t.cls = class_of(raw.code);
-        t.start = src.at(raw.offset);
-        t.end = src.at(raw.offset + raw.length);
+        t.start = src.at(raw.offset, line);
+        t.end = src.at(raw.offset + raw.length, line);
         t.text = charset::cp932_to_utf8(std::string_view(src.bytes).substr(raw.offset, raw.length));
         a.tokens.push_back(std::move(t));
     }
