@@ -42,7 +42,7 @@ public:
         request("initialize", {{"capabilities", json::object()}});
         // One document far larger than any program a person writes.
         std::string huge;
-        while (huge.size() < (4u << 20)) huge += programs[0];
+        while (huge.size() < (1u << 20)) huge += programs[0];
         open("file:///huge.vxl", huge);
         for (int s = 0; s < sequences; ++s) {
             const std::string uri = "file:///f" + std::to_string(s % 4) + ".vxl";
