@@ -6,19 +6,17 @@
 #include <pthread.h>
 
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <map>
 #include <stdexcept>
 
-#include "catalog.h"
 #include "charset.h"
+#include "compile.h"
 #include "diagnostics.h"
 #include "frontend.h"
 #include "node.h"
 #include "parser.hpp"
-#include "streams.h"
-#include "symbols.h"
+#include "report.h"
 
 namespace lsp {
 namespace {
@@ -148,46 +146,6 @@ void collect_functions(const define_functions* f, std::vector<Function>& out) {
 
 // ---- One run of the front end ------------------------------------------------
 
-void reset_compiler() {
-    diagnostics.clear();
-    word_stream.clear();
-    c_text.clear();
-    map_manager.clear();
-    parse_root = nullptr;
-    free_all_nodes();
-    free_token_texts();
-}
-
-// The printed diagnostics, taken apart again.
-void collect_diagnostics(const std::string& text, std::vector<Diagnostic>& out) {
-    const std::string error = catalog::kErrorPrefix, warning = catalog::kWarningPrefix,
-                      no_line = catalog::kWarningNoLine;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        Diagnostic d;
-        if (line.rfind(no_line, 0) == 0) {
-            d.warning = true;
-            d.text = charset::cp932_to_utf8(line.substr(no_line.size()));
-        } else {
-            bool is_warning = line.rfind(warning, 0) == 0;
-            if (!is_warning && line.rfind(error, 0) != 0) continue;
-            std::size_t open = (is_warning ? warning : error).size();
-            std::size_t close = line.find("): ", open);
-            std::size_t colon = close == std::string::npos ? close : line.find(": ", close + 3);
-            if (colon == std::string::npos) continue;
-            d.warning = is_warning;
-            d.line = std::atoi(line.c_str() + open);
-            d.part = line.substr(close + 3, colon - close - 3);
-            d.text = charset::cp932_to_utf8(line.substr(colon + 2));
-        }
-        out.push_back(std::move(d));
-    }
-}
-
 struct RawToken {
     int code;
     std::size_t offset, length;
@@ -203,50 +161,47 @@ struct Run {
 void run_front_end(Run& run) {
     const Source& src = *run.source;
     Analysis& a = *run.analysis;
-    reset_compiler();
-    std::string buffer = src.bytes;
-    std::FILE* f = fmemopen(buffer.data(), buffer.size(), "rb");
-    if (!f) return;
-    std::string fatal;
-    try {
-        for (int line : src.bad_lines) diagnostics.error<error::UnconvertibleCharacter>(line, "flex");
-        scanner_start(f);
-        parse();
-        scanner_finish();
-        if (parse_root) parse_root->declare();
-        else diagnostics.error<error::BadTree>(1, "parse_tree");
-        if (parse_root) parse_root->translate();
-    } catch (const fatal_error::FatalError& e) {
-        fatal = e.message();
-    } catch (const std::exception&) {
-        fatal = "?";
-    }
-    std::fclose(f);
-    scanner_finish();
-    collect_diagnostics(diagnostics.text(), a.diagnostics);
-    if (!fatal.empty()) {
+    using catalog::Charset;
+    for (int line : src.bad_lines) {
         Diagnostic d;
-        d.line = a.diagnostics.empty() ? 1 : a.diagnostics.back().line;
-        std::string t = charset::cp932_to_utf8(fatal);
-        d.text = t.substr(0, t.find('\n'));
+        d.line = line;
+        d.part = "flex";
+        d.kind = catalog::name(catalog::Text::UnconvertibleCharacter);
+        d.text = catalog::text(catalog::Text::UnconvertibleCharacter, Charset::utf8);
         a.diagnostics.push_back(std::move(d));
     }
-    if (parse_root) {
-        collect_declarations(parse_root->decls, run.decls.globals);
-        collect_functions(parse_root->funcs, run.decls.functions);
+    CompileOptions options;
+    options.inspect = [&](const program* root, const MapManager&) {
+        if (!root) return;
+        collect_declarations(root->decls, run.decls.globals);
+        collect_functions(root->funcs, run.decls.functions);
+    };
+    const CompileResult result = compile_source_on_this_thread("", src.bytes, options);
+    for (const auto& r : result.diagnostics) {
+        Diagnostic d;
+        d.line = r.line;
+        d.warning = r.warning;
+        d.part = r.node;
+        d.kind = r.class_name();
+        d.text = diagnostic_text(r, Charset::utf8);
+        a.diagnostics.push_back(std::move(d));
     }
-    reset_compiler();
+    if (result.fatal) {
+        Diagnostic d;
+        d.line = a.diagnostics.empty() ? 1 : a.diagnostics.back().line;
+        d.kind = catalog::name(result.fatal->id);
+        d.text = catalog::format(result.fatal->id, result.fatal->values, Charset::utf8);
+        a.diagnostics.push_back(std::move(d));
+    }
 
     // The tokens: the scanner once more, on its own, with the list closed.
-    buffer = src.bytes;
-    f = fmemopen(buffer.data(), buffer.size(), "rb");
-    if (!f) return;
+    diagnostics.clear();
     diagnostics.enabled = false;
-    scanner_start(f);
+    scanner_start(src.bytes);
     for (int code; (code = next_token()) != 0;) run.tokens.push_back({code, token_offset, token_length});
     scanner_finish();
-    std::fclose(f);
-    reset_compiler();
+    diagnostics.clear();
+    free_token_texts();
 }
 
 // The front end recurses once per level of nesting in the source; like the

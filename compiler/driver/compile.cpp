@@ -102,6 +102,13 @@ constexpr std::size_t kCompilerStack = std::size_t{256} << 20;
 
 }  // namespace
 
+CompileResult compile_source_on_this_thread(const std::string& name, std::string_view source,
+                                            const CompileOptions& options) {
+    CompileResult result;
+    run(name, source, options, result);
+    return result;
+}
+
 CompileResult compile_source(const std::string& name, std::string_view source, const CompileOptions& options) {
     struct Job {
         const std::string& name;

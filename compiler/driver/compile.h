@@ -92,3 +92,7 @@ struct CompileResult {
 // the input name the summary line shows. Runs on a thread with a large
 // stack when one can be had; not reentrant (the compiler's state is global).
 CompileResult compile_source(const std::string& name, std::string_view source, const CompileOptions& options = {});
+// The same on the calling thread, for a caller that keeps a thread with a
+// large stack of its own (the language server compiles on every change).
+CompileResult compile_source_on_this_thread(const std::string& name, std::string_view source,
+                                            const CompileOptions& options = {});
