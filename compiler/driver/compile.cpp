@@ -7,6 +7,8 @@
 
 #include <stdexcept>
 
+#include "charset.h"
+#include "compat.h"
 #include "diagnostics.h"
 #include "emit.h"
 #include "frontend.h"
@@ -56,14 +58,23 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
     r.input_name = name;
     debug_recorder.enabled = options.g;
     gen::check_subscripts = options.fcheck_subscripts;
+    // A UTF-8 source becomes the CP932 text it stands for; a character
+    // without a CP932 form is an error of its line (and a blank meanwhile).
+    charset::Converted converted;
+    if (options.input_charset == "utf-8") {
+        converted = charset::utf8_to_cp932(source, ' ');
+        source = converted.bytes;
+    }
     const std::string text = text_mode(source);
     try {
+        for (int line : converted.bad_lines) diagnostics.error<error::UnconvertibleCharacter>(line, "flex");
         scanner_start(text);
         parse();
 
         if (parse_root) parse_root->declare();
         else diagnostics.error<error::BadTree>(1, "parse_tree");
         if (parse_root) parse_root->translate();
+        if (options.Wc_compat) check_c_compat(parse_root);
     } catch (const std::out_of_range&) {
         r.fatal = FatalStop{Text::OutOfRange, {}};
     } catch (const fatal_error::FatalError& e) {

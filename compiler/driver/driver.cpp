@@ -13,6 +13,7 @@
 #include "debuginfo.h"
 #include "diagnostics.h"
 #include "options.h"
+#include "report.h"
 #include "streams.h"
 
 namespace {
@@ -85,34 +86,48 @@ std::FILE* open_source(const std::string& name) {
     return f;
 }
 
+ReportStyle style_of(const CompileOptions& options) {
+    ReportStyle style;
+    if (options.diagnostics_format == "gnu") style.format = ReportFormat::gnu;
+    else if (options.diagnostics_format == "json") style.format = ReportFormat::json;
+    if (options.diagnostics_charset == "utf-8") style.charset = catalog::Charset::utf8;
+    style.utf8_source = options.input_charset == "utf-8";
+    return style;
+}
+
 // Prints the listing and the fatal message; the status of a stopped run.
-int stop(const CompileResult& result, const FatalStop& fatal) {
-    write_stderr(result.listing() + fatal.printed());
+int stop(const CompileResult& result, const FatalStop& fatal, std::string_view source, const ReportStyle& style) {
+    write_stderr(report(result, &fatal, source, style));
     return -1;
 }
 
 int compile_file(const std::string& argument, const CompileOptions& options) {
+    const ReportStyle style = style_of(options);
     const OutputNames names = output_names(argument);
     std::string input_name = argument;
     std::FILE* source = open_source(input_name);
     if (!source) {
         input_name += ".vxl";
         source = open_source(input_name);
-        if (!source) return stop({}, FatalStop{catalog::Text::CantOpenInFile, {}});
+        if (!source) {
+            CompileResult none;
+            none.input_name = argument;
+            return stop(none, FatalStop{catalog::Text::CantOpenInFile, {}}, {}, style);
+        }
     }
     const std::string bytes = read_source(source);
     std::fclose(source);
 
     const CompileResult result = compile_source(input_name, bytes, options);
-    if (result.fatal) return stop(result, *result.fatal);
-    write_stderr(result.listing() + result.summary());
+    if (result.fatal) return stop(result, *result.fatal, bytes, style);
+    write_stderr(report(result, nullptr, bytes, style));
     if (result.status == 0) {
         try {
             write_image_file(names.exec_name, result.words);
             write_c_file(names.c_name, result.c_text);
             if (options.g) write_c_file(debuginfo::debug_file_name(names.exec_name), result.debug_text);
         } catch (const fatal_error::FatalError& e) {
-            return stop(result, FatalStop{e.id, e.values});
+            return stop(result, FatalStop{e.id, e.values}, bytes, style);
         }
     }
     return result.status;

@@ -431,21 +431,34 @@ Outcome check_compiler_case(const Case& c, const Tools& tools, bool bless) {
     const fs::path exec_file = work / (c.name + ".exec"), c_file = work / (c.name + ".c");
     fs::copy_file(c.file(".vxl"), work / source);
 
+    // NAME.flags: options given before the source name. A case whose
+    // diagnostics are UTF-8 keeps NAME.err as printed; one whose source is
+    // UTF-8 keeps NAME.out in UTF-8 (the programs print CP932).
     std::vector<std::string> argv = tools.vexlc;
+    bool utf8_err = false, utf8_out = false;
+    if (std::string flags; read_file(c.file(".flags"), flags)) {
+        std::istringstream words(flags);
+        for (std::string w; words >> w;) {
+            utf8_err = utf8_err || w == "--diagnostics-charset=utf-8";
+            utf8_out = utf8_out || w == "--input-charset=utf-8";
+            argv.push_back(w);
+        }
+    }
     argv.push_back(source);
     const ProcessResult r = run_process({argv, work, "", kRunTimeoutMs});
     if (!r.exited()) {
         check.fail(show_run("vexlc", r));
         return check.take();
     }
-    const std::string err_utf8 = cp932_to_utf8(r.err);
+    const std::string err_utf8 = utf8_err ? r.err : cp932_to_utf8(r.err);
 
     check.status(r.status);
     if (bless) {
         if (c.kind != Kind::Example || file_exists(c.file(".err"))) check.write(".err", err_utf8, false);
     } else if (std::string expected_utf8; read_file(c.file(".err"), expected_utf8)) {
         std::string expected, error;
-        if (!utf8_to_cp932(expected_utf8, expected, error))
+        if (utf8_err) expected = expected_utf8;
+        if (!utf8_err && !utf8_to_cp932(expected_utf8, expected, error))
             check.fail(check.label(".err") + ": " + error);
         else if (expected != r.err)
             check.fail("standard error differs from " + check.label(".err") + " (compared as CP932, shown as UTF-8):\n" +
@@ -498,9 +511,9 @@ Outcome check_compiler_case(const Case& c, const Tools& tools, bool bless) {
         if (!m.exited() || m.status != 0 || !m.err.empty())
             check.fail(show_run("vexl " + c.name + ".exec", m) + "\nits standard output:\n" + m.out);
         else if (bless)
-            check.write(".out", m.out, false);
+            check.write(".out", utf8_out ? cp932_to_utf8(m.out) : m.out, false);
         else
-            check.text("vexl output", ".out", m.out, false);
+            check.text("vexl output", ".out", utf8_out ? cp932_to_utf8(m.out) : m.out, false);
     }
     const ProcessResult cc =
         run_process({{tools.cc, "-std=gnu17", "-w", "-o", "prog", c.name + ".c"}, work, "", kCcTimeoutMs});
@@ -514,7 +527,7 @@ Outcome check_compiler_case(const Case& c, const Tools& tools, bool bless) {
     if (!p.exited())
         check.fail(show_run("the C program", p));
     else
-        check.text("C program output", ".out", p.out, false);
+        check.text("C program output", ".out", utf8_out ? cp932_to_utf8(p.out) : p.out, false);
     return check.take();
 }
 
