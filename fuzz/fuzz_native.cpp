@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr std::uint64_t kMaxSteps = 5000;
+constexpr std::uint64_t kMaxSteps = 2000;
 
 // Choices read from the input bytes; zeros once they run out.
 struct ByteChoices {
@@ -57,9 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vm::Limits limits{kMaxSteps};
     if (mode == 3) limits.max_output = input_len;  // any small room
     const bool stats = mode == 3;
-    const vmtest::Observed ref = vmtest::observe(words, input, false, &limits, stats);
-    const vmtest::Observed nat = vmtest::observe(words, input, true, &limits, stats);
-    const std::string diff = vmtest::difference(ref, nat);
+    const auto ref = vmtest::observe(words, input, false, &limits, stats);
+    const auto nat = vmtest::observe(words, input, true, &limits, stats);
+    const std::string diff = vmtest::difference(*ref, *nat);
     if (!diff.empty()) {
         std::fprintf(stderr, "fuzz_native: the engines differ in %s\n", diff.c_str());
         std::abort();

@@ -130,6 +130,7 @@ public:
     void set_flags(bool zf, bool sf) { zf_ = zf; sf_ = sf; }
     Word memory(Word addr) const { return memory_[addr]; }
     Word* memory_data() { return memory_.get(); }  // kMemoryWords words
+    const Word* memory_data() const { return memory_.get(); }
     void set_memory(Word addr, Word v) { memory_[addr] = v; }
     const std::vector<Word>& code() const { return code_; }
 

@@ -45,7 +45,8 @@ constexpr const char* kVersion = "vexl 0.1\n";
 struct Settings {
     vm::Limits limits;
     bool stats = false;
-    vm::Machine::Engine engine = nullptr;  // the machine's own loop
+    // The translating engine where this build has one, else the loop.
+    vm::Machine::Engine engine = vm::native::available() ? vm::native::execute : nullptr;
 };
 
 // The engine of a name; false for an unknown name.

@@ -1,11 +1,11 @@
-/* Bubble sort of 600 pseudo-random numbers, 6 times over. */
+/* Bubble sort of 600 pseudo-random numbers, 20 times over. */
 #include <stdio.h>
 
 static int a[600];
 
 int main(void) {
     int sum = 0;
-    for (int round = 0; round < 6; round++) {
+    for (int round = 0; round < 20; round++) {
         int x = round;
         for (int i = 0; i < 600; i++) {
             x = (x * 31 + 7) % 1021;

@@ -1,7 +1,7 @@
--- Bubble sort of 600 pseudo-random numbers, 6 times over.
+-- Bubble sort of 600 pseudo-random numbers, 20 times over.
 local a = {}
 local sum = 0
-for round = 0, 5 do
+for round = 0, 19 do
   local x = round
   for i = 0, 599 do
     x = (x * 31 + 7) % 1021

@@ -1,4 +1,4 @@
-/* Recursive Fibonacci numbers: fib(22) ten times. */
+/* Recursive Fibonacci numbers: fib(22) 40 times. */
 #include <stdio.h>
 
 static int fib(int n) {
@@ -8,7 +8,7 @@ static int fib(int n) {
 
 int main(void) {
     int sum = 0;
-    for (int i = 0; i < 10; i++) sum = (sum + fib(22)) % 10000;
+    for (int i = 0; i < 40; i++) sum = (sum + fib(22)) % 10000;
     printf("%d\n", sum);
     return 0;
 }

@@ -3,7 +3,7 @@
 
 int main(void) {
     volatile int s = 0; /* keeps gcc from folding the loops */
-    for (int i = 0; i < 100; i++)
+    for (int i = 0; i < 300; i++)
         for (int j = 0; j < 100; j++)
             for (int k = 0; k < 100; k++) {
                 s = s + i + j + k;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,58 +16,45 @@
 
 namespace vmtest {
 
-// Everything a run shows: output, error text, how it ended, the steps and
-// the final state (the dump shows that state after a fault).
+// A finished run: the machine with its state and data memory, its output
+// and error text, how it ended and what it counted.
 struct Observed {
-    std::string out, err;
+    std::istringstream in;
+    std::ostringstream out, err;
+    vm::Machine m{in, out, err};
     vm::RunResult result;
-    std::array<vm::Word, image::kRegisterCount> regs{};
-    vm::Word pc = 0;
-    bool zf = false, sf = false;
-    std::uint64_t memory = 0;  // a hash of the data memory
     vm::Stats stats;
 };
 
-// A run within limits (or none), counting into stats when with_stats.
-inline Observed observe(const std::vector<vm::Word>& words, const std::string& input, bool native,
-                        const vm::Limits* limits, bool with_stats = false) {
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    vm::Machine m(in, out, err);
-    if (native) m.set_engine(vm::native::execute);
-    m.load(words);
-    Observed o;
+// Runs within limits (or none), counting into stats when with_stats.
+inline std::unique_ptr<Observed> observe(const std::vector<vm::Word>& words, const std::string& input,
+                                         bool native, const vm::Limits* limits, bool with_stats = false) {
+    auto o = std::make_unique<Observed>();
+    o->in.str(input);
+    if (native) o->m.set_engine(vm::native::execute);
+    o->m.load(words);
     if (!limits)
-        o.result = m.execute();
+        o->result = o->m.execute();
     else if (with_stats)
-        o.result = m.execute(*limits, &o.stats);
+        o->result = o->m.execute(*limits, &o->stats);
     else
-        o.result = m.execute_capped(limits->max_steps);
-    o.out = out.str();
-    o.err = err.str();
-    o.regs = m.registers();
-    o.pc = m.pc();
-    o.zf = m.zero_flag();
-    o.sf = m.sign_flag();
-    const vm::Word* mem = m.memory_data();
-    std::uint64_t h = 14695981039346656037u;
-    for (std::size_t a = 0; a < vm::kMemoryWords; ++a) h = (h ^ mem[a]) * 1099511628211u;
-    o.memory = h;
+        o->result = o->m.execute_capped(limits->max_steps);
     return o;
 }
 
 // The first difference between two runs, or "".
 inline std::string difference(const Observed& a, const Observed& b) {
-    if (a.out != b.out) return "output";
-    if (a.err != b.err) return "error text";
+    if (a.out.str() != b.out.str()) return "output";
+    if (a.err.str() != b.err.str()) return "error text";
     if (a.result.end != b.result.end) return "end of the run";
     if (a.result.fault != b.result.fault || a.result.message != b.result.message) return "fault";
     if (a.result.steps != b.result.steps)
         return "steps " + std::to_string(a.result.steps) + " against " + std::to_string(b.result.steps);
-    if (a.regs != b.regs) return "registers";
-    if (a.pc != b.pc) return "pc";
-    if (a.zf != b.zf || a.sf != b.sf) return "flags";
-    if (a.memory != b.memory) return "data memory";
+    if (a.m.registers() != b.m.registers()) return "registers";
+    if (a.m.pc() != b.m.pc()) return "pc";
+    if (a.m.zero_flag() != b.m.zero_flag() || a.m.sign_flag() != b.m.sign_flag()) return "flags";
+    if (std::memcmp(a.m.memory_data(), b.m.memory_data(), vm::kMemoryWords * sizeof(vm::Word)) != 0)
+        return "data memory";
     if (a.stats.steps != b.stats.steps || a.stats.deepest_stack != b.stats.deepest_stack ||
         a.stats.bytes_written != b.stats.bytes_written)
         return "stats";

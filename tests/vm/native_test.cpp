@@ -35,11 +35,11 @@ TEST(NativeEngine, AgreesWithTheLoopOnGeneratedImages) {
         limits.max_steps = 1 + s.below(4) * s.below(400);
         if (i % 3 == 1) limits.max_output = s.below(12);
         const bool stats = i % 3 != 0;
-        const Observed ref = observe(words, input, false, &limits, stats);
-        const Observed nat = observe(words, input, true, &limits, stats);
-        ASSERT_EQ(difference(ref, nat), "") << "image " << i << " steps " << limits.max_steps
+        const auto ref = observe(words, input, false, &limits, stats);
+        const auto nat = observe(words, input, true, &limits, stats);
+        ASSERT_EQ(difference(*ref, *nat), "") << "image " << i << " steps " << limits.max_steps
                                             << " output " << limits.max_output;
-        ++ends[int(ref.result.end)];
+        ++ends[int(ref->result.end)];
     }
     // Each kind of end must be common, or the comparison proves little.
     for (int e = 0; e < 4; ++e) EXPECT_GT(ends[e], e == int(End::output_limit) ? 10 : 100);
@@ -54,12 +54,11 @@ TEST(NativeEngine, AgreesUncapped) {
         const std::vector<vm::Word> words = gen.image();
         const std::string input = input_text(s);
         const vm::Limits limits{20000};
-        const Observed ref = observe(words, input, false, &limits);
-        if (ref.result.end == End::step_limit) continue;  // may not end
+        if (observe(words, input, false, &limits)->result.end == End::step_limit) continue;  // may not end
         ++compared;
-        const Observed plain = observe(words, input, false, nullptr);
-        const Observed nat = observe(words, input, true, nullptr);
-        ASSERT_EQ(difference(plain, nat), "") << "image " << i;
+        const auto plain = observe(words, input, false, nullptr);
+        const auto nat = observe(words, input, true, nullptr);
+        ASSERT_EQ(difference(*plain, *nat), "") << "image " << i;
     }
     EXPECT_GT(compared, 1000);
 }

@@ -55,6 +55,7 @@ constexpr std::size_t kBlockBytes = std::size_t(64) << 10;  // more than one blo
 constexpr int kMaxBlock = 64;                                // instructions per block
 constexpr std::size_t kPcs = 65536;
 constexpr int kBlocksAtOnce = 1024;  // blocks translated in one go at most
+constexpr int kReturnStackBytes = 64 << 10;  // host stack for the return entries of calls
 
 // Why translated code returned to the driver.
 enum Exit : std::uint32_t {
@@ -71,6 +72,8 @@ struct Context {
     std::uint32_t reason;
     std::uint64_t budget;
     std::uint32_t lowest_sp;  // for Stats (runs with stats only)
+    std::uint64_t entry_rsp;  // the host stack at entry, restored at exit
+    std::uint64_t call_limit; // below it calls take no more return entries
     Word* mem;
     void** table;
 };
@@ -103,6 +106,11 @@ struct CodeSpace {
         std::free(table);
         if (code) munmap(code, kCodeBytes);
     }
+    // The entry and exit stubs at the start of the code, made by the first run.
+    std::size_t stubs_end = 0;
+    const void* enter = nullptr;
+    const void* exit = nullptr;
+    const void* exit_dispatch = nullptr;
     CodeSpace(const CodeSpace&) = delete;
     CodeSpace& operator=(const CodeSpace&) = delete;
     bool usable() const { return code && table; }
@@ -151,7 +159,7 @@ private:
     // Jumps to a fixed pc without a translation yet: the 5-byte "mov eax,pc"
     // that starts each is patched into a direct jump once it exists.
     std::unordered_map<Word, std::vector<std::uint8_t*>> pending_;
-    Enter enter_ = nullptr;
+    Enter enter_ = nullptr;  // null: the engine cannot run
     const void* exit_ = nullptr;           // eax = pc, ecx = reason
     const void* exit_dispatch_ = nullptr;  // eax = pc
     std::size_t stubs_end_ = 0;
@@ -191,16 +199,26 @@ Engine::Engine(Machine& m, bool counting, bool lowest_sp)
     if (!space_->usable()) return;
     mem_ = space_->code;
     table_ = space_->table;
-    if (!writable(true)) return;
     try {
         gen_ = std::make_unique<Gen>(kCodeBytes, mem_);
         gen_->setDefaultJmpNEAR(true);
-        emit_stubs();
+        if (space_->stubs_end == 0) {
+            if (!writable(true)) return;
+            emit_stubs();
+            if (!writable(false)) return;
+            space_->stubs_end = stubs_end_;
+            space_->enter = reinterpret_cast<const void*>(enter_);
+            space_->exit = exit_;
+            space_->exit_dispatch = exit_dispatch_;
+        }
+        gen_->setSize(space_->stubs_end);
     } catch (const std::exception&) {
-        enter_ = nullptr;
         return;
     }
-    if (!writable(false)) enter_ = nullptr;
+    stubs_end_ = space_->stubs_end;
+    enter_ = reinterpret_cast<Enter>(const_cast<void*>(space_->enter));
+    exit_ = space_->exit;
+    exit_dispatch_ = space_->exit_dispatch;
 }
 
 Engine::~Engine() {
@@ -224,6 +242,14 @@ void Engine::emit_stubs() {
     for (const auto& r : {rbx, rbp, r12, r13, r14, r15}) g.push(r);
     g.mov(rbp, rdi);
     g.mov(rax, rsi);
+    // Calls push (return pc, host return address) pairs on the host stack,
+    // so that a return to the pc of the top pair returns on the host too
+    // (which the processor predicts). An impossible pc marks the bottom.
+    g.mov(g.qword[rbp + offsetof(Context, entry_rsp)], rsp);
+    g.lea(rcx, g.ptr[rsp - kReturnStackBytes]);
+    g.mov(g.qword[rbp + offsetof(Context, call_limit)], rcx);
+    g.push(-1);
+    g.push(0);
     for (unsigned r = 0; r < image::kRegisterCount; ++r)
         g.mov(r32(r), g.dword[rbp + offsetof(Context, regs) + 4 * r]);
     g.mov(kF, g.dword[rbp + offsetof(Context, flags)]);
@@ -241,6 +267,7 @@ void Engine::emit_stubs() {
         g.mov(g.dword[rbp + offsetof(Context, regs) + 4 * r], r32(r));
     g.mov(g.dword[rbp + offsetof(Context, flags)], kF);
     g.mov(g.qword[rbp + offsetof(Context, budget)], rsi);
+    g.mov(rsp, g.qword[rbp + offsetof(Context, entry_rsp)]);
     for (const auto& r : {r15, r14, r13, r12, rbp, rbx}) g.pop(r);
     g.ret();
     stubs_end_ = g.getSize();
@@ -567,12 +594,30 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
         g.dec(kSp16);
         track_sp();
         work_.push_back(Word(i.pc + 2));  // where the return comes back
+        {
+            // A host call with the return pc beside it, while the host stack
+            // has room; a matching RET returns to the jump after it.
+            Xbyak::Label& callee = labels_.emplace_back();
+            g.cmp(rsp, g.qword[rbp + offsetof(Context, call_limit)]);
+            g.jbe(callee);
+            g.push(int(Word(i.pc + 2)));
+            g.call(callee);
+            goto_fixed(Word(i.pc + 2));
+            g.L(callee);
+        }
         goto_target(i);
         break;
     case image::RET:
         g.inc(kSp16);
         g.movzx(eax, g.word[rbx + kSp64 * 2]);
         track_sp();
+        {
+            Xbyak::Label& other = labels_.emplace_back();
+            g.cmp(eax, g.dword[rsp + 8]);
+            g.jne(other);
+            g.ret(8);
+            g.L(other);
+        }
         dispatch_dynamic();
         break;
     default:  // decode() leaves everything else to the loop
