@@ -3,69 +3,72 @@
 // worker calls them through embind; texts cross as byte arrays so that the
 // page decides how to decode them.
 #include <emscripten/bind.h>
-#include <emscripten/val.h>
-
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "bindings.h"
 #include "driver.h"
 #include "listing.h"
-#include "machine.h"
 
 using emscripten::val;
 
-namespace {
+namespace web {
 
 val bytes(const std::string& s) {
     val array = val::global("Uint8Array").new_(s.size());
-    array.call<void>("set", val(emscripten::typed_memory_view(s.size(),
-                                                            reinterpret_cast<const unsigned char*>(s.data()))));
+    array.call<void>("set", val(emscripten::typed_memory_view(
+                                s.size(), reinterpret_cast<const unsigned char*>(s.data()))));
     return array;
 }
+
+std::vector<image::Word> words_of(const val& image_bytes) {
+    auto b = emscripten::convertJSArrayToNumberVector<unsigned char>(image_bytes);
+    std::istringstream in(std::string(b.begin(), b.end()));
+    return image::read_words(in);
+}
+
+namespace {
 
 std::string read_file(const char* name) {
     std::ifstream in(name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<image::Word> words_of(const std::string& image_bytes) {
-    std::istringstream in(image_bytes);
-    return image::read_words(in);
-}
-
-void write_file(const char* name, const std::string& text) {
-    std::ofstream(name, std::ios::binary) << text;
-}
-
 // One compilation in the in-memory file system: the source goes in as
-// prog.vxl, the compiler's standard error, prog.c and prog.exec come out.
-val compile_source(const std::string& source) {
+// prog.vxl, the compiler's standard error, prog.c, prog.exec and the debug
+// information come out.
+val compile(const std::string& source) {
     chdir("/tmp");  // the summary line names the source as the user sees it
-    std::remove("/tmp/prog.c");
-    std::remove("/tmp/prog.exec");
-    write_file("/tmp/prog.vxl", source);
+    for (const char* name : {"prog.c", "prog.exec", "prog.dbg"}) std::remove(name);
+    std::ofstream("prog.vxl", std::ios::binary) << source;
     std::fflush(stderr);
-    std::FILE* err = std::freopen("/tmp/stderr", "wb", stderr);
+    std::FILE* err = std::freopen("stderr.txt", "wb", stderr);
     const char* argv[] = {"vexlc", "prog.vxl", nullptr};
     int status = ::compile(2, argv);
     std::fflush(stderr);
     if (err) std::freopen("/dev/stderr", "wb", stderr);
 
-    std::string image = read_file("/tmp/prog.exec");
-    std::vector<image::Word> words = words_of(image);
+    std::string image = read_file("prog.exec");
+    std::istringstream image_in(image);
+    std::vector<image::Word> words = image::read_words(image_in);
+    std::string debug_text = read_file("prog.dbg");
     val result = val::object();
     result.set("status", status);
-    result.set("stderr", bytes(read_file("/tmp/stderr")));
-    result.set("ctext", bytes(read_file("/tmp/prog.c")));
+    result.set("stderr", bytes(read_file("stderr.txt")));
+    result.set("ctext", bytes(read_file("prog.c")));
     result.set("image", bytes(image));
     result.set("listing", words.empty() ? std::string() : image::list_image(words));
+    result.set("debugText", debug_text);
+    if (auto info = read_debug_info(debug_text)) {
+        result.set("lines", line_table(*info));
+        result.set("globals", global_names(*info));
+    }
     return result;
 }
 
@@ -73,21 +76,27 @@ val compile_source(const std::string& source) {
 // can hand out the output as it grows and stop an endless loop.
 class Run {
 public:
-    Run(const val& image, const std::string& input) : in_(input) {
-        auto b = emscripten::convertJSArrayToNumberVector<unsigned char>(image);
-        machine_.load(words_of(std::string(b.begin(), b.end())));
+    Run(const val& image, const std::string& input, const std::string& debug_text)
+        : in_(input), info_(read_debug_info(debug_text)) {
+        machine_.load(words_of(image));
     }
 
-    // Runs at most `steps` instructions; "finished", "fault" or "limit".
-    std::string resume(double steps) {
-        auto r = machine_.execute_capped(static_cast<std::uint64_t>(steps));
-        steps_ += r.steps;
+    // Runs at most `steps` instructions and writes at most `output` more
+    // bytes: "finished", "fault", "steps" or "output".
+    std::string resume(double steps, double output) {
+        vm::Limits limits;
+        limits.max_steps = static_cast<std::uint64_t>(steps);
+        limits.max_output = static_cast<std::uint64_t>(output);
+        vm::Stats stats;
+        auto r = machine_.execute(limits, &stats);
+        steps_ += stats.steps;
         switch (r.end) {
         case vm::RunResult::End::finished: return "finished";
         case vm::RunResult::End::fault: return "fault";
+        case vm::RunResult::End::output_limit: return "output";
         case vm::RunResult::End::step_limit: break;
         }
-        return "limit";
+        return "steps";
     }
 
     // What the program wrote (and, after a fault, the register dump) since
@@ -95,12 +104,9 @@ public:
     val take_output() { return take(out_); }
     val take_errors() { return take(err_); }
     double steps() const { return static_cast<double>(steps_); }
-    unsigned pc() const { return machine_.pc(); }
-    val registers() const {
-        val r = val::array();
-        for (auto w : machine_.registers()) r.call<void>("push", static_cast<unsigned>(w));
-        return r;
-    }
+    // The active calls where the machine stopped (empty without debug
+    // information).
+    val where() const { return info_ ? frames(*info_, machine_) : val::array(); }
 
 private:
     static val take(std::ostringstream& s) {
@@ -113,19 +119,21 @@ private:
     std::ostringstream out_;
     std::ostringstream err_;
     vm::Machine machine_{in_, out_, err_};
+    std::optional<debuginfo::DebugInfo> info_;
     std::uint64_t steps_ = 0;
 };
 
 }  // namespace
 
 EMSCRIPTEN_BINDINGS(vexl) {
-    emscripten::function("compile", &compile_source);
+    emscripten::function("compile", &compile);
     emscripten::class_<Run>("Run")
-        .constructor<val, std::string>()
+        .constructor<val, std::string, std::string>()
         .function("resume", &Run::resume)
         .function("takeOutput", &Run::take_output)
         .function("takeErrors", &Run::take_errors)
         .function("steps", &Run::steps)
-        .function("pc", &Run::pc)
-        .function("registers", &Run::registers);
+        .function("where", &Run::where);
 }
+
+}  // namespace web

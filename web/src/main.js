@@ -42,8 +42,13 @@ function setSource(text) {
   view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: text } });
 }
 
-function jumpToLine(n) {
+// Selects line n; focus=false only scrolls it into view.
+function jumpToLine(n, focus = true) {
   const line = view.state.doc.line(Math.max(1, Math.min(n, view.state.doc.lines)));
+  if (!focus) {
+    view.dispatch({ effects: EditorView.scrollIntoView(line.from, { y: 'nearest' }) });
+    return;
+  }
   view.dispatch({ selection: { anchor: line.from, head: line.to }, scrollIntoView: true });
   view.focus();
 }
@@ -103,7 +108,12 @@ function startWorker() {
   worker.postMessage({ type: 'warm', sources: examples.map((e) => e.source) });
   worker.onmessage = (e) => {
     const msg = e.data;
-    if (msg.type === 'ready') { if (!current) preview(); return; }
+    if (msg.type === 'ready') {
+      if (document.body.dataset.ready) return;
+      if (current) document.body.dataset.ready = '1';
+      else preview();
+      return;
+    }
     if (current && msg.id === current.id) current.onMessage(msg);
   };
 }
@@ -115,6 +125,11 @@ function send(msg, onMessage) {
   current = { id, onMessage };
   worker.postMessage({ ...msg, id });
   return id;
+}
+
+// Sends a further message of the current job.
+function resend(msg) {
+  if (current) worker.postMessage({ ...msg, id: current.id });
 }
 
 function finish() {
@@ -130,6 +145,7 @@ function stop(reason) {
   startWorker();
   showRuntimeError(reason, null);
   finish();
+  debuggerUi.close();
 }
 ui.stop.addEventListener('click', () => stop('Stopped.'));
 
@@ -214,11 +230,42 @@ view.dom.addEventListener('mousemove', (e) => {
 });
 view.dom.addEventListener('mouseleave', () => highlightSource(null));
 
+// Source line of the code at an address: that of the last line-table
+// entry at or before it (table: address, line, address, line, ...).
+function lineAt(table, address) {
+  let line = 0;
+  for (let i = 0; i < table.length && table[i] <= address; i += 2) line = table[i + 1];
+  return line;
+}
+
+// The listing with each source line written above its first words.
+function showListing(listing, table) {
+  const src = view.state.doc;
+  const rows = [];
+  let shown = 0;
+  for (const text of listing.split('\n')) {
+    if (!text) continue;
+    const line = table ? lineAt(table, parseInt(text, 16)) : 0;
+    if (line && line !== shown && line <= src.lines) {
+      const head = document.createElement('div');
+      head.className = 'src';
+      head.textContent = `${line}: ${src.line(line).text.trim()}`;
+      head.dataset.src = line;
+      rows.push(head);
+    }
+    shown = line;
+    const div = document.createElement('div');
+    div.textContent = text;
+    if (line) div.dataset.src = line;
+    rows.push(div);
+  }
+  ui.listing.replaceChildren(...rows);
+}
+
 function showCompilation(msg) {
   showDiagnostics(decodeDiagnostics(msg.stderr));
-  const lines = msg.lines || {};
-  fillLines(ui.ctext, utf8.decode(msg.ctext), (i) => lines.c?.[i]);
-  fillLines(ui.listing, msg.listing, (i, t) => lines.words?.[parseInt(t, 16)]);
+  fillLines(ui.ctext, utf8.decode(msg.ctext), (i) => msg.cLines?.[i]);
+  showListing(msg.listing, msg.lines);
 }
 
 function showRuntimeError(text, where) {
@@ -275,7 +322,8 @@ function compileAndRun() {
       ui.output.textContent += outDecoder.decode(msg.output);
       const ms = performance.now() - started;
       if (msg.end === 'fault') showRuntimeError(utf8.decode(msg.errors).trimEnd(), msg.where);
-      else if (msg.end === 'limit') showRuntimeError(`Stopped after ${msg.steps} steps: the step limit.`, null);
+      else if (msg.end === 'steps') showRuntimeError(`Stopped after ${msg.steps} steps: the step limit.`, null);
+      else if (msg.end === 'output') showRuntimeError('Stopped: the program wrote 1 MiB of output, as much as the page takes.', null);
       setStatus(`${msg.end === 'finished' ? 'Finished' : 'Ended'} after ${msg.steps} steps; `
         + `compiled in ${msg.compileMs.toFixed(1)} ms, ran in ${msg.runMs.toFixed(1)} ms, ${ms.toFixed(1)} ms in all`);
       document.body.dataset.lastRunMs = ms.toFixed(1);
@@ -289,7 +337,7 @@ function compileAndRun() {
 ui.run.addEventListener('click', compileAndRun);
 
 const debuggerUi = new Debugger({
-  view, send, finish, jumpToLine, setStatus, resetPanels, showCompilation, writeHash,
+  view, send, resend, finish, jumpToLine, setStatus, resetPanels, showCompilation, writeHash,
   source, input: () => ui.input.value, breakpoints: () => breakpointLines(view.state),
   appendOutput: (t) => { ui.output.textContent += t; },
   showRuntimeError,
