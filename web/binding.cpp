@@ -49,8 +49,9 @@ val compile(const std::string& source) {
     std::ofstream("prog.vxl", std::ios::binary) << source;
     std::fflush(stderr);
     std::FILE* err = std::freopen("stderr.txt", "wb", stderr);
-    const char* argv[] = {"vexlc", "prog.vxl", nullptr};
-    int status = ::compile(2, argv);
+    // With -g the image and the C text are those of a plain compilation.
+    const char* argv[] = {"vexlc", "-g", "prog.vxl", nullptr};
+    int status = ::compile(3, argv);
     std::fflush(stderr);
     if (err) std::freopen("/dev/stderr", "wb", stderr);
 

@@ -97,11 +97,44 @@ test('a share link round-trips the source and the input', async () => {
   await page.close();
 });
 
-test('a runtime error is shown with its message', async () => {
+test('a runtime error names its line and the calls that led there', async () => {
   const page = await open();
   await setSource(page, 'function int f(int a) {\n    return 10 div a;\n}\nfunction void start() {\n    output f(0);\n}\n');
   await runToEnd(page);
-  assert.match(await page.textContent('#runtime-error'), /Error:Zero Divide Error/);
+  const error = page.locator('#runtime-error');
+  assert.match(await error.textContent(), /Error:Zero Divide Error/);
+  const frames = error.locator('a');
+  assert.deepEqual(await frames.allTextContents(), ['prog.vxl:2: in f', 'prog.vxl:5: in start']);
+  await frames.first().click();
+  assert.equal(await page.evaluate(() => {
+    const { view } = window.playground;
+    return view.state.doc.lineAt(view.state.selection.main.head).number;
+  }), 2);
+  await page.close();
+});
+
+test('a debugging session stops at a gutter breakpoint and shows variables', async () => {
+  const page = await open();
+  await page.selectOption('#examples', 'factorial');
+  // A click in the breakpoint gutter beside line 3's number.
+  const gutter = await page.locator('.cm-breakpoint-gutter').boundingBox();
+  const number = await page.locator('.cm-lineNumbers .cm-gutterElement', { hasText: /^3$/ }).boundingBox();
+  await page.mouse.click(gutter.x + gutter.width / 2, number.y + number.height / 2);
+  assert.equal(await page.locator('.cm-breakpoint-gutter .breakpoint').filter({ visible: true }).count(), 1);
+  await page.click('#debug');
+  await page.waitForSelector('body[data-state="stopped"]');
+  assert.match(await page.textContent('#dbg-where'), /factorial \(n=0\) at prog\.vxl:3/);
+  assert.match(await page.textContent('#dbg-variables'), /n = 0/);
+  assert.match(await page.textContent('#dbg-stack'), /#1 .* start \(\) at prog\.vxl:14/);
+  assert.match(await page.textContent('#dbg-registers'), /flags/);
+  assert.equal(await page.textContent('.cm-current-line'), '    if (n <= 1) {');
+  await page.click('#dbg-continue');
+  await page.waitForSelector('body[data-state="stopped"]');
+  assert.match(await page.textContent('#dbg-variables'), /n = 1/);
+  assert.equal(await page.textContent('#output'), '0! = 1\n1! = ');
+  await page.click('#dbg-finish');
+  await page.waitForSelector('body[data-state="stopped"]');
+  assert.match(await page.textContent('#dbg-log'), /Value returned is \$\d+ = 1/);
   await page.close();
 });
 
