@@ -324,8 +324,8 @@ function compileAndRun() {
       if (msg.end === 'fault') showRuntimeError(utf8.decode(msg.errors).trimEnd(), msg.where);
       else if (msg.end === 'steps') showRuntimeError(`Stopped after ${msg.steps} steps: the step limit.`, null);
       else if (msg.end === 'output') showRuntimeError('Stopped: the program wrote 1 MiB of output, as much as the page takes.', null);
-      setStatus(`${msg.end === 'finished' ? 'Finished' : 'Ended'} after ${msg.steps} steps; `
-        + `compiled in ${msg.compileMs.toFixed(1)} ms, ran in ${msg.runMs.toFixed(1)} ms, ${ms.toFixed(1)} ms in all`);
+      setStatus(`${msg.end === 'finished' ? 'Finished' : 'Ended'}: ${msg.steps} steps · `
+        + `compile ${msg.compileMs.toFixed(1)} ms · run ${msg.runMs.toFixed(1)} ms · ${ms.toFixed(0)} ms in all`);
       document.body.dataset.lastRunMs = ms.toFixed(1);
       finish();
     } else if (msg.type === 'failed') {
