@@ -15,6 +15,7 @@
 #include "bindings.h"
 #include "driver.h"
 #include "listing.h"
+#include "recorder.h"
 
 using emscripten::val;
 
@@ -66,6 +67,12 @@ val compile(const std::string& source) {
     result.set("image", bytes(image));
     result.set("listing", words.empty() ? std::string() : image::list_image(words));
     result.set("debugText", debug_text);
+    val c_lines = val::array();
+    for (auto [offset, line] : debug_recorder.c_text_lines()) {
+        c_lines.call<void>("push", static_cast<double>(offset));
+        c_lines.call<void>("push", line);
+    }
+    result.set("cMarks", c_lines);
     if (auto info = read_debug_info(debug_text)) {
         result.set("lines", line_table(*info));
         result.set("globals", global_names(*info));
@@ -91,6 +98,7 @@ public:
         vm::Stats stats;
         auto r = machine_.execute(limits, &stats);
         steps_ += stats.steps;
+        fault_ = r.fault;
         switch (r.end) {
         case vm::RunResult::End::finished: return "finished";
         case vm::RunResult::End::fault: return "fault";
@@ -105,9 +113,8 @@ public:
     val take_output() { return take(out_); }
     val take_errors() { return take(err_); }
     double steps() const { return static_cast<double>(steps_); }
-    // The active calls where the machine stopped (empty without debug
-    // information).
-    val where() const { return info_ ? frames(*info_, machine_) : val::array(); }
+    // Where the run failed in the source (empty without debug information).
+    val where() const { return info_ ? fault_lines(*info_, machine_, fault_) : val::array(); }
 
 private:
     static val take(std::ostringstream& s) {
@@ -122,6 +129,7 @@ private:
     vm::Machine machine_{in_, out_, err_};
     std::optional<debuginfo::DebugInfo> info_;
     std::uint64_t steps_ = 0;
+    vm::Fault fault_ = vm::Fault::none;
 };
 
 }  // namespace

@@ -25,7 +25,8 @@ std::optional<debuginfo::DebugInfo> read_debug_info(const std::string& text);
 // The line table flattened: address, line, address, line, ...
 emscripten::val line_table(const debuginfo::DebugInfo& info);
 emscripten::val global_names(const debuginfo::DebugInfo& info);
-// The active calls of a stopped machine, innermost first: {line, text}.
-emscripten::val frames(const debuginfo::DebugInfo& info, const vm::Machine& machine);
+// The lines that place a runtime error in the source (its cause, then the
+// active calls, innermost first), as {line, text}.
+emscripten::val fault_lines(const debuginfo::DebugInfo& info, const vm::Machine& machine, vm::Fault fault);
 
 }  // namespace web

@@ -4,12 +4,14 @@
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "bindings.h"
 #include "debuginfo.h"
+#include "report.h"
 #include "session.h"
 
 using emscripten::val;
@@ -55,13 +57,24 @@ private:
 
 }  // namespace
 
-val frames(const debuginfo::DebugInfo& info, const vm::Machine& machine) {
+val fault_lines(const debuginfo::DebugInfo& info, const vm::Machine& machine, vm::Fault fault) {
+    debuginfo::Fault kind = debuginfo::Fault::other;
+    switch (fault) {
+    case vm::Fault::illegal_memory_access: kind = debuginfo::Fault::illegal_memory_access; break;
+    case vm::Fault::illegal_operation: kind = debuginfo::Fault::illegal_operation; break;
+    case vm::Fault::zero_divide: kind = debuginfo::Fault::zero_divide; break;
+    case vm::Fault::none:
+    case vm::Fault::other: break;
+    }
     val list = val::array();
-    for (const auto& f : debuginfo::walk_frames(info, MachineView(machine), 64)) {
-        val frame = val::object();
-        frame.set("line", f.line);
-        frame.set("text", debuginfo::describe_frame(info, f));
-        list.call<void>("push", frame);
+    std::istringstream report(debuginfo::fault_report(info, MachineView(machine), kind));
+    for (std::string text; std::getline(report, text);) {
+        // "FILE:LINE: ..."
+        const auto colon = text.find(':');
+        val entry = val::object();
+        entry.set("line", colon == std::string::npos ? 0 : std::atoi(text.c_str() + colon + 1));
+        entry.set("text", text);
+        list.call<void>("push", entry);
     }
     return list;
 }

@@ -28,7 +28,15 @@ debuginfo::Type type_of(ValueType t) {
 // call arguments) leaves no trace in the image.
 bool DebugRecorder::active() const { return enabled && word_stream.enabled; }
 
-void DebugRecorder::add(int line, bool open) { marks_.push_back(Mark{word_stream.position(), line, open}); }
+void DebugRecorder::add(int line, bool open) {
+    marks_.push_back(Mark{word_stream.position(), line, open, c_text.length()});
+}
+
+std::vector<std::pair<std::size_t, int>> DebugRecorder::c_text_lines() const {
+    std::vector<std::pair<std::size_t, int>> lines;
+    for (const Mark& m : marks_) lines.emplace_back(m.c_offset, m.line);
+    return lines;
+}
 
 void DebugRecorder::begin_statement(int line) {
     if (!active()) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "debuginfo.h"
@@ -43,11 +44,17 @@ public:
                     const std::vector<image::Word>& words) const;
     void clear();
 
+    // Where the C text of each marked line begins, in the order of
+    // translation: (offset into the C text, line); line 0 for code of no line.
+    // The playground links the lines of the C text to the source with it.
+    std::vector<std::pair<std::size_t, int>> c_text_lines() const;
+
 private:
     struct Mark {
         image::Word address;
         int line;
         bool open;  // a statement mark still waiting for its first expression
+        std::size_t c_offset;  // length of the C text when the mark was taken
     };
     bool active() const;
     void add(int line, bool open);

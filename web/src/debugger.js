@@ -79,7 +79,6 @@ export class Debugger {
     page.view.dispatch({ effects: setCurrent.of(msg.line || null) });
     if (msg.line) page.jumpToLine(msg.line, false);
     $('dbg-where').textContent = msg.where || '';
-    if (msg.fault) page.showRuntimeError(msg.fault, msg.frames);
     this.busy(false);
     if (!msg.running) {
       page.setStatus('The program has ended');

@@ -262,9 +262,28 @@ function showListing(listing, table) {
   ui.listing.replaceChildren(...rows);
 }
 
+// Source line of each line of the C text: that of the compiler's last mark
+// at or before the line's first byte (marks: offset, line, offset, line, ...).
+// Lines of braces only are left out.
+function cTextLines(bytes, marks) {
+  const lines = [];
+  let k = 0;
+  let line = 0;
+  for (let start = 0; start < bytes.length;) {
+    let end = bytes.indexOf(10, start);
+    if (end < 0) end = bytes.length;
+    while (k < marks.length && marks[k] <= start) { line = marks[k + 1]; k += 2; }
+    const text = bytes.subarray(start, end);
+    lines.push(text.every((b) => b === 9 || b === 32 || b === 123 || b === 125) ? 0 : line);
+    start = end + 1;
+  }
+  return lines;
+}
+
 function showCompilation(msg) {
   showDiagnostics(decodeDiagnostics(msg.stderr));
-  fillLines(ui.ctext, utf8.decode(msg.ctext), (i) => msg.cLines?.[i]);
+  const cLines = msg.cMarks && msg.lines ? cTextLines(msg.ctext, msg.cMarks) : [];
+  fillLines(ui.ctext, utf8.decode(msg.ctext), (i) => cLines[i]);
   showListing(msg.listing, msg.lines);
 }
 
@@ -274,11 +293,13 @@ function showRuntimeError(text, where) {
   const head = document.createElement('div');
   head.textContent = text;
   ui.runtimeError.append(head);
-  for (const frame of where || []) {
-    const a = document.createElement('a');
-    a.href = '#';
-    a.textContent = frame.text;
-    a.addEventListener('click', (e) => { e.preventDefault(); jumpToLine(frame.line); });
+  for (const place of where || []) {
+    const a = document.createElement(place.line ? 'a' : 'div');
+    a.textContent = place.text;
+    if (place.line) {
+      a.href = '#';
+      a.addEventListener('click', (e) => { e.preventDefault(); jumpToLine(place.line); });
+    }
     ui.runtimeError.append(a);
   }
 }

@@ -13,7 +13,7 @@ function compile(m, msg) {
   const r = m.compile(msg.source);
   return {
     status: r.status, stderr: r.stderr, ctext: r.ctext, image: r.image, listing: r.listing,
-    debugText: r.debugText, lines: r.lines, globals: r.globals || [], ms: performance.now() - t0,
+    debugText: r.debugText, lines: r.lines, cMarks: r.cMarks, globals: r.globals || [], ms: performance.now() - t0,
   };
 }
 
