@@ -3,17 +3,14 @@
 // worker calls them through embind; texts cross as byte arrays so that the
 // page decides how to decode them.
 #include <emscripten/bind.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <sstream>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "bindings.h"
-#include "driver.h"
+#include "compile.h"
 #include "listing.h"
 #include "recorder.h"
 
@@ -36,44 +33,36 @@ std::vector<image::Word> words_of(const val& image_bytes) {
 
 namespace {
 
-std::string read_file(const char* name) {
-    std::ifstream in(name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// One compilation in the in-memory file system: the source goes in as
-// prog.vxl, the compiler's standard error, prog.c, prog.exec and the debug
-// information come out.
+// One compilation of the editor's text, with debug information (the image
+// and the C text are those of a plain compilation). The diagnostics come
+// as the compiler prints them, but in UTF-8.
 val compile(const std::string& source) {
-    chdir("/tmp");  // the summary line names the source as the user sees it
-    for (const char* name : {"prog.c", "prog.exec", "prog.dbg"}) std::remove(name);
-    std::ofstream("prog.vxl", std::ios::binary) << source;
-    std::fflush(stderr);
-    std::FILE* err = std::freopen("stderr.txt", "wb", stderr);
-    // With -g the image and the C text are those of a plain compilation.
-    const char* argv[] = {"vexlc", "-g", "prog.vxl", nullptr};
-    int status = ::compile(3, argv);
-    std::fflush(stderr);
-    if (err) std::freopen("/dev/stderr", "wb", stderr);
+    std::vector<std::pair<std::size_t, int>> c_lines;
+    CompileOptions options;
+    options.g = true;
+    options.inspect = [&](const program*, const MapManager&) { c_lines = debug_recorder.c_text_lines(); };
+    CompileResult r = compile_source("prog.vxl", source, options);
 
-    std::string image = read_file("prog.exec");
-    std::istringstream image_in(image);
-    std::vector<image::Word> words = image::read_words(image_in);
-    std::string debug_text = read_file("prog.dbg");
+    constexpr auto utf8 = catalog::Charset::utf8;
+    std::string printed = r.listing(utf8);
+    printed += r.fatal ? r.fatal->printed(utf8) : r.summary(utf8);
+    std::ostringstream image_bytes;
+    if (r.status == 0) image::write_words(image_bytes, r.words);
+
     val result = val::object();
-    result.set("status", status);
-    result.set("stderr", bytes(read_file("stderr.txt")));
-    result.set("ctext", bytes(read_file("prog.c")));
-    result.set("image", bytes(image));
-    result.set("listing", words.empty() ? std::string() : image::list_image(words));
-    result.set("debugText", debug_text);
-    val c_lines = val::array();
-    for (auto [offset, line] : debug_recorder.c_text_lines()) {
-        c_lines.call<void>("push", static_cast<double>(offset));
-        c_lines.call<void>("push", line);
+    result.set("status", r.status);
+    result.set("stderr", bytes(printed));
+    result.set("ctext", bytes(r.status == 0 ? r.c_text : std::string()));
+    result.set("image", bytes(image_bytes.str()));
+    result.set("listing", r.status == 0 ? image::list_image(r.words) : std::string());
+    result.set("debugText", r.debug_text);
+    val marks = val::array();
+    for (auto [offset, line] : c_lines) {
+        marks.call<void>("push", static_cast<double>(offset));
+        marks.call<void>("push", line);
     }
-    result.set("cMarks", c_lines);
-    if (auto info = read_debug_info(debug_text)) {
+    result.set("cMarks", marks);
+    if (auto info = read_debug_info(r.debug_text)) {
         result.set("lines", line_table(*info));
         result.set("globals", global_names(*info));
     }

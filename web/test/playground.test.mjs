@@ -192,6 +192,7 @@ test('primes compiles and runs in under 100 ms; the page is under 3 MB', async (
   await page.locator('#ctext div', { hasText: 'n = 999;' }).hover();
   assert.equal(await page.locator('.cm-line.linked').textContent(), '        n := 999;');
   if (screenshot) {
+    await page.evaluate(() => { window.playground.view.scrollDOM.scrollLeft = 0; });
     await page.locator('#listing div.src', { hasText: /^19: / }).hover();
     await page.screenshot({ path: screenshot });
   }
