@@ -1,7 +1,7 @@
 // Fuzz target for the debug file reader. Any input must either be rejected
 // with a message or be accepted as information that the writer reproduces
 // byte for byte (the reader accepts only the canonical form), and whose
-// lookups and frame walk stay inside the data.
+// lookups, frame walk and error report stay inside the data.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "debuginfo.h"
+#include "report.h"
 
 namespace {
 
@@ -54,5 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const auto& e : info.lines) (void)info.addresses_of_line(e.line);
     for (const auto& frame : debuginfo::walk_frames(info, state, 64)) (void)debuginfo::describe_frame(info, frame);
+    (void)debuginfo::fault_report(info, state, static_cast<debuginfo::Fault>(size % 4));
     return 0;
 }
