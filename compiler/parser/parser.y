@@ -35,6 +35,7 @@ template <class T, class... Args> static T* node(Args&&... args) {
 
 %union {
     int num;
+    ValueType type;
     const std::string* str;
     ParseNode* node;
     expression* expr;
@@ -56,7 +57,7 @@ template <class T, class... Args> static T* node(Args&&... args) {
 %token <num> BOOLEAN 258
 %token <str> IDENT 259
 %token <str> STRING 260
-%token <num> TYPE 261
+%token <type> TYPE 261
 %token UNUSED_262 262 UNUSED_263 263 UNUSED_264 264
 %token CONST 265 FUNCTION 266 RETURN 267 IF 268 ELSE 269 WHILE 270 DO 271 FOR 272
 %token BREAK 273 CONTINUE 274 INPUT 275 OUTPUT 276 ASSIGN 277
@@ -125,7 +126,7 @@ declare_parameters
 declare_parameter
     : TYPE IDENT                                   { $$ = node<declare_parameter>(nullptr, nullptr, $1, *$2, false); }
     | CONST TYPE IDENT                             { $$ = node<declare_parameter>(nullptr, nullptr, $2, *$3, true); }
-    | declare_parameter ',' declare_parameter      { $$ = node<declare_parameter>($1, $3, 0, "", false); }
+    | declare_parameter ',' declare_parameter      { $$ = node<declare_parameter>($1, $3, kVoid, "", false); }
     ;
 statement
     : '{' statement_s '}'                          { $$ = node<statement>($2); }

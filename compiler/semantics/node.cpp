@@ -2,6 +2,8 @@
 // arena that owns every node of a compilation.
 #include "node.h"
 
+#include <ostream>
+
 #include "diagnostics.h"
 #include "frontend.h"
 
@@ -14,11 +16,18 @@ std::string type_name(ValueType t) {
     }
 }
 
-ParseNode::ParseNode(int kind) : kind(kind), line(line_number) {}
+ParseNode::ParseNode(NodeKind kind, const char* name) : kind(kind), line(line_number), name_(name) {}
 
-int ParseNode::bad_tree(const char* node_name) const {
-    diagnostics.error<error::BadTree>(line, node_name);
-    return -1;
+const char* kind_name(NodeKind kind) {
+    switch (kind) {
+#define NODE(Class, number, name) case NodeKind::Class: return name;
+#include "nodes.def"
+    }
+    return "?";
+}
+
+std::ostream& operator<<(std::ostream& out, NodeKind kind) {
+    return out << kind_name(kind) << " (" << static_cast<int>(kind) << ")";
 }
 
 int ExpressionDepth::depth_ = 0;

@@ -10,19 +10,48 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
 
-// Value type codes: 0 void, 1 int, 2 bool.
-using ValueType = int;
-constexpr ValueType kVoid = 0, kInt = 1, kBool = 2;
+#include "diagnostics.h"
+
+// Value types; a code outside these prints as "ERROR".
+enum ValueType : int { kVoid = 0, kInt = 1, kBool = 2 };
 // "void", "int", "bool", or "ERROR" for any other code.
 std::string type_name(ValueType t);
 
+// Node kinds, numbered as in nodes.def.
+enum class NodeKind {
+#define NODE(Class, number, name) Class = number,
+#include "nodes.def"
+};
+// The node name of a kind ("while_statement" for do_while_statement too).
+const char* kind_name(NodeKind kind);
+std::ostream& operator<<(std::ostream& out, NodeKind kind);
+
+// Kind and node name of each class, from nodes.def.
+template <class T> struct NodeInfo;
+#define NODE(Class, number, text)                                        \
+    class Class;                                                         \
+    template <> struct NodeInfo<Class> {                                 \
+        static constexpr NodeKind kind = NodeKind::Class;                \
+        static constexpr const char* name = text;                        \
+    };
+#define LEAF(Class, Base, text)                                          \
+    class Class;                                                         \
+    template <> struct NodeInfo<Class> {                                 \
+        static constexpr NodeKind kind = NodeInfo<Base>::kind;           \
+        static constexpr const char* name = text;                        \
+    };
+#include "nodes.def"
+template <class T> inline constexpr NodeInfo<T> node_info{};
+
 class ParseNode {
 public:
-    explicit ParseNode(int kind);  // takes the scanner's current line
+    // Takes the scanner's current line.
+    template <class T> explicit ParseNode(NodeInfo<T>) : ParseNode(NodeInfo<T>::kind, NodeInfo<T>::name) {}
     virtual ~ParseNode() = default;
     ParseNode(const ParseNode&) = delete;
     ParseNode& operator=(const ParseNode&) = delete;
@@ -32,12 +61,27 @@ public:
     // Main pass: checks, C text and image words; 0 handled, -1 error.
     virtual int translate() { return 0; }
 
-    int kind;
+    NodeKind kind;
     int line;
+    const char* name_;  // what this node writes into its diagnostics
+
+    // Lists the error D at this node's line under its node name; returns -1
+    // (a node that reports an error gives up on its construct).
+    template <class D, class... Args> int report(Args&&... args) const {
+        diagnostics.error<D>(line, name_, std::forward<Args>(args)...);
+        return -1;
+    }
+    // Lists the warning D likewise; the node carries on.
+    template <class D, class... Args> void warn(Args&&... args) const {
+        diagnostics.warning<D>(line, name_, std::forward<Args>(args)...);
+    }
 
 protected:
     // Lists "parse tree not built correctly" for this node; returns -1.
-    int bad_tree(const char* node_name) const;
+    int bad_tree() const { return report<error::BadTree>(); }
+
+private:
+    ParseNode(NodeKind kind, const char* name);
 };
 
 // Counts how deeply expression translations nest, for the life of one
@@ -91,7 +135,7 @@ class actual_parameter;
 // Root: global declarations (may be null) and the function definitions.
 class program : public ParseNode {
 public:
-    program(declarations* decls, define_functions* funcs) : ParseNode(0), decls(decls), funcs(funcs) {}
+    program(declarations* decls, define_functions* funcs) : ParseNode(node_info<program>), decls(decls), funcs(funcs) {}
     int declare() override;
     int translate() override;
     declarations* decls;
@@ -101,7 +145,7 @@ public:
 // A sequence of declaration statements, in source order.
 class declarations : public ParseNode {
 public:
-    declarations(declare_variables* first, declarations* rest) : ParseNode(1), first(first), rest(rest) {}
+    declarations(declare_variables* first, declarations* rest) : ParseNode(node_info<declarations>), first(first), rest(rest) {}
     int translate() override;
     declare_variables* first;
     declarations* rest;
@@ -111,7 +155,7 @@ public:
 // one) and a null second; an inner node holds two define_functions lists.
 class define_functions : public ParseNode {
 public:
-    define_functions(ParseNode* first, define_functions* second) : ParseNode(2), first(first), second(second) {}
+    define_functions(ParseNode* first, define_functions* second) : ParseNode(node_info<define_functions>), first(first), second(second) {}
     int declare() override;
     int translate() override;
     ParseNode* first;
@@ -122,7 +166,7 @@ public:
 class declare_variables : public ParseNode {
 public:
     declare_variables(ValueType type, declare_valiable* list, bool is_const)
-        : ParseNode(3), type(type), list(list), is_const(is_const) {}
+        : ParseNode(node_info<declare_variables>), type(type), list(list), is_const(is_const) {}
     int translate() override;
     ValueType type;
     declare_valiable* list;
@@ -134,7 +178,7 @@ class declare_valiable : public ParseNode {
 public:
     declare_valiable(declare_valiable* left, declare_valiable* right, expression* init, std::string name,
                      bool is_array, std::uint16_t size)
-        : ParseNode(4), left(left), right(right), init(init), name(std::move(name)), is_array(is_array),
+        : ParseNode(node_info<declare_valiable>), left(left), right(right), init(init), name(std::move(name)), is_array(is_array),
           size(size) {}
     // Walked by declare_variables with the statement's const flag and type.
     int translate(bool is_const, ValueType type);
@@ -152,7 +196,7 @@ class define_function : public ParseNode {
 public:
     define_function(ValueType result, declare_parameters* params, declarations* locals, statement_s* body,
                     std::string name)
-        : ParseNode(5), result(result), params(params), locals(locals), body(body), name(std::move(name)) {}
+        : ParseNode(node_info<define_function>), result(result), params(params), locals(locals), body(body), name(std::move(name)) {}
     int declare() override;
     int translate() override;
     ValueType result;
@@ -167,7 +211,7 @@ struct FunctionEntry;
 
 class declare_parameters : public ParseNode {
 public:
-    explicit declare_parameters(declare_parameter* list) : ParseNode(6), list(list) {}
+    explicit declare_parameters(declare_parameter* list) : ParseNode(node_info<declare_parameters>), list(list) {}
     int translate() override;
     int signature(FunctionEntry& entry);
     declare_parameter* list;
@@ -178,7 +222,7 @@ class declare_parameter : public ParseNode {
 public:
     declare_parameter(declare_parameter* left, declare_parameter* right, ValueType type, std::string name,
                       bool is_const)
-        : ParseNode(7), left(left), right(right), type(type), name(std::move(name)), is_const(is_const) {}
+        : ParseNode(node_info<declare_parameter>), left(left), right(right), type(type), name(std::move(name)), is_const(is_const) {}
     int translate() override;
     int signature(FunctionEntry& entry);
     declare_parameter* left;
@@ -193,7 +237,7 @@ public:
 // Wrapper of every statement; a block when the statement is a statement_s.
 class statement : public ParseNode {
 public:
-    explicit statement(ParseNode* stmt) : ParseNode(8), stmt(stmt) {}
+    explicit statement(ParseNode* stmt) : ParseNode(node_info<statement>), stmt(stmt) {}
     int translate() override;
     ParseNode* stmt;
 };
@@ -202,7 +246,7 @@ public:
 // both fields null.
 class statement_s : public ParseNode {
 public:
-    statement_s(statement* first, statement_s* rest) : ParseNode(9), first(first), rest(rest) {}
+    statement_s(statement* first, statement_s* rest) : ParseNode(node_info<statement_s>), first(first), rest(rest) {}
     int translate() override;
     statement* first;
     statement_s* rest;
@@ -211,7 +255,7 @@ public:
 class if_statement : public ParseNode {
 public:
     if_statement(expression* cond, statement* then_part, statement* else_part)
-        : ParseNode(10), cond(cond), then_part(then_part), else_part(else_part) {}
+        : ParseNode(node_info<if_statement>), cond(cond), then_part(then_part), else_part(else_part) {}
     int translate() override;
     expression* cond;
     statement* then_part;
@@ -220,14 +264,14 @@ public:
 
 class return_statement : public ParseNode {
 public:
-    explicit return_statement(expression* value) : ParseNode(11), value(value) {}
+    explicit return_statement(expression* value) : ParseNode(node_info<return_statement>), value(value) {}
     int translate() override;
     expression* value;
 };
 
 class while_statement : public ParseNode {
 public:
-    while_statement(expression* cond, statement* body) : ParseNode(12), cond(cond), body(body) {}
+    while_statement(expression* cond, statement* body) : ParseNode(node_info<while_statement>), cond(cond), body(body) {}
     int translate() override;
     expression* cond;
     statement* body;
@@ -235,7 +279,7 @@ public:
 
 class do_while_statement : public ParseNode {
 public:
-    do_while_statement(statement* body, expression* cond) : ParseNode(13), body(body), cond(cond) {}
+    do_while_statement(statement* body, expression* cond) : ParseNode(node_info<do_while_statement>), body(body), cond(cond) {}
     int translate() override;
     statement* body;
     expression* cond;
@@ -244,7 +288,7 @@ public:
 class for_statement : public ParseNode {
 public:
     for_statement(assignment* init, assignment* step, expression* cond, statement* body)
-        : ParseNode(14), init(init), step(step), cond(cond), body(body) {}
+        : ParseNode(node_info<for_statement>), init(init), step(step), cond(cond), body(body) {}
     int translate() override;
     assignment* init;
     assignment* step;
@@ -254,20 +298,20 @@ public:
 
 class break_statement : public ParseNode {
 public:
-    break_statement() : ParseNode(15) {}
+    break_statement() : ParseNode(node_info<break_statement>) {}
     int translate() override;
 };
 
 class continue_statement : public ParseNode {
 public:
-    continue_statement() : ParseNode(16) {}
+    continue_statement() : ParseNode(node_info<continue_statement>) {}
     int translate() override;
 };
 
 class input_statement : public ParseNode {
 public:
     input_statement(expression* subscript, std::string name)
-        : ParseNode(17), subscript(subscript), name(std::move(name)) {}
+        : ParseNode(node_info<input_statement>), subscript(subscript), name(std::move(name)) {}
     int translate() override;
     expression* subscript;
     std::string name;
@@ -276,7 +320,7 @@ public:
 // Output of an expression, or of a text when expr is null.
 class output_statement : public ParseNode {
 public:
-    output_statement(expression* expr, std::string text) : ParseNode(18), expr(expr), text(std::move(text)) {}
+    output_statement(expression* expr, std::string text) : ParseNode(node_info<output_statement>), expr(expr), text(std::move(text)) {}
     int translate() override;
     expression* expr;
     std::string text;
@@ -284,7 +328,7 @@ public:
 
 class assignment_statement : public ParseNode {
 public:
-    explicit assignment_statement(assignment* assign) : ParseNode(19), assign(assign) {}
+    explicit assignment_statement(assignment* assign) : ParseNode(node_info<assignment_statement>), assign(assign) {}
     int translate() override;
     assignment* assign;
 };
@@ -293,7 +337,7 @@ public:
 class assignment : public ParseNode {
 public:
     assignment(expression* subscript, expression* value, std::string name)
-        : ParseNode(21), subscript(subscript), value(value), name(std::move(name)) {}
+        : ParseNode(node_info<assignment>), subscript(subscript), value(value), name(std::move(name)) {}
     int translate() override;
     expression* subscript;
     expression* value;
@@ -302,7 +346,7 @@ public:
 
 class func_call_statement : public ParseNode {
 public:
-    explicit func_call_statement(func_call* call) : ParseNode(22), call(call) {}
+    explicit func_call_statement(func_call* call) : ParseNode(node_info<func_call_statement>), call(call) {}
     int translate() override;
     func_call* call;
 };
@@ -311,7 +355,7 @@ public:
 class actual_parameter : public ParseNode {
 public:
     actual_parameter(expression* arg, actual_parameter* left, actual_parameter* right)
-        : ParseNode(23), arg(arg), left(left), right(right) {}
+        : ParseNode(node_info<actual_parameter>), arg(arg), left(left), right(right) {}
     // Appends each argument's type to `types` in source order when
     // `collect` is set (the call's first translation).
     int translate_arguments(std::vector<ValueType>& types, bool collect);
@@ -325,15 +369,20 @@ public:
 
 // Operator kinds of the expression node.
 enum OperatorKind {
-    kOr, kAnd, kXor, kEq, kNe, kLt, kLe, kGt, kGe, kAdd, kSub, kMul, kDiv, kMod,
-    kPlus, kMinus, kParen, kNot, kLiteral, kVariable, kCall
+#define BINARY(Kind, source, c_text, opcode) Kind,
+#define OTHER(Kind) Kind,
+#include "operators.def"
 };
 
 // Every expression: operators 0-17, and a call wrapper of kind 20 whose
 // left operand is the func_call node. Leaves its value on the stack.
 class expression : public ParseNode {
 public:
-    expression(expression* left, expression* right, int op) : ParseNode(24), left(left), right(right), op(op) {}
+    expression(expression* left, expression* right, int op) : expression(node_info<expression>, left, right, op) {}
+    // For the leaf classes, which report under their own names.
+    template <class T>
+    expression(NodeInfo<T> info, expression* left, expression* right, int op)
+        : ParseNode(info), left(left), right(right), op(op) {}
     int translate() override;
     expression* left;
     expression* right;
@@ -347,7 +396,7 @@ private:
 
 class literal : public expression {
 public:
-    literal(std::uint16_t value, ValueType type) : expression(nullptr, nullptr, kLiteral), value(value) {
+    literal(std::uint16_t value, ValueType type) : expression(node_info<literal>, nullptr, nullptr, kLiteral), value(value) {
         this->type = type;
     }
     int translate() override;
@@ -357,7 +406,7 @@ public:
 class exp_variable : public expression {
 public:
     exp_variable(std::string name, expression* subscript)
-        : expression(nullptr, nullptr, kVariable), name(std::move(name)), subscript(subscript) {}
+        : expression(node_info<exp_variable>, nullptr, nullptr, kVariable), name(std::move(name)), subscript(subscript) {}
     int translate() override;
     std::string name;
     expression* subscript;
@@ -367,7 +416,7 @@ public:
 class func_call : public expression {
 public:
     func_call(std::string name, actual_parameter* args)
-        : expression(nullptr, nullptr, kCall), name(std::move(name)), args(args) {}
+        : expression(node_info<func_call>, nullptr, nullptr, kCall), name(std::move(name)), args(args) {}
     int translate() override;
     std::string name;
     actual_parameter* args;

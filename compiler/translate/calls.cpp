@@ -23,35 +23,29 @@ using namespace image;
 int func_call::translate() {
     FunctionEntry* f = map_manager.find_function(name);
     if (!f) {
-        diagnostics.error<error::FunctionNotDefined>(line, "func_call", name);
-        return -1;
+        return report<error::FunctionNotDefined>(name);
     }
     type = f->result;
     c_text.append(name).append("(");
     std::vector<ValueType> types;
     if (args) {
-        bool words_on = word_stream.enabled;
-        word_stream.enabled = false;
-        args->translate_arguments(types, true);
-        word_stream.enabled = words_on;
-
+        const bool words_on = word_stream.enabled;
+        {
+            gen::Switch words_off(word_stream.enabled, false);
+            args->translate_arguments(types, true);
+        }
         // With the word stream already off (inside another call's first
         // translation), the words-only translation would change nothing;
         // skipping it keeps nested calls from costing 2^depth translations.
         if (words_on) {
-            bool text_on = c_text.enabled, diagnostics_on = diagnostics.enabled;
-            c_text.enabled = false;
-            diagnostics.enabled = false;
+            gen::Switch text_off(c_text.enabled, false), diagnostics_off(diagnostics.enabled, false);
             std::vector<ValueType> ignored;
             args->translate_arguments(ignored, false);
-            c_text.enabled = text_on;
-            diagnostics.enabled = diagnostics_on;
         }
     }
     c_text.append(")");
     if (types != f->parameter_types) {
-        diagnostics.error<error::ArgumentMismatch>(line, "func_call");
-        return -1;
+        return report<error::ArgumentMismatch>();
     }
     // A callee whose body comes later gets its address patched in; the
     // site is recorded only where the CALL word is really emitted.
@@ -72,7 +66,7 @@ int actual_parameter::translate_arguments(std::vector<ValueType>& types, bool co
         if (collect) types.push_back(type);
         return 0;
     }
-    if (!left || !right) return bad_tree("actual_parameter");
+    if (!left || !right) return bad_tree();
     if (collect) {
         left->translate_arguments(types, collect);
         c_text.append(",");
@@ -85,7 +79,7 @@ int actual_parameter::translate_arguments(std::vector<ValueType>& types, bool co
 }
 
 int func_call_statement::translate() {
-    if (!call) return bad_tree("func_call_statement");
+    if (!call) return bad_tree();
     call->translate();  // a returned value is simply left in GR0
     c_text.append(";\n");
     return 0;
@@ -95,8 +89,7 @@ int return_statement::translate() {
     FunctionEntry& f = *map_manager.find_function(map_manager.current_scope);
     if (!value) {
         if (f.result != kVoid) {
-            diagnostics.error<error::MissingReturnValue>(line, "return_statement");
-            return -1;
+            return report<error::MissingReturnValue>();
         }
         c_text.append("return ").append(";\n");
         gen::leave();
@@ -110,8 +103,7 @@ int return_statement::translate() {
     gen::pop(GR0);
     gen::leave();
     if (f.result != value->type) {
-        diagnostics.error<error::ReturnTypeMismatch>(line, "return_statement");
-        return -1;
+        return report<error::ReturnTypeMismatch>();
     }
     c_text.append(";\n");
     return 0;

@@ -20,12 +20,11 @@ int declarations::translate() {
 }
 
 int declare_variables::translate() {
-    if (!list) return bad_tree("declare_variables");
+    if (!list) return bad_tree();
     c_text.indent();
     if (is_const) c_text.append("const ");
     if (type == kVoid) {
-        diagnostics.error<error::VoidVariable>(line, "declare_variables");
-        return -1;
+        return report<error::VoidVariable>();
     }
     c_text.append(type_name(type)).append(" ");
     list->translate(is_const, type);
@@ -41,7 +40,7 @@ static void emit_reserve(unsigned size) {
 
 int declare_valiable::translate(bool c, ValueType t) {
     if (left) {
-        if (!right) return bad_tree("declare_valiable");
+        if (!right) return bad_tree();
         left->translate(c, t);
         c_text.append(",");
         right->translate(c, t);
@@ -50,20 +49,18 @@ int declare_valiable::translate(bool c, ValueType t) {
 
     if (is_array) {
         if (size == 0) {
-            diagnostics.error<error::ZeroSizeArray>(line, "declare_valiable");
-            return -1;
+            return report<error::ZeroSizeArray>();
         }
         map_manager.declaring_locals = true;
         c_text.append(name).append("[").append_int(size).append("]");
         if (!map_manager.declare_variable(name, size)) {
-            diagnostics.error<error::var_AlreadyDec>(line, "declare_valiable", name);
-            return -1;
+            return report<error::var_AlreadyDec>(name);
         }
         VariableEntry& v = *map_manager.find_variable(name);
         v.is_const = c;
         v.type = t;
         v.is_array = true;
-        if (c) diagnostics.warning<error::ConstArray>(line, "declare_valiable");
+        if (c) warn<error::ConstArray>();
         emit_reserve(size);
         return 0;
     }
@@ -72,21 +69,19 @@ int declare_valiable::translate(bool c, ValueType t) {
     c_text.append(name);
     map_manager.declaring_locals = true;
     if (!map_manager.declare_variable(name, 1)) {
-        diagnostics.error<error::var_AlreadyDec>(line, "declare_valiable", name);
-        return -1;
+        return report<error::var_AlreadyDec>(name);
     }
     VariableEntry& v = *map_manager.find_variable(name);
     v.is_const = c;
     v.type = t;
     if (!init) {
-        if (c) diagnostics.warning<error::ConstNotInitialised>(line, "declare_valiable");
+        if (c) warn<error::ConstNotInitialised>();
         return 0;
     }
     c_text.append(" = ");
     init->translate();
     if (init->type != t) {
-        diagnostics.error<error::TypeMismatch>(line, "declare_valiable", type_name(init->type), type_name(t));
-        return -1;
+        return report<error::TypeMismatch>(type_name(init->type), type_name(t));
     }
     gen::pop(GR0);
     gen::store_scalar(v);

@@ -46,6 +46,21 @@ inline Word jump_forward(Opcode o) {
 // off, like every patch.
 inline void patch(Word slot, Word target) { word_stream.patch(slot, target); }
 
+// Sets a switch (a stream's or the diagnostics list's `enabled`) for the
+// guard's lifetime and restores it afterwards: a subtree translated a
+// second time for one output only.
+class Switch {
+public:
+    Switch(bool& flag, bool value) : flag_(flag), saved_(flag) { flag = value; }
+    ~Switch() { flag_ = saved_; }
+    Switch(const Switch&) = delete;
+    Switch& operator=(const Switch&) = delete;
+
+private:
+    bool& flag_;
+    bool saved_;
+};
+
 // Function epilogue: drop the locals, restore the caller's bp, return.
 inline void leave() {
     op(image::LD_R, image::SP, image::BP);

@@ -5,6 +5,8 @@
 // machine stack, ending with PUSH GR0. A node may be translated more than
 // once (the step of a for and call arguments are translated once per
 // stream), so translate() keeps no state beyond the node's result type.
+#include <iterator>
+
 #include "diagnostics.h"
 #include "emit.h"
 #include "node.h"
@@ -16,7 +18,7 @@ using namespace image;
 
 namespace {
 
-// The two-operand operators, indexed by operator kind 0-13.
+// The two-operand operators, indexed by their operator kind.
 struct BinaryOperator {
     const char* name;    // as written in the source, for diagnostics
     const char* c_text;  // written between the operands
@@ -24,11 +26,10 @@ struct BinaryOperator {
 };
 
 constexpr BinaryOperator kBinary[] = {
-    {"or", " || ", OR_R},   {"and", " && ", AND_R}, {"xor", " ^ ", XOR_R},  {"=", " == ", NOP},
-    {"><", " != ", NOP},    {"<", " < ", NOP},      {"<=", " <= ", NOP},    {">", " > ", NOP},
-    {">=", " >= ", NOP},    {"+", " + ", ADD_R},    {"-", " - ", SUB_R},    {"*", " * ", MUL_R},
-    {"div", " / ", DIV_R},  {"mod", " % ", MOD_R},
+#define BINARY(Kind, source, c_text, opcode) {source, c_text, opcode},
+#include "operators.def"
 };
+static_assert(std::size(kBinary) == kPlus, "the BINARY rows come first in operators.def");
 
 bool is_logical(int op) { return op == kOr || op == kAnd || op == kXor; }
 bool is_comparison(int op) { return op >= kEq && op <= kGe; }
@@ -71,11 +72,11 @@ void emit_comparison(int op) {
 int expression::translate() {
     ExpressionDepth nesting;
     if (op >= kOr && op <= kMod) {
-        if (!right || !left) return bad_tree("expression");
+        if (!right || !left) return bad_tree();
         return translate_binary();
     }
     if ((op >= kPlus && op <= kNot) || op == kCall) {
-        if (!left) return bad_tree("expression");
+        if (!left) return bad_tree();
         if (op == kCall) {
             // The call leaves its value in GR0. A call already known to be
             // of a void function is not translated again: a second
@@ -107,17 +108,14 @@ int expression::translate_binary() {
 
     if (is_logical(op)) {
         if (left->type != kBool || right->type != kBool) {
-            diagnostics.error<error::OperandNotOfType>(line, "expression", type_name(kBool), info.name);
-            return -1;
+            return report<error::OperandNotOfType>(type_name(kBool), info.name);
         }
     } else if (op == kEq || op == kNe) {
         if (left->type == kVoid || left->type != right->type) {
-            diagnostics.error<error::DifferentTypes>(line, "expression", info.name);
-            return -1;
+            return report<error::DifferentTypes>(info.name);
         }
     } else if (left->type != kInt || right->type != kInt) {
-        diagnostics.error<error::OperandNotOfType>(line, "expression", type_name(kInt), info.name);
-        return -1;
+        return report<error::OperandNotOfType>(type_name(kInt), info.name);
     }
 
     if (is_comparison(op)) {
@@ -141,8 +139,7 @@ int expression::translate_unary() {
         c_text.append(op == kPlus ? "(+" : "(-");
         left->translate();
         if (left->type != kInt) {
-            diagnostics.error<error::OperandNotOfType>(line, "expression", type_name(kInt), op == kPlus ? "+" : "-");
-            return -1;
+            return report<error::OperandNotOfType>(type_name(kInt), op == kPlus ? "+" : "-");
         }
         c_text.append(")");
         if (op == kMinus) {  // 0 - value; unary plus needs no words
@@ -163,8 +160,7 @@ int expression::translate_unary() {
         c_text.append("!");
         left->translate();
         if (left->type != kBool) {
-            diagnostics.error<error::OperandNotOfType>(line, "expression", type_name(kBool), "not");
-            return -1;
+            return report<error::OperandNotOfType>(type_name(kBool), "not");
         }
         gen::pop(GR1);  // 1 - value
         gen::ldi(GR0, 1);
@@ -191,8 +187,7 @@ int exp_variable::translate() {
     debug_recorder.expression(line);
     VariableEntry* v = map_manager.find_variable(name);
     if (!v) {
-        diagnostics.error<error::VariableNotDeclared>(line, "exp_variable", name);
-        return -1;
+        return report<error::VariableNotDeclared>(name);
     }
     type = v->type;
     v->used = true;
@@ -232,16 +227,14 @@ bool gen::translate_subscript(const VariableEntry& v, const std::string& name, e
 }
 
 int assignment::translate() {
-    if (!value) return bad_tree("assignment");
+    if (!value) return bad_tree();
     VariableEntry* v = map_manager.find_variable(name);
     if (!v) {
-        diagnostics.error<error::VariableNotDeclared>(line, "assignment", name);
-        return -1;
+        return report<error::VariableNotDeclared>(name);
     }
     // Checked before anything is written; assigning does not count as use.
     if (v->is_const) {
-        diagnostics.error<error::AssignToConst>(line, "assignment");
-        return -1;
+        return report<error::AssignToConst>();
     }
     c_text.append(name);
 
@@ -249,8 +242,7 @@ int assignment::translate() {
     c_text.append(" = ");
     value->translate();
     if (v->type != value->type) {
-        diagnostics.error<error::TypeMismatch>(line, "assignment", type_name(value->type), type_name(v->type));
-        return -1;
+        return report<error::TypeMismatch>(type_name(value->type), type_name(v->type));
     }
 
     // The value is on top, the index (pushed first) below it.
@@ -264,7 +256,7 @@ int assignment::translate() {
 }
 
 int assignment_statement::translate() {
-    if (!assign) return bad_tree("assignment_statement");
+    if (!assign) return bad_tree();
     assign->translate();
     c_text.append(";\n");
     return 0;

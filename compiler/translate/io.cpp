@@ -11,16 +11,13 @@ using namespace image;
 int input_statement::translate() {
     VariableEntry* v = map_manager.find_variable(name);
     if (!v) {
-        diagnostics.error<error::VariableNotDeclared>(line, "input_statement", name);
-        return -1;
+        return report<error::VariableNotDeclared>(name);
     }
     if (v->is_const) {
-        diagnostics.error<error::AssignToConst>(line, "input_statement");
-        return -1;
+        return report<error::AssignToConst>();
     }
     if (v->type != kInt) {
-        diagnostics.error<error::InputNotInt>(line, "input_statement");
-        return -1;
+        return report<error::InputNotInt>();
     }
     // Reading into a variable does not count as using it.
     c_text.append("scanf(\"%d\",&").append(name);
@@ -58,11 +55,10 @@ int output_statement::translate() {
             gen::op(OUTB_R, GR0);
             return 0;
         }
-        diagnostics.error<error::VoidVariable>(line, "output_statement");
-        return -1;
+        return report<error::VoidVariable>();
     }
 
-    if (text.empty()) return bad_tree("output_statement");
+    if (text.empty()) return bad_tree();
     // The text goes into the printf format unchanged, escapes and all (so a
     // percent sign means a conversion to C's printf but not to the machine).
     c_text.append("printf(\"").append(text).append("\");\n");

@@ -29,7 +29,7 @@ int program::declare() {
     // the base of the globals, for the whole run.
     gen::ldi(GR3, 0x0000);
     gen::ldi(GR4, 0xFFFF);
-    if (!funcs) return bad_tree("program");
+    if (!funcs) return bad_tree();
     return funcs->declare();
 }
 
@@ -41,12 +41,10 @@ int program::translate() {
 
     FunctionEntry* start = map_manager.find_function("start");
     if (!start) {
-        diagnostics.error<error::FunctionNotDefined>(line, "program", "start");
-        return -1;
+        return report<error::FunctionNotDefined>("start");
     }
     if (!start->parameter_types.empty()) {
-        diagnostics.error<error::StartHasArguments>(line, "program");
-        return -1;
+        return report<error::StartHasArguments>();
     }
     // CALL start: its operand is patched when the body of start is placed.
     debug_recorder.no_line();
@@ -63,7 +61,7 @@ int program::translate() {
 }
 
 int define_functions::declare() {
-    if (!first) return bad_tree("define_functions");
+    if (!first) return bad_tree();
     first->declare();
     if (second) second->declare();
     return 0;
@@ -78,7 +76,7 @@ int define_functions::translate() {
 
 int define_function::declare() {
     if (!map_manager.declare_function(name)) {
-        diagnostics.error<error::FunctionAlreadyDefined>(line, "define_function", name);
+        report<error::FunctionAlreadyDefined>(name);
         duplicate = true;
         return -1;
     }
@@ -122,12 +120,11 @@ int define_function::translate() {
     }
     map_manager.close_scope(line);
     if (entry.returns_on_all_paths) return 0;
-    diagnostics.error<error::MissingReturnPath>(line, "define_function", name);
-    return -1;
+    return report<error::MissingReturnPath>(name);
 }
 
 int declare_parameters::signature(FunctionEntry& entry) {
-    if (!list) return bad_tree("declare_parameters");
+    if (!list) return bad_tree();
     list->signature(entry);
     return 0;
 }
@@ -140,15 +137,14 @@ int declare_parameters::translate() {
 
 int declare_parameter::signature(FunctionEntry& entry) {
     if (left) {
-        if (!right) return bad_tree("declare_parameter");
+        if (!right) return bad_tree();
         left->signature(entry);
         c_text.append(",");
         right->signature(entry);
         return 0;
     }
     if (type == kVoid) {
-        diagnostics.error<error::VoidVariable>(line, "declare_parameter");
-        return -1;
+        return report<error::VoidVariable>();
     }
     c_text.append(type_name(type)).append(" ").append(name);
     entry.parameter_types.push_back(type);
@@ -169,8 +165,7 @@ int declare_parameter::translate() {
     if (!map_manager.declare_variable(name, 1)) {
         // A duplicate parameter (or one named like a live global) is listed
         // like every other duplicate name; compilation goes on.
-        diagnostics.error<error::var_AlreadyDec>(line, "declare_parameter", name);
-        return -1;
+        return report<error::var_AlreadyDec>(name);
     }
     VariableEntry& v = *map_manager.find_variable(name);
     v.type = type;

@@ -32,7 +32,7 @@ std::string show(const expression* e) {
     static const char* const infix[] = {"or", "and", "xor", "=", "><", "<", "<=", ">", ">=",
                                         "+",  "-",   "*",   "div", "mod"};
     if (!e) return "null";
-    if (e->kind != 24) return "?kind" + std::to_string(e->kind);
+    if (e->kind != NodeKind::expression) return "?kind" + std::to_string(static_cast<int>(e->kind));
     if (auto* lit = dynamic_cast<const literal*>(e))
         return e->op == 18 ? (lit->type == 2 ? (lit->value ? "true" : "false") : std::to_string(lit->value)) : "?";
     if (auto* var = dynamic_cast<const exp_variable*>(e))
@@ -54,7 +54,7 @@ std::string show(const expression* e) {
 // Arguments: a leaf holds one expression; a list node two halves.
 std::string show(const actual_parameter* a) {
     if (!a) return "";
-    if (a->kind != 23) return "?";
+    if (a->kind != NodeKind::actual_parameter) return "?";
     if (a->arg) return a->left || a->right ? "?" : show(a->arg);
     return "{" + show(a->left) + ", " + show(a->right) + "}";
 }
@@ -148,14 +148,14 @@ TEST(Parser, TypesAndConstFlags) {
     std::vector<std::pair<int, bool>> decls;
     for (declarations* d = r.root->decls; d; d = d->rest) {
         ASSERT_NE(d->first, nullptr);
-        EXPECT_EQ(d->kind, 1);
-        EXPECT_EQ(d->first->kind, 3);
+        EXPECT_EQ(d->kind, NodeKind::declarations);
+        EXPECT_EQ(d->first->kind, NodeKind::declare_variables);
         decls.push_back({d->first->type, d->first->is_const});
     }
     EXPECT_EQ(decls, (std::vector<std::pair<int, bool>>{{1, false}, {2, false}, {1, true}, {0, false}}));
     define_function* g = first_function(r);
     ASSERT_NE(g, nullptr);
-    EXPECT_EQ(g->kind, 5);
+    EXPECT_EQ(g->kind, NodeKind::define_function);
     EXPECT_EQ(g->result, 2);
     EXPECT_EQ(g->name, "g");
     EXPECT_FALSE(g->duplicate);
@@ -165,10 +165,10 @@ TEST(Parser, TypesAndConstFlags) {
     EXPECT_EQ(g->body->rest, nullptr);
     // p, (q, r): the left part is a single item, the right part the rest
     ASSERT_NE(g->params, nullptr);
-    EXPECT_EQ(g->params->kind, 6);
+    EXPECT_EQ(g->params->kind, NodeKind::declare_parameters);
     declare_parameter* list = g->params->list;
     ASSERT_TRUE(list && list->left && list->right && list->right->left && list->right->right);
-    EXPECT_EQ(list->kind, 7);
+    EXPECT_EQ(list->kind, NodeKind::declare_parameter);
     EXPECT_EQ(list->name, "");
     auto leaf = [](declare_parameter* p, int type, const char* name, bool is_const) {
         ASSERT_NE(p, nullptr);
@@ -201,7 +201,7 @@ TEST(Parser, DeclarationListShape) {
     EXPECT_FALSE(dv->is_const);
     declare_valiable* list = dv->list;
     ASSERT_TRUE(list && list->left && list->right && list->right->left && list->right->right);
-    EXPECT_EQ(list->kind, 4);
+    EXPECT_EQ(list->kind, NodeKind::declare_valiable);
     EXPECT_EQ(list->init, nullptr);
     EXPECT_EQ(list->name, "");
     declare_valiable* a = list->left;
@@ -222,10 +222,10 @@ TEST(Parser, BlockShape) {
     const ParseResult r = parse_text(in_body("{ x := 1; y := 2; }"));
     const auto body = body_statements(r);
     ASSERT_EQ(body.size(), 1u);
-    EXPECT_EQ(body[0]->kind, 8);
+    EXPECT_EQ(body[0]->kind, NodeKind::statement);
     auto* block = as<statement_s>(body[0]->stmt);
     ASSERT_NE(block, nullptr);
-    EXPECT_EQ(block->kind, 9);
+    EXPECT_EQ(block->kind, NodeKind::statement_s);
     ASSERT_TRUE(block->first && block->rest && block->rest->first && block->rest->rest);
     EXPECT_EQ(show(assigned(block->first)), "1");
     EXPECT_EQ(as<assignment_statement>(block->first->stmt)->assign->name, "x");
@@ -244,12 +244,12 @@ TEST(Parser, FunctionDefinitionsGroupToTheRight) {
     const ParseResult r = parse_text(
         "function void f1() { } function void f2() { } function void f3() { }");
     ASSERT_NE(r.root, nullptr);
-    EXPECT_EQ(r.root->kind, 0);
+    EXPECT_EQ(r.root->kind, NodeKind::program);
     EXPECT_EQ(r.root->decls, nullptr);
     auto name = [](ParseNode* n) { return n && as<define_function>(n) ? as<define_function>(n)->name : "?"; };
     define_functions* top = r.root->funcs;
     ASSERT_NE(top, nullptr);
-    EXPECT_EQ(top->kind, 2);
+    EXPECT_EQ(top->kind, NodeKind::define_functions);
     auto* left = as<define_functions>(top->first);
     define_functions* right = top->second;
     ASSERT_TRUE(left && right);
@@ -280,16 +280,20 @@ TEST(Parser, EveryStatementKind) {
     // "for (;;) ;" has no statement for its body: the ";" is an error
     EXPECT_EQ(r.diagnostics, ignored(6, "statement"));
     const auto body = body_statements(r);
-    std::vector<int> kinds;
-    for (statement* s : body) kinds.push_back(s && s->stmt ? s->stmt->kind : -1);
-    EXPECT_EQ(kinds, (std::vector<int>{10, 12, 13, 14, 14, 17, 17, 18, 18, 19, 22}));
+    std::vector<std::string> kinds;
+    for (statement* s : body) kinds.push_back(s && s->stmt ? kind_name(s->stmt->kind) : "?");
+    EXPECT_EQ(kinds, (std::vector<std::string>{"if_statement", "while_statement", "while_statement", "for_statement",
+                                               "for_statement", "input_statement", "input_statement",
+                                               "output_statement", "output_statement", "assignment_statement",
+                                               "func_call_statement"}));
     ASSERT_EQ(body.size(), 11u);
+    EXPECT_EQ(body[2]->stmt->kind, NodeKind::do_while_statement);
 
     auto* if_ = as<if_statement>(body[0]->stmt);
     EXPECT_EQ(show(if_->cond), "(n = 0)");
     EXPECT_EQ(show(as<return_statement>(if_->then_part->stmt)->value), "1");
     EXPECT_EQ(as<return_statement>(if_->else_part->stmt)->value, nullptr);
-    EXPECT_EQ(if_->then_part->stmt->kind, 11);
+    EXPECT_EQ(if_->then_part->stmt->kind, NodeKind::return_statement);
 
     auto* while_ = as<while_statement>(body[1]->stmt);
     EXPECT_EQ(show(while_->cond), "(n > 0)");
@@ -299,14 +303,14 @@ TEST(Parser, EveryStatementKind) {
     EXPECT_EQ(show(do_->cond), "true");
     auto* do_body = as<statement_s>(do_->body->stmt);
     ASSERT_TRUE(do_body && do_body->first && do_body->rest && do_body->rest->first);
-    EXPECT_EQ(do_body->first->stmt->kind, 15);
-    EXPECT_EQ(do_body->rest->first->stmt->kind, 16);
+    EXPECT_EQ(do_body->first->stmt->kind, NodeKind::break_statement);
+    EXPECT_EQ(do_body->rest->first->stmt->kind, NodeKind::continue_statement);
 
     auto* for_empty = as<for_statement>(body[3]->stmt);
     EXPECT_TRUE(!for_empty->init && !for_empty->cond && !for_empty->step && !for_empty->body);
     auto* for_ = as<for_statement>(body[4]->stmt);
     ASSERT_TRUE(for_->init && for_->step);
-    EXPECT_EQ(for_->init->kind, 21);
+    EXPECT_EQ(for_->init->kind, NodeKind::assignment);
     EXPECT_EQ(for_->init->name, "i");
     EXPECT_EQ(for_->init->subscript, nullptr);
     EXPECT_EQ(show(for_->init->value), "0");
@@ -335,7 +339,7 @@ TEST(Parser, EveryStatementKind) {
     EXPECT_EQ(show(assign->subscript), "0");
     EXPECT_EQ(show(assign->value), "f(n)");
     auto* call = as<func_call_statement>(body[10]->stmt)->call;
-    EXPECT_EQ(call->kind, 24);
+    EXPECT_EQ(call->kind, NodeKind::expression);
     EXPECT_EQ(call->args, nullptr);
 }
 
