@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "listing.h"
-#include "report.h"
+#include "fault_report.h"
 #include "session_impl.h"
 
 namespace debugger {

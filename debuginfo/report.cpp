@@ -1,6 +1,6 @@
 // Runtime error reports: the cause as the machine state shows it, then the
 // active calls.
-#include "report.h"
+#include "fault_report.h"
 
 #include <cstdio>
 

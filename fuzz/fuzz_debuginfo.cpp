@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "debuginfo.h"
-#include "report.h"
+#include "fault_report.h"
 
 namespace {
 

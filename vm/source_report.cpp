@@ -3,7 +3,7 @@
 
 #include <ostream>
 
-#include "report.h"
+#include "fault_report.h"
 
 namespace vm {
 

@@ -11,7 +11,7 @@
 
 #include "bindings.h"
 #include "debuginfo.h"
-#include "report.h"
+#include "fault_report.h"
 #include "session.h"
 
 using emscripten::val;
