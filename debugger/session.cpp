@@ -9,26 +9,11 @@
 #include "listing.h"
 #include "fault_report.h"
 #include "session_impl.h"
+#include "source_report.h"
 
 namespace debugger {
 
 namespace {
-
-// The frame walker's view of a machine.
-class StateView : public debuginfo::MachineState {
-public:
-    explicit StateView(const vm::Machine& m) : m_(m) {}
-    Word pc() const override { return m_.pc(); }
-    Word reg(unsigned r) const override { return m_.reg(r); }
-    Word memory(Word address) const override { return m_.memory(address); }
-    std::optional<Word> code(Word address) const override {
-        if (address >= m_.code().size()) return std::nullopt;
-        return m_.code()[address];
-    }
-
-private:
-    const vm::Machine& m_;
-};
 
 std::vector<std::string> read_lines(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
@@ -297,7 +282,7 @@ void Session::Impl::report_stop(Stop stop) {
                                           : fault_kind == vm::Fault::illegal_memory_access
                                               ? debuginfo::Fault::illegal_memory_access
                                               : debuginfo::Fault::other;
-            const std::string report = debuginfo::fault_report(*prog.info, StateView(machine()), kind);
+            const std::string report = debuginfo::fault_report(*prog.info, vm::MachineView(machine()), kind);
             const std::string marker = "runtime error: ";
             const std::size_t at = report.find(marker);
             if (at != std::string::npos && at < report.find('\n'))
@@ -325,7 +310,7 @@ std::vector<debuginfo::Frame> Session::Impl::frames() const {
         f.bp = machine().reg(image::BP);
         return {f};
     }
-    std::vector<debuginfo::Frame> fs = debuginfo::walk_frames(*prog.info, StateView(machine()));
+    std::vector<debuginfo::Frame> fs = debuginfo::walk_frames(*prog.info, vm::MachineView(machine()));
     if (fs.empty()) fs.push_back(debuginfo::Frame{machine().pc(), 0, nullptr, machine().reg(image::BP)});
     return fs;
 }
