@@ -12,4 +12,4 @@ if ! command -v chromium >/dev/null 2>&1; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends chromium fonts-ipafont-gothic
 fi
 cd web
-node --test test/playground.test.mjs ../build-web/playground ../examples ../build-web/playground.png
+node test/playground.test.mjs ../build-web/playground ../examples ../build-web/playground.png
