@@ -7,7 +7,6 @@
 #include <filesystem>
 
 #include "listing.h"
-#include "fault_report.h"
 #include "session_impl.h"
 #include "source_report.h"
 
@@ -276,13 +275,7 @@ void Session::Impl::report_stop(Stop stop) {
         // first line of the source report.
         std::string cause;
         if (prog.info) {
-            const debuginfo::Fault kind = fault_kind == vm::Fault::zero_divide ? debuginfo::Fault::zero_divide
-                                          : fault_kind == vm::Fault::illegal_operation
-                                              ? debuginfo::Fault::illegal_operation
-                                          : fault_kind == vm::Fault::illegal_memory_access
-                                              ? debuginfo::Fault::illegal_memory_access
-                                              : debuginfo::Fault::other;
-            const std::string report = debuginfo::fault_report(*prog.info, vm::MachineView(machine()), kind);
+            const std::string report = vm::fault_report(*prog.info, machine(), fault_kind);
             const std::string marker = "runtime error: ";
             const std::size_t at = report.find(marker);
             if (at != std::string::npos && at < report.find('\n'))

@@ -7,6 +7,18 @@
 
 namespace vm {
 
+std::string fault_report(const debuginfo::DebugInfo& info, const Machine& machine, Fault fault) {
+    debuginfo::Fault kind = debuginfo::Fault::other;
+    switch (fault) {
+    case Fault::illegal_memory_access: kind = debuginfo::Fault::illegal_memory_access; break;
+    case Fault::illegal_operation: kind = debuginfo::Fault::illegal_operation; break;
+    case Fault::zero_divide: kind = debuginfo::Fault::zero_divide; break;
+    case Fault::none:
+    case Fault::other: break;
+    }
+    return debuginfo::fault_report(info, MachineView(machine), kind);
+}
+
 void report_source_location(const Machine& machine, const std::string& image_argument, const RunResult& result,
                             std::ostream& err) {
     if (result.end != RunResult::End::fault) return;
@@ -18,15 +30,7 @@ void report_source_location(const Machine& machine, const std::string& image_arg
         if (const std::string note = debuginfo::load_note(debug); !note.empty()) err << "vexl: " << note << '\n';
         return;
     }
-    debuginfo::Fault fault = debuginfo::Fault::other;
-    switch (result.fault) {
-    case Fault::illegal_memory_access: fault = debuginfo::Fault::illegal_memory_access; break;
-    case Fault::illegal_operation: fault = debuginfo::Fault::illegal_operation; break;
-    case Fault::zero_divide: fault = debuginfo::Fault::zero_divide; break;
-    case Fault::none:
-    case Fault::other: break;
-    }
-    err << debuginfo::fault_report(*debug.info, MachineView(machine), fault) << std::flush;
+    err << fault_report(*debug.info, machine, result.fault) << std::flush;
 }
 
 }  // namespace vm

@@ -26,6 +26,10 @@ private:
     const Machine& m_;
 };
 
+// The report of a runtime error of the machine at its source line, with the
+// active calls (debuginfo::fault_report for the machine's fault).
+std::string fault_report(const debuginfo::DebugInfo& info, const Machine& machine, Fault fault);
+
 // After a run that ended with a runtime error: when the image's debug file
 // is there and describes it, writes the source location and the active
 // calls to err; a damaged or stale debug file gets a one-line note; without

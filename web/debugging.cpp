@@ -11,8 +11,8 @@
 
 #include "bindings.h"
 #include "debuginfo.h"
-#include "fault_report.h"
 #include "session.h"
+#include "source_report.h"
 
 using emscripten::val;
 
@@ -37,37 +37,9 @@ val global_names(const debuginfo::DebugInfo& info) {
     return names;
 }
 
-namespace {
-
-// The machine as the frame walker sees it.
-class MachineView : public debuginfo::MachineState {
-public:
-    explicit MachineView(const vm::Machine& m) : m_(m) {}
-    image::Word pc() const override { return m_.pc(); }
-    image::Word reg(unsigned r) const override { return m_.reg(r); }
-    image::Word memory(image::Word a) const override { return m_.memory(a); }
-    std::optional<image::Word> code(image::Word a) const override {
-        if (a < m_.code().size()) return m_.code()[a];
-        return std::nullopt;
-    }
-
-private:
-    const vm::Machine& m_;
-};
-
-}  // namespace
-
 val fault_lines(const debuginfo::DebugInfo& info, const vm::Machine& machine, vm::Fault fault) {
-    debuginfo::Fault kind = debuginfo::Fault::other;
-    switch (fault) {
-    case vm::Fault::illegal_memory_access: kind = debuginfo::Fault::illegal_memory_access; break;
-    case vm::Fault::illegal_operation: kind = debuginfo::Fault::illegal_operation; break;
-    case vm::Fault::zero_divide: kind = debuginfo::Fault::zero_divide; break;
-    case vm::Fault::none:
-    case vm::Fault::other: break;
-    }
     val list = val::array();
-    std::istringstream report(debuginfo::fault_report(info, MachineView(machine), kind));
+    std::istringstream report(vm::fault_report(info, machine, fault));
     for (std::string text; std::getline(report, text);) {
         // "FILE:LINE: ..."
         const auto colon = text.find(':');

@@ -182,6 +182,7 @@ public:
           size(size) {}
     // Walked by declare_variables with the statement's const flag and type.
     int translate(bool is_const, ValueType type);
+    using ParseNode::translate;
     declare_valiable* left;
     declare_valiable* right;
     expression* init;
