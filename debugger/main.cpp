@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "options.h"
 #include "session.h"
 
 namespace {
@@ -26,15 +27,8 @@ enum class Option {
 #undef VEXLDB_OPTION
 };
 
-struct OptionRow {
-    Option id;
-    const char* name;
-    const char* argument;
-    const char* help;
-};
-
-constexpr OptionRow kOptions[] = {
-#define VEXLDB_OPTION(id, name, argument, help) {Option::id, name, argument, help},
+constexpr cli::OptionRow kOptions[] = {
+#define VEXLDB_OPTION(id, name, argument, help) {name, argument, help},
 #include "options.def"
 #undef VEXLDB_OPTION
 };
@@ -46,12 +40,7 @@ void print_help() {
         "Usage: vexldb [OPTION]... IMAGE\n"
         "Debugs an executable image (\".exec\" is appended when IMAGE does not contain\n"
         "it) with the debug file beside it (IMAGE.dbg, written by vexlc -g).\n\n";
-    for (const OptionRow& row : kOptions) {
-        std::string head = std::string("  ") + row.name;
-        if (*row.argument) head += std::string(" ") + row.argument;
-        head.resize(std::max<std::size_t>(head.size() + 2, 18), ' ');
-        out += head + row.help + "\n";
-    }
+    out += cli::help_listing(kOptions);
     out +=
         "\nCommands are read from the terminal (with line editing and history), from\n"
         "standard input when it is no terminal, or from --batch FILE. Type \"help\" for\n"
@@ -107,43 +96,23 @@ extern "C" void on_interrupt(int) {
 int main(int argc, char** argv) {
     std::string batch, input;
     bool echo = false;
-    int i = 1;
-    for (; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--") {
-            ++i;
-            break;
-        }
-        if (arg.size() < 3 || arg.substr(0, 2) != "--") break;
-        const std::size_t eq = arg.find('=');
-        const std::string_view name = arg.substr(0, eq);
-        const OptionRow* row = nullptr;
-        for (const OptionRow& r : kOptions)
-            if (name == r.name) row = &r;
-        if (!row) return bad_usage("unrecognized option '" + std::string(arg) + "'");
-        std::string value;
-        if (*row->argument) {
-            if (eq != std::string_view::npos)
-                value = arg.substr(eq + 1);
-            else if (i + 1 < argc)
-                value = argv[++i];
-            else
-                return bad_usage("option '" + std::string(name) + "' requires an argument");
-        } else if (eq != std::string_view::npos) {
-            return bad_usage("option '" + std::string(name) + "' doesn't allow an argument");
-        }
-        switch (row->id) {
-        case Option::batch: batch = value; break;
-        case Option::input: input = value; break;
+    const cli::CommandLine line = cli::parse(kOptions, argc, argv, cli::Order::long_before_operands);
+    if (!line.error.empty()) return bad_usage(line.error);
+    for (const cli::ParsedOption& o : line.options) {
+        switch (static_cast<Option>(o.row)) {
+        case Option::batch: batch = o.value; break;
+        case Option::input: input = o.value; break;
         case Option::echo: echo = true; break;
         case Option::help: print_help(); return 0;
         case Option::version: std::puts("vexldb 0.1"); return 0;
         }
     }
-    if (argc - i != 1) return bad_usage(argc - i == 0 ? "no image given" : "more than one image given");
+    if (line.operands.size() != 1)
+        return bad_usage(line.operands.empty() ? "no image given" : "more than one image given");
+    const char* const image = line.operands.front().c_str();
 
     std::string error, note;
-    std::optional<debugger::Program> program = debugger::load_program(argv[i], error, note);
+    std::optional<debugger::Program> program = debugger::load_program(image, error, note);
     if (!program) {
         std::fprintf(stderr, "vexldb: %s\n", error.c_str());
         return 1;

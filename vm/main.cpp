@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "machine.h"
+#include "options.h"
 #include "native/engine.h"
 #include "source_report.h"
 
@@ -27,15 +28,8 @@ enum class Option {
 #undef VEXL_OPTION
 };
 
-struct OptionRow {
-    Option id;
-    const char* name;
-    const char* argument;
-    const char* help;
-};
-
-constexpr OptionRow kOptions[] = {
-#define VEXL_OPTION(id, name, argument, help) {Option::id, name, argument, help},
+constexpr cli::OptionRow kOptions[] = {
+#define VEXL_OPTION(id, name, argument, help) {name, argument, help},
 #include "options.def"
 #undef VEXL_OPTION
 };
@@ -49,46 +43,17 @@ struct Settings {
     vm::Machine::Engine engine = vm::native::available() ? vm::native::execute : nullptr;
 };
 
-// The engine of a name; false for an unknown name.
-bool engine_named(std::string_view name, vm::Machine::Engine& engine) {
-    if (name == "native") {
-        engine = vm::native::execute;
-        return true;
-    }
-    engine = nullptr;
-    return name == "reference";
+// The engine of a name (one of vm/options.def's --engine choices).
+vm::Machine::Engine engine_named(std::string_view name) {
+    return name == "native" ? vm::native::execute : nullptr;
 }
 
 void print_help() {
     std::cout << "Usage: vexl [OPTION]... IMAGE\n"
                  "Runs an executable image (\".exec\" is appended when IMAGE does not contain it).\n"
                  "\n";
-    // Help texts are wrapped into a column starting at 22.
-    constexpr std::size_t kColumn = 22, kWidth = 79;
-    for (const OptionRow& row : kOptions) {
-        std::string line = std::string("  ") + row.name;
-        if (*row.argument) line += std::string(" ") + row.argument;
-        line.resize(std::max(line.size() + 2, kColumn), ' ');
-        std::size_t filled = line.size();
-        const std::string_view help = row.help;
-        for (std::size_t pos = 0; pos < help.size();) {
-            std::size_t end = help.find(' ', pos);
-            if (end == std::string_view::npos) end = help.size();
-            const std::string_view word = help.substr(pos, end - pos);
-            if (filled > kColumn && filled + 1 + word.size() > kWidth) {
-                line += '\n' + std::string(kColumn, ' ');
-                filled = kColumn;
-            } else if (filled > kColumn) {
-                line += ' ';
-                ++filled;
-            }
-            line += word;
-            filled += word.size();
-            pos = end + 1;
-        }
-        std::cout << line << '\n';
-    }
-    std::cout << "  --                  end of options (for an image name starting with \"--\")\n"
+    std::cout << cli::help_listing(kOptions);
+    std::cout << "  --                    end of options (for an image name starting with \"--\")\n"
                  "\n"
                  "Exit status: 0 the program ran to its end; 1 image not found or runtime error;\n"
                  "2 bad option; 3 stopped by --max-steps or --max-output.\n";
@@ -120,68 +85,45 @@ int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     Settings settings;
     // VEXL_ENGINE in the environment chooses the engine like --engine.
-    if (const char* name = std::getenv("VEXL_ENGINE"); name && *name && !engine_named(name, settings.engine))
-        return bad_usage("unknown engine '" + std::string(name) + "' in VEXL_ENGINE (native or reference)");
-    int i = 1;
-    for (; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--") {
-            ++i;
-            break;
-        }
-        if (arg.size() < 3 || arg.substr(0, 2) != "--") break;
-        const std::size_t eq = arg.find('=');
-        const std::string_view name = arg.substr(0, eq);
-        const OptionRow* row = nullptr;
-        for (const OptionRow& r : kOptions)
-            if (name == r.name) row = &r;
-        if (!row) return bad_usage("unrecognized option '" + std::string(arg) + "'");
-        std::string_view value;
-        if (*row->argument) {
-            if (eq != std::string_view::npos) {
-                value = arg.substr(eq + 1);
-            } else if (i + 1 < argc) {
-                value = argv[++i];
-            } else {
-                return bad_usage("option '" + std::string(name) + "' requires an argument");
-            }
-        } else if (eq != std::string_view::npos) {
-            return bad_usage("option '" + std::string(name) + "' doesn't allow an argument");
-        }
-        switch (row->id) {
+    if (const char* name = std::getenv("VEXL_ENGINE"); name && *name) {
+        if (std::string_view(name) != "native" && std::string_view(name) != "reference")
+            return bad_usage("unknown engine '" + std::string(name) + "' in VEXL_ENGINE (native or reference)");
+        settings.engine = engine_named(name);
+    }
+    const cli::CommandLine line = cli::parse(kOptions, argc, argv, cli::Order::long_before_operands);
+    if (!line.error.empty()) return bad_usage(line.error);
+    for (const cli::ParsedOption& o : line.options) {
+        switch (static_cast<Option>(o.row)) {
         case Option::max_steps:
         case Option::max_output: {
             std::uint64_t n = 0;
-            if (!parse_count(value, n))
-                return bad_usage("invalid number '" +
-                                 std::string(value) + "' for " + row->name);
-            (row->id == Option::max_steps ? settings.limits.max_steps
-                                          : settings.limits.max_output) = n;
+            if (!parse_count(o.value, n))
+                return bad_usage("invalid number '" + o.value + "' for " + kOptions[o.row].name);
+            (static_cast<Option>(o.row) == Option::max_steps ? settings.limits.max_steps
+                                                              : settings.limits.max_output) = n;
             break;
         }
         case Option::stats: settings.stats = true; break;
-        case Option::engine:
-            if (!engine_named(value, settings.engine))
-                return bad_usage("unknown engine '" + std::string(value) + "' (native or reference)");
-            break;
+        case Option::engine: settings.engine = engine_named(o.value); break;
         case Option::help: print_help(); return 0;
         case Option::version: std::cout << kVersion; return 0;
         }
     }
-    if (argc - i != 1) {
+    if (line.operands.size() != 1) {
         std::cout << "Usage:vexl.exe filename\n" << std::flush;
         return 0;
     }
+    const char* const image = line.operands.front().c_str();
     try {
         vm::Machine machine(std::cin, std::cout, std::cerr);
         machine.set_engine(settings.engine);
         vm::Stats stats;
         vm::RunResult result;
-        const int status = machine.run_file(argv[i], settings.limits,
+        const int status = machine.run_file(image, settings.limits,
                                             settings.stats ? &stats : nullptr, &result);
         std::cout.flush();
         if (status == 3) std::cerr << "vexl: " << vm::limit_text(result, settings.limits) << '\n';
-        vm::report_source_location(machine, argv[i], result, std::cerr);
+        vm::report_source_location(machine, image, result, std::cerr);
         // Only a run that started has figures (status 1 is also "not found").
         if (settings.stats && (status != 1 || result.end == vm::RunResult::End::fault))
             print_stats(stats);

@@ -30,6 +30,18 @@ TEST(Options, FlagsValuesAndOperandsInAnyOrder) {
     EXPECT_EQ(l.operands, (std::vector<std::string>{"a.vxl", "b", "-", "--flag"}));
 }
 
+// Long options before the first operand only; "-x" is an operand there.
+TEST(Options, LongOptionsBeforeOperands) {
+    std::vector<const char*> args{"prog", "--flag", "-x", "--flag", "--"};
+    cli::CommandLine l = cli::parse(kTable, 5, args.data(), cli::Order::long_before_operands);
+    EXPECT_EQ(l.error, "");
+    EXPECT_EQ(l.options.size(), 1u);
+    EXPECT_EQ(l.operands, (std::vector<std::string>{"-x", "--flag", "--"}));
+    args = {"prog", "--", "--flag"};
+    l = cli::parse(kTable, 3, args.data(), cli::Order::long_before_operands);
+    EXPECT_EQ(l.operands, (std::vector<std::string>{"--flag"}));
+}
+
 TEST(Options, Complaints) {
     EXPECT_EQ(parse({"--flagg"}).error, "unrecognized option '--flagg'");
     EXPECT_EQ(parse({"-g=1"}).error, "option '-g' doesn't allow an argument");
@@ -43,5 +55,6 @@ TEST(Options, HelpListing) {
               "  --flag                a flag\n"
               "  -g                    a short flag\n"
               "  --format=plain|json   a choice\n"
-              "  --name=WORD           a value with a long help text placed on a line of its own\n");
+              "  --name=WORD           a value with a long help text placed on a line of its\n"
+              "                        own\n");
 }

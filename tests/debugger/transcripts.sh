@@ -48,7 +48,7 @@ check() {  # check NAME EXPECTED-STATUS ACTUAL-STATUS FILE TEXT
     echo "FAIL: $1 (status $3)"; cat "$4"; failures=$((failures + 1))
 }
 "$vexldb" --help > "$tmp/out" 2>&1
-check "--help" 0 $? "$tmp/out" "--batch FILE"
+check "--help" 0 $? "$tmp/out" "--batch=FILE"
 "$vexldb" > "$tmp/out" 2>&1
 check "no image" 2 $? "$tmp/out" "vexldb: no image given"
 "$vexldb" --bogus x > "$tmp/out" 2>&1

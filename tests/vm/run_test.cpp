@@ -236,7 +236,7 @@ TEST(Program, OptionsComeBeforeTheImage) {
     }
     p = vexl(dir, "--help");
     EXPECT_EQ(p.status, 0);
-    for (const char* name : {"--max-steps N", "--max-output BYTES", "--stats", "--version"})
+    for (const char* name : {"--max-steps=N", "--max-output=BYTES", "--stats", "--version"})
         EXPECT_NE(p.out.find(name), std::string::npos) << name;
 }
 

@@ -15,13 +15,16 @@ static bool is_choice_of(std::string_view choices, std::string_view word) {
     }
 }
 
-CommandLine parse(std::span<const OptionRow> table, int argc, const char* const* argv) {
+CommandLine parse(std::span<const OptionRow> table, int argc, const char* const* argv, Order order) {
     CommandLine line;
     bool options_end = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (options_end || arg.size() < 2 || arg[0] != '-') {
+        const bool option_like = order == Order::anywhere ? arg.size() >= 2 && arg[0] == '-'
+                                                          : arg.size() >= 2 && arg.substr(0, 2) == "--";
+        if (options_end || !option_like) {
             line.operands.emplace_back(arg);
+            if (order == Order::long_before_operands) options_end = true;
             continue;
         }
         if (arg == "--") {
@@ -63,14 +66,33 @@ CommandLine parse(std::span<const OptionRow> table, int argc, const char* const*
 }
 
 std::string help_listing(std::span<const OptionRow> table) {
-    constexpr std::size_t kColumn = 24;
+    constexpr std::size_t kColumn = 24, kWidth = 79;
     std::string out;
     for (const OptionRow& row : table) {
         std::string entry = std::string("  ") + row.name;
         if (*row.argument) entry += std::string("=") + row.argument;
         if (entry.size() + 2 > kColumn) entry += "\n" + std::string(kColumn, ' ');
         else entry.resize(kColumn, ' ');
-        out += entry + row.help + "\n";
+        // The help text word by word, a new line before a word that would
+        // pass the width.
+        std::size_t filled = kColumn;
+        const std::string_view help = row.help;
+        for (std::size_t pos = 0; pos < help.size();) {
+            std::size_t end = help.find(' ', pos);
+            if (end == std::string_view::npos) end = help.size();
+            const std::string_view word = help.substr(pos, end - pos);
+            if (filled > kColumn && filled + 1 + word.size() > kWidth) {
+                entry += "\n" + std::string(kColumn, ' ');
+                filled = kColumn;
+            } else if (filled > kColumn) {
+                entry += ' ';
+                ++filled;
+            }
+            entry += word;
+            filled += word.size();
+            pos = end + 1;
+        }
+        out += entry + "\n";
     }
     return out;
 }
