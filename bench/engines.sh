@@ -3,7 +3,9 @@
 # fib, nested loops, sieve) on both engines of vexl, on Lua 5.4 and as C
 # compiled by gcc -O2, interleaved: every round runs each program once on
 # each of them, and the best time of the rounds counts. Prints the times,
-# the ratios and their geometric means.
+# the ratios and their geometric means, then the start-up cost: the median
+# time of the smallest example (hello) on each engine, over 100 runs each
+# per round, interleaved.
 #
 #   sh bench/engines.sh [BUILD_DIR] [ROUNDS]      (defaults: build, 5)
 set -e
@@ -75,3 +77,18 @@ done | awk '
     printf "geomean  native/lua %.2f  native/reference %.2f  native/gcc %.2f  reference/lua %.2f\n",
            exp(lua / n), exp(ref / n), exp(gcc / n), exp(refl / n)
   }'
+
+mkdir "$work/hello"
+cp examples/hello.vxl "$work/hello/"
+"$vexlc" "$work/hello/hello.vxl" >/dev/null 2>&1
+i=0
+while [ "$i" -lt $((rounds * 100)) ]; do
+  timed "$work/start.reference" "$vexl" --engine=reference "$work/hello/hello.exec"
+  timed "$work/start.native" "$vexl" --engine=native "$work/hello/hello.exec"
+  i=$((i + 1))
+done
+median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+awk -v r="$(median "$work/start.reference")" -v n="$(median "$work/start.native")" 'BEGIN {
+  printf "start-up (hello, median of %d runs)  reference %.2fms  native %.2fms  native-reference %+.2fms\n",
+         '"$((rounds * 100))"', r / 1e6, n / 1e6, (n - r) / 1e6
+}'
