@@ -2,33 +2,49 @@
 // Server Protocol on standard input and output.
 #include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 #include "jsonrpc.h"
+#include "options.h"
 #include "server.h"
 
-static const char kUsage[] =
-    "Usage: vexl-lsp [--stdio]\n"
-    "Language server for .vxl programs: speaks the Language Server Protocol\n"
-    "on standard input and output. Editors start it; see docs/editors.md.\n"
-    "\n"
-    "  --stdio     talk on standard input and output (the default)\n"
-    "  --help      show this help and exit\n"
-    "  --version   show the version and exit\n";
+namespace {
+
+enum class Option {
+#define VEXL_LSP_OPTION(id, name, argument, help) id,
+#include "options.def"
+#undef VEXL_LSP_OPTION
+};
+
+constexpr cli::OptionRow kOptions[] = {
+#define VEXL_LSP_OPTION(id, name, argument, help) {name, argument, help},
+#include "options.def"
+#undef VEXL_LSP_OPTION
+};
+
+std::string help_text() {
+    return "Usage: vexl-lsp [--stdio]\n"
+           "Language server for .vxl programs: speaks the Language Server Protocol\n"
+           "on standard input and output. Editors start it; see docs/editors.md.\n"
+           "\n" +
+           cli::help_listing(kOptions);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::puts("vexl-lsp 1.0");
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--stdio") != 0) {
-            std::fprintf(stderr, "vexl-lsp: unknown option '%s'\n%s", argv[i], kUsage);
-            return 2;
+    const cli::CommandLine line = cli::parse(kOptions, argc, argv);
+    if (!line.error.empty() || !line.operands.empty()) {
+        const std::string complaint =
+            !line.error.empty() ? line.error : "unexpected argument '" + line.operands.front() + "'";
+        std::fprintf(stderr, "vexl-lsp: %s\nTry 'vexl-lsp --help' for more information.\n", complaint.c_str());
+        return 2;
+    }
+    for (const cli::ParsedOption& o : line.options) {
+        switch (static_cast<Option>(o.row)) {
+        case Option::stdio: break;
+        case Option::help: std::fputs(help_text().c_str(), stdout); return 0;
+        case Option::version: std::puts("vexl-lsp 1.0"); return 0;
         }
     }
     // A client that went away shows as a failed write, not a signal.

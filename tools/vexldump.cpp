@@ -21,28 +21,32 @@
 #include "debuginfo.h"
 #include "image.h"
 #include "listing.h"
+#include "options.h"
 #include "machine.h"
 #include "source_view.h"
 
 namespace {
 
 constexpr const char* kUsage = "usage: vexldump [--source] [--trace] IMAGE\n";
-constexpr const char* kHelp =
-    "usage: vexldump [--source] [--trace] IMAGE\n"
-    "\n"
-    "Lists an executable image one instruction per line on standard output.\n"
-    "\n"
-    "  --trace    run the image instead, as vexl does (program input and output\n"
-    "             on standard input and output), and write one line per executed\n"
-    "             instruction to standard error: its address and listing, then\n"
-    "             the registers and flags after it; with the image's debug file\n"
-    "             (vexlc -g) each source line as execution reaches it\n"
-    "  --source   interleave the listing with the source lines, label the\n"
-    "             functions and name the variables of memory operands (needs\n"
-    "             the debug file IMAGE.dbg beside the image)\n"
-    "  --help     show this help\n"
-    "  --version  show the version\n"
-    "  --         end of options (for an image name starting with \"--\")\n";
+
+enum class Option {
+#define VEXLDUMP_OPTION(id, name, argument, help) id,
+#include "options.def"
+#undef VEXLDUMP_OPTION
+};
+
+constexpr cli::OptionRow kOptions[] = {
+#define VEXLDUMP_OPTION(id, name, argument, help) {name, argument, help},
+#include "options.def"
+#undef VEXLDUMP_OPTION
+};
+
+void print_help() {
+    std::string out = std::string(kUsage) + "\nLists an executable image one instruction per line on standard output.\n\n" +
+                      cli::help_listing(kOptions) +
+                      "  --                    end of options (for an image name starting with \"--\")\n";
+    std::fputs(out.c_str(), stdout);
+}
 
 int fail(const std::string& file, const std::string& message) {
     std::fprintf(stderr, "vexldump: %s: %s\n", file.c_str(), message.c_str());
@@ -250,26 +254,22 @@ int trace(std::vector<image::Word> words, const Debug& debug) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 1 && args[0] == "--help") {
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
-    if (args.size() == 1 && args[0] == "--version") {
-        std::puts("vexldump 0.1");
-        return 0;
-    }
+    // Wrong use of any kind gets the usage line and status 1.
+    const cli::CommandLine line = cli::parse(kOptions, argc, argv, cli::Order::long_before_operands);
     bool tracing = false, with_source = false;
-    std::size_t i = 0;
-    for (; i < args.size() && (args[i] == "--trace" || args[i] == "--source"); ++i)
-        (args[i] == "--trace" ? tracing : with_source) = true;
-    if (i < args.size() && args[i] == "--") ++i;  // lets a file name start with "--"
-    else if (i < args.size() && args[i].rfind("--", 0) == 0) i = args.size();  // unknown option
-    if (i + 1 != args.size()) {
+    for (const cli::ParsedOption& o : line.error.empty() ? line.options : std::vector<cli::ParsedOption>{}) {
+        switch (static_cast<Option>(o.row)) {
+        case Option::trace: tracing = true; break;
+        case Option::source: with_source = true; break;
+        case Option::help: print_help(); return 0;
+        case Option::version: std::puts("vexldump 0.1"); return 0;
+        }
+    }
+    if (!line.error.empty() || line.operands.size() != 1) {
         std::fputs(kUsage, stderr);
         return 1;
     }
-    const std::string& file = args[i];
+    const std::string& file = line.operands.front();
 
     std::vector<image::Word> words;
     int status = 0;

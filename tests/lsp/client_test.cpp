@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "test_support.h"
+
 #include <chrono>
 #include <string>
 
@@ -203,4 +205,20 @@ TEST(LanguageServer, ClientThatDisappears) {
     s.raw("Content-Length: 500\r\n\r\n{\"jsonrpc\":");
     s.close_input();
     EXPECT_EQ(s.wait_exit(), 1);
+}
+
+// The command line: --stdio (what clients pass) is the default; anything
+// else is refused before a byte of the protocol, GNU style.
+TEST(LanguageServer, CommandLine) {
+    using vexltest::run_process;
+    EXPECT_TRUE(run_process({{VEXL_LSP_PATH, "--version"}}).exited_with(0));
+    const vexltest::ProcessResult help = run_process({{VEXL_LSP_PATH, "--help"}});
+    EXPECT_TRUE(help.exited_with(0));
+    EXPECT_NE(help.out.find("--stdio"), std::string::npos);
+    for (const char* arg : {"--bogus", "file.vxl", "--stdio=1"}) {
+        const vexltest::ProcessResult r = run_process({{VEXL_LSP_PATH, arg}});
+        EXPECT_TRUE(r.exited_with(2)) << arg;
+        EXPECT_EQ(r.out, "") << arg;
+        EXPECT_NE(r.err.find("Try 'vexl-lsp --help'"), std::string::npos) << arg;
+    }
 }
