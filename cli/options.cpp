@@ -65,6 +65,29 @@ CommandLine parse(std::span<const OptionRow> table, int argc, const char* const*
     return line;
 }
 
+void append_wrapped(std::string& out, std::string_view text, std::size_t indent, std::size_t width) {
+    std::size_t column = indent;
+    for (std::size_t pos = 0; pos < text.size();) {
+        if (text[pos] == ' ') {
+            ++pos;
+            continue;
+        }
+        std::size_t end = text.find(' ', pos);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view word = text.substr(pos, end - pos);
+        if (column > indent && column + 1 + word.size() > width) {
+            out += "\n" + std::string(indent, ' ');
+            column = indent;
+        } else if (column > indent) {
+            out += ' ';
+            ++column;
+        }
+        out += word;
+        column += word.size();
+        pos = end;
+    }
+}
+
 std::string help_listing(std::span<const OptionRow> table) {
     constexpr std::size_t kColumn = 24, kWidth = 79;
     std::string out;
@@ -73,25 +96,7 @@ std::string help_listing(std::span<const OptionRow> table) {
         if (*row.argument) entry += std::string("=") + row.argument;
         if (entry.size() + 2 > kColumn) entry += "\n" + std::string(kColumn, ' ');
         else entry.resize(kColumn, ' ');
-        // The help text word by word, a new line before a word that would
-        // pass the width.
-        std::size_t filled = kColumn;
-        const std::string_view help = row.help;
-        for (std::size_t pos = 0; pos < help.size();) {
-            std::size_t end = help.find(' ', pos);
-            if (end == std::string_view::npos) end = help.size();
-            const std::string_view word = help.substr(pos, end - pos);
-            if (filled > kColumn && filled + 1 + word.size() > kWidth) {
-                entry += "\n" + std::string(kColumn, ' ');
-                filled = kColumn;
-            } else if (filled > kColumn) {
-                entry += ' ';
-                ++filled;
-            }
-            entry += word;
-            filled += word.size();
-            pos = end + 1;
-        }
+        append_wrapped(entry, row.help, kColumn, kWidth);
         out += entry + "\n";
     }
     return out;

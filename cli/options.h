@@ -4,6 +4,7 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cli {
@@ -38,6 +39,11 @@ enum class Order {
 
 CommandLine parse(std::span<const OptionRow> table, int argc, const char* const* argv,
                   Order order = Order::anywhere);
+
+// Appends the words of text (separated by spaces) to out, which stands at
+// column indent: a new line indented to that column before a word that
+// would pass width.
+void append_wrapped(std::string& out, std::string_view text, std::size_t indent, std::size_t width = 79);
 
 // One entry per row: "  name[=argument]", then the help text from column
 // 24, wrapped at 79 columns; an entry too long for the column puts its

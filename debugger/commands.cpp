@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "options.h"
 #include "session_impl.h"
 
 namespace debugger {
@@ -121,20 +122,9 @@ int register_number(std::string_view name) {
     return -1;
 }
 
-void wrap(std::string& out, std::string_view text, std::size_t indent, std::size_t width = 79) {
-    std::size_t column = indent;
+void wrap(std::string& out, std::string_view text, std::size_t indent) {
     out += std::string(indent, ' ');
-    for (const std::string& word : split(text)) {
-        if (column > indent && column + 1 + word.size() > width) {
-            out += "\n" + std::string(indent, ' ');
-            column = indent;
-        } else if (column > indent) {
-            out += ' ';
-            ++column;
-        }
-        out += word;
-        column += word.size();
-    }
+    cli::append_wrapped(out, text, indent);
     out += '\n';
 }
 
