@@ -255,9 +255,14 @@ int trace(std::vector<image::Word> words, const Debug& debug) {
 
 int main(int argc, char** argv) {
     // Wrong use of any kind gets the usage line and status 1.
+    const auto usage = [] {
+        std::fputs(kUsage, stderr);
+        return 1;
+    };
     const cli::CommandLine line = cli::parse(kOptions, argc, argv, cli::Order::long_before_operands);
+    if (!line.error.empty()) return usage();
     bool tracing = false, with_source = false;
-    for (const cli::ParsedOption& o : line.error.empty() ? line.options : std::vector<cli::ParsedOption>{}) {
+    for (const cli::ParsedOption& o : line.options) {
         switch (static_cast<Option>(o.row)) {
         case Option::trace: tracing = true; break;
         case Option::source: with_source = true; break;
@@ -265,10 +270,7 @@ int main(int argc, char** argv) {
         case Option::version: std::puts("vexldump 0.1"); return 0;
         }
     }
-    if (!line.error.empty() || line.operands.size() != 1) {
-        std::fputs(kUsage, stderr);
-        return 1;
-    }
+    if (line.operands.size() != 1) return usage();
     const std::string& file = line.operands.front();
 
     std::vector<image::Word> words;
