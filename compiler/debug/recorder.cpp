@@ -29,12 +29,13 @@ debuginfo::Type type_of(ValueType t) {
 bool DebugRecorder::active() const { return enabled && word_stream.enabled; }
 
 void DebugRecorder::add(int line, bool open) {
-    marks_.push_back(Mark{word_stream.position(), line, open, c_text.length()});
+    marks_.push_back(Mark{word_stream.position(), line, open, false, c_text.length()});
 }
 
 std::vector<std::pair<std::size_t, int>> DebugRecorder::c_text_lines() const {
     std::vector<std::pair<std::size_t, int>> lines;
-    for (const Mark& m : marks_) lines.emplace_back(m.c_offset, m.line);
+    for (const Mark& m : marks_)
+        if (!m.words_only) lines.emplace_back(m.c_offset, m.line);
     return lines;
 }
 
@@ -75,6 +76,12 @@ void DebugRecorder::expression(int line) {
 
 void DebugRecorder::no_line() {
     if (active()) add(0, false);
+}
+
+void DebugRecorder::loop_head() {
+    if (!active()) return;
+    add(0, false);
+    marks_.back().words_only = true;
 }
 
 void DebugRecorder::scope_closed(const std::string& name, const FunctionEntry& function, int line,
@@ -130,8 +137,14 @@ debuginfo::DebugInfo DebugRecorder::finish(const std::string& source, const std:
     for (const debuginfo::Function& f : functions_) {
         while (m < marks.size() && marks[m].address < f.entry) lines.push_back(marks[m++]);
         if (m < marks.size() && marks[m].address == f.entry) continue;
-        const bool inside = m < marks.size() && marks[m].address < f.end;
-        lines.push_back({f.entry, inside ? marks[m].line : f.line});
+        // The first line inside the function; a loop head at its start has none.
+        int first = f.line;
+        for (std::size_t k = m; k < marks.size() && marks[k].address < f.end; ++k)
+            if (marks[k].line > 0) {
+                first = marks[k].line;
+                break;
+            }
+        lines.push_back({f.entry, first});
     }
     while (m < marks.size()) lines.push_back(marks[m++]);
     // The final word, reached when start returns, has no line.

@@ -31,6 +31,11 @@ public:
     void expression(int line);
     // The code emitted next belongs to no source line (start-up code).
     void no_line();
+    // The code emitted next is a loop's head (the jump over its trampolines
+    // and the trampolines themselves): no line, so that the line of the
+    // loop's first statement begins where every pass enters, not at the
+    // head only the first pass runs through. Not a line of the C text.
+    void loop_head();
 
     // A scope ends: the function `name` (or the global scope) with its
     // variables in declaration order; `line` is where it was defined.
@@ -54,6 +59,7 @@ private:
         image::Word address;
         int line;
         bool open;  // a statement mark still waiting for its first expression
+        bool words_only;  // marks no C text (a loop head)
         std::size_t c_offset;  // length of the C text when the mark was taken
     };
     bool active() const;

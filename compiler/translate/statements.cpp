@@ -47,6 +47,7 @@ public:
     LoopHead(FunctionEntry& f, bool continue_trampoline)
         : f_(f), head_(word_stream.position()),
           start_(static_cast<Word>(head_ + (continue_trampoline ? 6 : 4))) {
+        debug_recorder.loop_head();
         gen::jump(JUMP, start_);
         f_.loops.push_back(static_cast<Word>(head_ + 2));
         gen::jump_forward(JUMP);  // break trampoline
