@@ -137,14 +137,11 @@ debuginfo::DebugInfo DebugRecorder::finish(const std::string& source, const std:
     for (const debuginfo::Function& f : functions_) {
         while (m < marks.size() && marks[m].address < f.entry) lines.push_back(marks[m++]);
         if (m < marks.size() && marks[m].address == f.entry) continue;
-        // The first line inside the function; a loop head at its start has none.
-        int first = f.line;
-        for (std::size_t k = m; k < marks.size() && marks[k].address < f.end; ++k)
-            if (marks[k].line > 0) {
-                first = marks[k].line;
-                break;
-            }
-        lines.push_back({f.entry, first});
+        // When the function begins with a loop, its first line begins
+        // after the loop's head, where every pass enters: the prologue
+        // then belongs to the definition's line.
+        const bool inside = m < marks.size() && marks[m].address < f.end && marks[m].line > 0;
+        lines.push_back({f.entry, inside ? marks[m].line : f.line});
     }
     while (m < marks.size()) lines.push_back(marks[m++]);
     // The final word, reached when start returns, has no line.
