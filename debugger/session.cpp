@@ -12,21 +12,6 @@
 
 namespace debugger {
 
-namespace {
-
-std::vector<std::string> read_lines(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::vector<std::string> lines;
-    if (!in) return lines;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(std::move(line));
-    }
-    return lines;
-}
-
-}  // namespace
-
 std::string hex4(unsigned value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%04x", value & 0xFFFFu);
@@ -65,12 +50,9 @@ std::optional<Program> load_program(std::string name, std::string& error, std::s
     }
     p.info = std::move(debug.info);
     if (p.info) {
-        // The source as the compiler was given it, else beside the image.
-        p.source = read_lines(p.info->source);
-        if (p.source.empty()) {
-            const fs::path beside = fs::path(name).parent_path() / fs::path(p.info->source).filename();
-            p.source = read_lines(beside.string());
-        }
+        debuginfo::SourceText source = debuginfo::load_source(*p.info, name);
+        note = debuginfo::source_note(source);  // the file itself was in order
+        p.source = std::move(source.lines);
     }
     return p;
 }
@@ -87,21 +69,12 @@ Session::Impl::Impl(Program program, Sinks s)
     for (const debuginfo::LineEntry& e : prog.info->lines)
         if (e.address < line_starts.size()) line_starts[e.address] = e.line;
     // A line that begins at a function's entry begins, for stops, after
-    // the prologue (PUSH bp; LD bp,sp; then LDI GR0,n; SUB sp,GR0 for the
-    // locals), where the frame is complete: breakpoints on the function
-    // and steps into it stop there.
-    const std::vector<Word>& code = prog.words;
+    // the prologue, where the frame is complete: breakpoints on the
+    // function and steps into it stop there.
     for (const debuginfo::Function& f : prog.info->functions) {
-        std::size_t a = f.entry;
-        if (a + 1 >= code.size() || code[a] != image::make_word(image::PUSH_R, image::BP) ||
-            code[a + 1] != image::make_word(image::LD_R, image::BP, image::SP))
-            continue;
-        a += 2;
-        while (a + 2 < code.size() && a + 2 < f.end && code[a] == image::make_word(image::LDI, 0) &&
-               code[a + 2] == image::make_word(image::SUB_R, image::SP, 0))
-            a += 3;
-        if (a < f.end && line_starts[f.entry] > 0 && line_starts[a] == 0) {
-            line_starts[a] = line_starts[f.entry];
+        if (f.body > f.entry && f.body < line_starts.size() && line_starts[f.entry] > 0 &&
+            line_starts[f.body] == 0) {
+            line_starts[f.body] = line_starts[f.entry];
             line_starts[f.entry] = 0;
         }
     }

@@ -100,6 +100,30 @@ unsigned DebugInfo::global_words() const {
     return words;
 }
 
+const ElementSite* DebugInfo::element_at(Word pc) const {
+    auto it = std::lower_bound(elements.begin(), elements.end(), pc,
+                               [](const ElementSite& e, Word a) { return e.address < a; });
+    return it != elements.end() && it->address == pc ? &*it : nullptr;
+}
+
+const Variable* DebugInfo::array_of(const ElementSite& site) const {
+    const Variable* v = find_variable(site.array, site.address);
+    return v && v->is_array() ? v : nullptr;
+}
+
+bool DebugInfo::source_matches(std::string_view text) const {
+    return !source_stamp || (source_stamp->bytes == text.size() && source_stamp->checksum == debuginfo::checksum(text));
+}
+
+std::uint64_t checksum(std::string_view bytes) {
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    for (unsigned char b : bytes) {
+        h ^= b;
+        h *= 0x100000001b3ULL;
+    }
+    return h;
+}
+
 std::uint64_t checksum(const std::vector<Word>& words) {
     std::uint64_t h = 0xcbf29ce484222325ULL;
     auto byte = [&h](unsigned b) {

@@ -25,8 +25,11 @@ namespace debuginfo {
 
 using image::Word;
 
-// Version written in the header; the reader accepts exactly this one.
-constexpr int kFormatVersion = 1;
+// Version written by the compiler; the reader accepts this one and every
+// earlier one down to kOldestFormatVersion. Version 2 added the source's
+// stamp, each function's body address and the element access sites.
+constexpr int kFormatVersion = 2;
+constexpr int kOldestFormatVersion = 1;
 
 // Value types as the language names them.
 enum class Type : std::uint8_t { Void, Int, Bool };
@@ -71,17 +74,40 @@ struct Function {
     std::vector<Variable> locals;      // in declaration order
     // Line of the definition (where the compiler reports the function).
     int line = 0;
+    // First word after the prologue (PUSH bp, LD bp,sp and the words that
+    // reserve the locals declared before any initialiser): where the frame
+    // is complete. Version 1 files do not record it: entry.
+    Word body = 0;
 
     bool contains(Word pc) const { return pc >= entry && pc < end; }
 };
 
+// An instruction that reads or writes an array element through the
+// element's address in GR1 (the index in GR2), or the instruction a failed
+// subscript check stops at (the index in GR2).
+struct ElementSite {
+    enum class Kind : std::uint8_t { access, check };
+    Word address = 0;
+    Kind kind = Kind::access;
+    std::string array;  // the array's name, as seen from the site
+};
+
+// What identifies the source text a file was compiled from.
+struct SourceStamp {
+    std::uint64_t bytes = 0;     // its length
+    std::uint64_t checksum = 0;  // checksum() of its bytes
+};
+
 struct DebugInfo {
+    int version = kFormatVersion;  // of the file it was read from, and to be written
     std::string source;            // the source file's name as given to the compiler
+    std::optional<SourceStamp> source_stamp;  // version 2 on
     std::uint32_t image_words = 0; // length of the image it describes
     std::uint64_t checksum = 0;    // checksum() of that image
     std::vector<LineEntry> lines;  // strictly ascending addresses
     std::vector<Function> functions;  // ascending entries, not overlapping
     std::vector<Variable> globals;    // in declaration order
+    std::vector<ElementSite> elements;  // ascending addresses (version 2 on)
 
     // Whether this information describes exactly these words.
     bool matches(const std::vector<Word>& words) const;
@@ -104,11 +130,19 @@ struct DebugInfo {
     std::vector<Word> addresses_of_line(int line) const;
     // Words the globals occupy at the top of data memory.
     unsigned global_words() const;
+    // The element site at pc, or null; and the array it reaches.
+    const ElementSite* element_at(Word pc) const;
+    const Variable* array_of(const ElementSite& site) const;
+    // Whether `text` is the source the information was written for; true
+    // when the file records no stamp (version 1).
+    bool source_matches(std::string_view text) const;
 };
 
 // Checksum of an image: 64-bit FNV-1a over its bytes as the image file
 // holds them (each word high byte first).
 std::uint64_t checksum(const std::vector<Word>& words);
+// The same over the bytes of a text (the source's stamp).
+std::uint64_t checksum(std::string_view bytes);
 
 // The file text of `info`, in the format's canonical form.
 std::string write(const DebugInfo& info);
@@ -143,6 +177,22 @@ LoadResult load_for_image(const std::string& image_name, const std::vector<Word>
 // One line for a damaged or stale file, e.g.
 // "prog.dbg: ignored: describes another image (stale?)"; empty otherwise.
 std::string load_note(const LoadResult& result);
+
+// The source an image was compiled from: the file the debug information
+// names as given to the compiler, else the file of that name beside the
+// image. Lines without their line ends (a CR before LF dropped).
+struct SourceText {
+    std::string file;  // the file read; empty when none was found
+    std::vector<std::string> lines;
+    bool changed = false;  // found, but not the text the information was written for
+    bool found() const { return !file.empty(); }
+    // The text of line `n` (1-based), or "" when there is no such line.
+    const std::string& line(int n) const;
+};
+SourceText load_source(const DebugInfo& info, const std::string& image_name);
+// "prog.vxl: source changed since the debug information was written" for a
+// changed source; empty otherwise.
+std::string source_note(const SourceText& source);
 
 // ---- Frames ---------------------------------------------------------------
 

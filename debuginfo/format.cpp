@@ -3,12 +3,14 @@
 // One record per line, fields separated by single blanks:
 //   vexl-debug VERSION
 //   source NAME                       (the rest of the line)
+//   source-hash BYTES CHECKSUM        (version 2)
 //   image WORDS CHECKSUM
 //   line ADDRESS LINE                 (any number, ascending addresses)
-//   function NAME ENTRY END RESULT LINE
+//   function NAME ENTRY END RESULT LINE BODY   (BODY from version 2)
 //     param NAME TYPE QUAL OFFSET     (belong to the function above)
 //     local NAME TYPE QUAL SIZE OFFSET
 //   global NAME TYPE QUAL SIZE ADDRESS
+//   element ADDRESS KIND NAME         (version 2; ascending addresses)
 //   end
 // The reader checks every field and the order of the records; the first
 // fault rejects the file.
@@ -49,24 +51,38 @@ void write_variable(std::string& out, const Variable& v) {
     out += '\n';
 }
 
+std::string hex16(std::uint64_t v) {
+    char sum[24];
+    std::snprintf(sum, sizeof sum, "%016llx", static_cast<unsigned long long>(v));
+    return sum;
+}
+
+const char* kind_name(ElementSite::Kind k) { return k == ElementSite::Kind::check ? "check" : "access"; }
+
 }  // namespace
 
 std::string write(const DebugInfo& info) {
+    const bool v2 = info.version >= 2;
     std::string out;
     out += kMagic;
-    out += ' ' + std::to_string(kFormatVersion) + '\n';
+    out += ' ' + std::to_string(info.version) + '\n';
     out += "source " + info.source + '\n';
-    char sum[24];
-    std::snprintf(sum, sizeof sum, "%016llx", static_cast<unsigned long long>(info.checksum));
-    out += "image " + std::to_string(info.image_words) + ' ' + sum + '\n';
+    if (v2) {
+        const SourceStamp stamp = info.source_stamp.value_or(SourceStamp{0, checksum(std::string_view())});
+        out += "source-hash " + std::to_string(stamp.bytes) + ' ' + hex16(stamp.checksum) + '\n';
+    }
+    out += "image " + std::to_string(info.image_words) + ' ' + hex16(info.checksum) + '\n';
     for (const LineEntry& e : info.lines) out += "line " + hex4(e.address) + ' ' + std::to_string(e.line) + '\n';
     for (const Function& f : info.functions) {
         out += "function " + f.name + ' ' + hex4(f.entry) + ' ' + hex4(f.end) + ' ' + type_name(f.result) + ' ' +
-               std::to_string(f.line) + '\n';
+               std::to_string(f.line) + (v2 ? ' ' + hex4(f.body) : std::string()) + '\n';
         for (const Variable& v : f.parameters) write_variable(out, v);
         for (const Variable& v : f.locals) write_variable(out, v);
     }
     for (const Variable& v : info.globals) write_variable(out, v);
+    if (v2)
+        for (const ElementSite& e : info.elements)
+            out += "element " + hex4(e.address) + ' ' + kind_name(e.kind) + ' ' + e.array + '\n';
     out += "end\n";
     return out;
 }
@@ -87,10 +103,13 @@ public:
         if (text_.size() > kMaxFileBytes) throw Reject{"file too large"};
         header();
         source();
+        if (info_.version >= 2) source_hash();
         image();
         while (peek_kind() == "line") line_record();
         while (peek_kind() == "function") function_record();
         while (peek_kind() == "global") info_.globals.push_back(variable(Storage::Global, global_names_));
+        if (info_.version >= 2)
+            while (peek_kind() == "element") element_record();
         if (!next_line()) throw Reject{"truncated: no \"end\" record"};
         split();
         if (fields_.size() != 1 || fields_[0] != "end") fail("unexpected record \"" + std::string(kind()) + "\"");
@@ -191,9 +210,43 @@ private:
         split();
         if (kind() != kMagic || fields_.size() != 2) fail("not a debug information file");
         const long version = number(fields_[1], 0, 1 << 30, "version");
-        if (version != kFormatVersion)
-            fail("format version " + std::to_string(version) + " (this program reads version " +
-                 std::to_string(kFormatVersion) + ")");
+        if (version < kOldestFormatVersion || version > kFormatVersion)
+            fail("format version " + std::to_string(version) + " (this program reads versions " +
+                 std::to_string(kOldestFormatVersion) + " to " + std::to_string(kFormatVersion) + ")");
+        info_.version = int(version);
+    }
+    std::uint64_t hex_checksum(std::string_view sum) const {
+        if (sum.size() != 16) fail("bad checksum \"" + std::string(sum) + "\"");
+        std::uint64_t v = 0;
+        for (char c : sum) {
+            int d;
+            if (c >= '0' && c <= '9') d = c - '0';
+            else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+            else fail("bad checksum \"" + std::string(sum) + "\"");
+            v = v * 16 + unsigned(d);
+        }
+        return v;
+    }
+    void source_hash() {
+        expect("source-hash", 3);
+        SourceStamp stamp;
+        stamp.bytes = std::uint64_t(number(fields_[1], 0, 0x7FFFFFFF, "source length"));
+        stamp.checksum = hex_checksum(fields_[2]);
+        info_.source_stamp = stamp;
+    }
+    void element_record() {
+        expect("element", 4);
+        ElementSite e;
+        e.address = address(fields_[1], "address");
+        in_image(e.address, "address");
+        if (fields_[2] == "access") e.kind = ElementSite::Kind::access;
+        else if (fields_[2] == "check") e.kind = ElementSite::Kind::check;
+        else fail("bad element kind \"" + std::string(fields_[2]) + "\"");
+        e.array = std::string(fields_[3]);
+        if (!info_.elements.empty() && e.address <= info_.elements.back().address)
+            fail("element addresses must ascend");
+        if (!info_.array_of(e)) fail("no array \"" + e.array + "\" is seen at " + hex4(e.address));
+        info_.elements.push_back(std::move(e));
     }
     void source() {
         if (!next_line()) throw Reject{"truncated: expected a \"source\" record"};
@@ -205,17 +258,7 @@ private:
     void image() {
         expect("image", 3);
         info_.image_words = static_cast<std::uint32_t>(number(fields_[1], 0, 65536, "word count"));
-        std::string_view sum = fields_[2];
-        if (sum.size() != 16) fail("bad checksum \"" + std::string(sum) + "\"");
-        std::uint64_t v = 0;
-        for (char c : sum) {
-            int d;
-            if (c >= '0' && c <= '9') d = c - '0';
-            else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-            else fail("bad checksum \"" + std::string(sum) + "\"");
-            v = v * 16 + unsigned(d);
-        }
-        info_.checksum = v;
+        info_.checksum = hex_checksum(fields_[2]);
     }
     void in_image(Word a, const char* what) const {
         if (a >= info_.image_words) fail(std::string(what) + " " + hex4(a) + " beyond the image");
@@ -231,7 +274,7 @@ private:
         info_.lines.push_back(e);
     }
     void function_record() {
-        expect("function", 6);
+        expect("function", info_.version >= 2 ? 7 : 6);
         Function f;
         f.name = name(fields_[1], function_names_, "function");
         f.entry = address(fields_[2], "entry");
@@ -241,6 +284,11 @@ private:
         in_image(f.entry, "entry");
         // end may equal the word count only when that fits in an address.
         if (f.end <= f.entry || f.end > info_.image_words) fail("bad end " + hex4(f.end));
+        f.body = f.entry;
+        if (info_.version >= 2) {
+            f.body = address(fields_[6], "body");
+            if (f.body < f.entry || f.body >= f.end) fail("body " + hex4(f.body) + " outside the function");
+        }
         if (!info_.functions.empty() && f.entry < info_.functions.back().end)
             fail("function \"" + f.name + "\" overlaps the one before");
         std::set<std::string> names;

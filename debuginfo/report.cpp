@@ -8,30 +8,16 @@ namespace debuginfo {
 
 namespace {
 
-constexpr Word kLoadGr1Base[] = {image::make_word(image::LD_R, image::GR1, image::GR4),
-                                 image::make_word(image::LD_R, image::GR1, image::BP)};
-constexpr Word kPopGr2 = image::make_word(image::POP, image::GR2);
-constexpr Word kSubGr1Gr2 = image::make_word(image::SUB_R, image::GR1, image::GR2);
-
 std::string index_text(const Variable* array, int index) {
     std::string text = "index " + std::to_string(index) + " is outside ";
     if (!array || !array->is_array()) return text + "the array";
     return text + "array '" + array->name + "' (size " + std::to_string(array->array_size) + ")";
 }
 
-// An element access compiled as LD GR1,base; POP GR2; SUB GR1,GR2 followed
-// by the access through GR1 whose address word is element 0's offset.
-std::optional<std::string> element_access(const DebugInfo& info, const MachineState& s, Word pc, Word word) {
-    if (image::field_x(word) != image::GR1 || pc < 3) return std::nullopt;
-    const unsigned op = image::opcode_of(word);
-    if (op != image::LD_M && op != image::ST && op != image::INI_M) return std::nullopt;
-    const auto load = s.code(static_cast<Word>(pc - 3)), pop = s.code(static_cast<Word>(pc - 2)),
-               sub = s.code(static_cast<Word>(pc - 1)), adr = s.code(static_cast<Word>(pc + 1));
-    if (!load || !adr || pop != kPopGr2 || sub != kSubGr1Gr2) return std::nullopt;
-    if (*load != kLoadGr1Base[0] && *load != kLoadGr1Base[1]) return std::nullopt;
-    const unsigned base = image::field_x(*load);
-    const Variable* array = info.variable_at(pc, base, *adr);
-    return index_text(array, std::int16_t(s.reg(image::GR2))) + ", beyond data memory";
+// The element site at pc of the given kind, as the compiler recorded it.
+const ElementSite* site(const DebugInfo& info, Word pc, ElementSite::Kind kind) {
+    const ElementSite* e = info.element_at(pc);
+    return e && e->kind == kind ? e : nullptr;
 }
 
 std::string hex(Word w) {
@@ -67,12 +53,10 @@ std::string cause(const DebugInfo& info, const MachineState& s, Fault fault, Wor
     const unsigned op = image::opcode_of(word);
     const Function* f = info.function_at(pc);
 
-    if (fault == Fault::illegal_memory_access && op == image::LD_M && image::field_x(word) == 15 &&
-        s.code(static_cast<Word>(pc + 1))) {
-        const unsigned base = image::field_r(word);
-        const Variable* array = info.variable_at(pc, base, *s.code(static_cast<Word>(pc + 1)));
-        return "subscript out of range: " + index_text(array, std::int16_t(s.reg(image::GR2)));
-    }
+    const std::int16_t index = std::int16_t(s.reg(image::GR2));
+    if (fault == Fault::illegal_memory_access)
+        if (const ElementSite* check = site(info, pc, ElementSite::Kind::check))
+            return "subscript out of range: " + index_text(info.array_of(*check), index);
     // Inside a function the stack lies below the globals: start's frame
     // base is 3 words below the lowest global, every other one lower. A
     // stack pointer or frame base above that has wrapped around the top of
@@ -85,7 +69,8 @@ std::string cause(const DebugInfo& info, const MachineState& s, Fault fault, Wor
     case Fault::zero_divide:
         return std::string("division by zero in '") + (op == image::MOD_M || op == image::MOD_R ? "mod" : "div") + "'";
     case Fault::illegal_memory_access:
-        if (auto element = element_access(info, s, pc, word)) return "illegal memory access: " + *element;
+        if (const ElementSite* access = site(info, pc, ElementSite::Kind::access))
+            return "illegal memory access: " + index_text(info.array_of(*access), index) + ", beyond data memory";
         return "illegal memory access";
     case Fault::illegal_operation:
         if (!f) return "illegal operation at " + hex(pc) + ", outside the program's code (a return address overwritten?)";

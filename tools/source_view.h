@@ -10,16 +10,8 @@
 
 namespace source_view {
 
-// The lines of the source a debug file names (line 1 first). The name is
-// tried as written and then beside the image; empty when neither reads.
-struct Source {
-    std::string name;
-    std::vector<std::string> lines;
-    bool found = false;
-    // The text of line `n` (1-based) without its line end, or "".
-    const std::string& line(int n) const;
-};
-Source load_source(const debuginfo::DebugInfo& info, const std::string& image_name);
+// The source a debug file names (debuginfo::load_source).
+using Source = debuginfo::SourceText;
 
 // The listing of `words` with, before the first instruction of each line
 // of code, the source lines since the last ones shown ("  LINE | TEXT"),

@@ -214,10 +214,12 @@ Debug load_debug(const std::string& file, const std::vector<image::Word>& words,
         return d;
     }
     d.info = std::move(r.info);
-    d.source = source_view::load_source(*d.info, file);
-    if (!d.source.found)
+    d.source = debuginfo::load_source(*d.info, file);
+    if (!d.source.found())
         std::fprintf(stderr, "vexldump: %s: cannot read the source; only line numbers shown\n",
                      d.info->source.c_str());
+    else if (const std::string note = debuginfo::source_note(d.source); !note.empty())
+        std::fprintf(stderr, "vexldump: %s\n", note.c_str());
     return d;
 }
 

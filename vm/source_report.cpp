@@ -30,6 +30,8 @@ void report_source_location(const Machine& machine, const std::string& image_arg
         if (const std::string note = debuginfo::load_note(debug); !note.empty()) err << "vexl: " << note << '\n';
         return;
     }
+    const debuginfo::SourceText source = debuginfo::load_source(*debug.info, image_name);
+    if (const std::string note = debuginfo::source_note(source); !note.empty()) err << "vexl: " << note << '\n';
     err << fault_report(*debug.info, machine, result.fault) << std::flush;
 }
 

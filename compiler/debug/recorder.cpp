@@ -84,6 +84,22 @@ void DebugRecorder::loop_head() {
     marks_.back().words_only = true;
 }
 
+void DebugRecorder::frame_ready() {
+    if (active()) body_ = word_stream.position();
+}
+
+void DebugRecorder::locals_reserved() {
+    // The reservation (LDI GR0,n; SUB sp,GR0) has just been emitted.
+    if (active() && body_ != kNoBody && body_ + 3 == word_stream.position()) body_ = word_stream.position();
+}
+
+void DebugRecorder::add_site(const VariableEntry& v, debuginfo::ElementSite::Kind kind) {
+    if (active()) sites_.push_back(Site{word_stream.position(), kind, v.base, v.offset});
+}
+
+void DebugRecorder::element_access(const VariableEntry& v) { add_site(v, debuginfo::ElementSite::Kind::access); }
+void DebugRecorder::subscript_check(const VariableEntry& v) { add_site(v, debuginfo::ElementSite::Kind::check); }
+
 void DebugRecorder::scope_closed(const std::string& name, const FunctionEntry& function, int line,
                                  const std::vector<std::pair<std::string, VariableEntry>>& variables) {
     if (!enabled) return;
@@ -109,14 +125,17 @@ void DebugRecorder::scope_closed(const std::string& name, const FunctionEntry& f
     f.name = name;
     f.entry = function.address;
     f.end = word_stream.position();
+    f.body = body_ != kNoBody && body_ < f.end ? static_cast<image::Word>(body_) : f.entry;
     f.result = type_of(function.result);
     f.line = line;
     functions_.push_back(std::move(f));
 }
 
-debuginfo::DebugInfo DebugRecorder::finish(const std::string& source, const std::vector<image::Word>& words) const {
+debuginfo::DebugInfo DebugRecorder::finish(const std::string& source, std::string_view text,
+                                           const std::vector<image::Word>& words) const {
     debuginfo::DebugInfo info;
     info.source = source;
+    info.source_stamp = debuginfo::SourceStamp{text.size(), debuginfo::checksum(text)};
     info.image_words = static_cast<std::uint32_t>(words.size());
     info.checksum = debuginfo::checksum(words);
     info.functions = functions_;
@@ -149,19 +168,22 @@ debuginfo::DebugInfo DebugRecorder::finish(const std::string& source, const std:
         lines.push_back({static_cast<image::Word>(words.size() - 1), 0});
     for (const debuginfo::LineEntry& e : lines)
         if (info.lines.empty() || info.lines.back().line != e.line) info.lines.push_back(e);
+    // Element sites name their array as the site sees it (the base
+    // register and offset of element 0 found among the variables).
+    for (const Site& s : sites_) {
+        if (s.address >= words.size()) continue;
+        const debuginfo::Variable* v = info.variable_at(s.address, unsigned(s.base), image::Word(s.offset));
+        if (!v || !v->is_array() || (!info.elements.empty() && info.elements.back().address >= s.address))
+            continue;
+        info.elements.push_back({s.address, s.kind, v->name});
+    }
     return info;
-}
-
-void DebugRecorder::write_file(const std::string& file_name, const std::string& source,
-                               const std::vector<image::Word>& words) const {
-    const std::string text = debuginfo::write(finish(source, words));
-    std::ofstream out(file_name, std::ios::binary | std::ios::trunc);
-    if (!out) throw fatal_error::CantOpenOutFile(file_name);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 void DebugRecorder::clear() {
     marks_.clear();
+    sites_.clear();
+    body_ = kNoBody;
     open_statements_.clear();
     functions_.clear();
     globals_.clear();

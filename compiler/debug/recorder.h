@@ -37,16 +37,25 @@ public:
     // head only the first pass runs through. Not a line of the C text.
     void loop_head();
 
+    // The frame of the function being translated is set up (after PUSH bp;
+    // LD bp,sp), and `words` words were just reserved for locals: the body
+    // begins after them as long as no other code came between.
+    void frame_ready();
+    void locals_reserved();
+    // The next instruction reads or writes an element of `v` through GR1
+    // (access), or is the stop of a failed subscript check of `v` (check).
+    void element_access(const VariableEntry& v);
+    void subscript_check(const VariableEntry& v);
+
     // A scope ends: the function `name` (or the global scope) with its
     // variables in declaration order; `line` is where it was defined.
     void scope_closed(const std::string& name, const FunctionEntry& function, int line,
                       const std::vector<std::pair<std::string, VariableEntry>>& variables);
 
-    // The finished information for the image `words` compiled from `source`.
-    debuginfo::DebugInfo finish(const std::string& source, const std::vector<image::Word>& words) const;
-    // Writes finish()'s file as `file_name`; throws fatal_error::CantOpenOutFile.
-    void write_file(const std::string& file_name, const std::string& source,
-                    const std::vector<image::Word>& words) const;
+    // The finished information for the image `words` compiled from the
+    // file `source` whose bytes are `text`.
+    debuginfo::DebugInfo finish(const std::string& source, std::string_view text,
+                                const std::vector<image::Word>& words) const;
     void clear();
 
     // Where the C text of each marked line begins, in the order of
@@ -65,7 +74,18 @@ private:
     bool active() const;
     void add(int line, bool open);
 
+    struct Site {
+        image::Word address;
+        debuginfo::ElementSite::Kind kind;
+        int base;
+        int offset;
+    };
+    void add_site(const VariableEntry& v, debuginfo::ElementSite::Kind kind);
+
     std::vector<Mark> marks_;
+    std::vector<Site> sites_;
+    static constexpr std::size_t kNoBody = static_cast<std::size_t>(-1);
+    std::size_t body_ = kNoBody;  // where the current function's body begins
     std::vector<std::size_t> open_statements_;  // indexes into marks_
     std::vector<debuginfo::Function> functions_;
     std::vector<debuginfo::Variable> globals_;

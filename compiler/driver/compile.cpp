@@ -60,6 +60,7 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
     gen::check_subscripts = options.fcheck_subscripts;
     // A UTF-8 source becomes the CP932 text it stands for; a character
     // without a CP932 form is an error of its line (and a blank meanwhile).
+    const std::string_view as_given = source;  // the bytes the debug information stamps
     charset::Converted converted;
     if (options.input_charset == "utf-8") {
         converted = charset::utf8_to_cp932(source, ' ');
@@ -100,7 +101,7 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
     // A compilation with errors must not look like a success to a build
     // step that would then run a stale image.
     r.status = r.fatal ? -1 : r.error_count > 0 ? 1 : 0;
-    if (options.g && r.status == 0) r.debug_text = debuginfo::write(debug_recorder.finish(name, r.words));
+    if (options.g && r.status == 0) r.debug_text = debuginfo::write(debug_recorder.finish(name, as_given, r.words));
     reset_compilation();
     debug_recorder.enabled = false;
     gen::check_subscripts = false;

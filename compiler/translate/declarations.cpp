@@ -36,6 +36,7 @@ int declare_variables::translate() {
 static void emit_reserve(unsigned size) {
     gen::ldi(GR0, static_cast<Word>(size));
     gen::op(SUB_R, SP, GR0);
+    debug_recorder.locals_reserved();
 }
 
 int declare_valiable::translate(bool c, ValueType t) {

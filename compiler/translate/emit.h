@@ -12,6 +12,7 @@
 #include <string>
 
 #include "image.h"
+#include "recorder.h"
 #include "streams.h"
 #include "symbols.h"
 
@@ -82,6 +83,7 @@ inline void element_base(const VariableEntry& v) {
     op(image::LD_R, image::GR1, base_of(v));
     pop(image::GR2);
     op(image::SUB_R, image::GR1, image::GR2);
+    debug_recorder.element_access(v);
 }
 
 // GR0 := the scalar's value.

@@ -104,6 +104,7 @@ int define_function::translate() {
     entry.nesting_depth = 0;
     gen::push(BP);
     gen::op(LD_R, BP, SP);
+    debug_recorder.frame_ready();
     if (locals) locals->translate();
     if (body) body->translate();
     entry.nesting_depth = 0;

@@ -76,6 +76,7 @@ void gen::check_subscript(const VariableEntry& v, const std::string& name, int l
     outs(" is outside array '" + escaped(name) + "' (size " + std::to_string(v.size) + ")\\n");
     // The trap: names the array by base register and element 0's offset,
     // so that a report from the debug information can find it.
+    debug_recorder.subscript_check(v);
     op(LD_M, base_of(v), 15, offset_of(v));
     patch(to_ok, word_stream.position());
 }

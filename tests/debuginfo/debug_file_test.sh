@@ -51,9 +51,22 @@ cmp -s run.out plain.out || fail "standard output changes with the debug file"
 sed "s/^line 0x000b 3$/line 0x000b x/" prog.dbg.keep > prog.dbg
 "$vexl" prog > out 2> err; s=$?
 cmp -s out plain.out && [ "$s" = "$status" ] || fail "a damaged debug file changes the run"
-has "damaged note" err "vexl: prog.dbg:5: bad line number \"x\" (debug information ignored)"
+has "damaged note" err "vexl: prog.dbg:6: bad line number \"x\" (debug information ignored)"
 [ "$(wc -l < err)" -eq "$(($(wc -l < plain.err) + 1))" ] || fail "damaged: more than one note line"
 cp prog.dbg.keep prog.dbg
+# A source edited where the image does not change (a blank line, a
+# comment) and rebuilt without -g: the image still matches, the source
+# does not, and every reader says so.
+cp prog.vxl prog.vxl.keep
+sed -i '1i // a comment that moves every line' prog.vxl
+"$vexlc" prog.vxl 2>/dev/null
+"$vexl" prog > out 2> err
+has "changed source (vexl)" err "vexl: prog.vxl: source changed since the debug information was written"
+"$dump" --source prog.exec > listing 2> err
+has "changed source (vexldump)" err "vexldump: prog.vxl: source changed since the debug information was written"
+mv prog.vxl.keep prog.vxl
+"$vexl" prog > out 2> err
+grep -q "source changed" err && fail "unchanged source reported as changed"
 "$vexlc" prog.vxl 2>/dev/null  # rebuilt without -g: the old debug file is stale
 sed -i 's/10 div n/10 div n + 0/' prog.vxl
 "$vexlc" prog.vxl 2>/dev/null
