@@ -106,6 +106,7 @@ void Session::Impl::start() {
     std::istream& in = run_input ? *run_input : *input_stream;
     machine_ = std::make_unique<vm::Machine>(in, program_out, error_out);
     machine_->load(prog.words);
+    machine_->set_check_stack(true);  // a runaway recursion stops before it overwrites anything
     state = State::stopped;
     faulted = false;
     fault_reported = false;

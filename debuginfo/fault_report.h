@@ -9,7 +9,7 @@
 namespace debuginfo {
 
 // The runtime error classes of the machine.
-enum class Fault : std::uint8_t { illegal_memory_access, illegal_operation, zero_divide, other };
+enum class Fault : std::uint8_t { illegal_memory_access, illegal_operation, zero_divide, stack_overflow, other };
 
 // The report, one line each, innermost first:
 //   FILE:LINE: runtime error: CAUSE

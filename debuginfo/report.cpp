@@ -61,6 +61,10 @@ std::string cause(const DebugInfo& info, const MachineState& s, Fault fault, Wor
     // base is 3 words below the lowest global, every other one lower. A
     // stack pointer or frame base above that has wrapped around the top of
     // memory (and the words written there overwrote globals and frames).
+    // The machine's stack check stopped the run before the stack wrapped:
+    // the frames are intact and all of them count.
+    if (fault == Fault::stack_overflow)
+        return "stack exhausted (call depth " + std::to_string(walk_frames(info, s).size()) + ")";
     const unsigned lowest_global = 0x10000u - info.global_words();
     if (f && fault != Fault::zero_divide &&
         (unsigned(s.reg(image::SP)) + 1 >= lowest_global || unsigned(frame_bp) + 2 >= lowest_global))
@@ -75,6 +79,7 @@ std::string cause(const DebugInfo& info, const MachineState& s, Fault fault, Wor
     case Fault::illegal_operation:
         if (!f) return "illegal operation at " + hex(pc) + ", outside the program's code (a return address overwritten?)";
         return "illegal operation";
+    case Fault::stack_overflow:
     case Fault::other: break;
     }
     return "unknown error";

@@ -55,6 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const auto& e : info.lines) (void)info.addresses_of_line(e.line);
     for (const auto& frame : debuginfo::walk_frames(info, state, 64)) (void)debuginfo::describe_frame(info, frame);
-    (void)debuginfo::fault_report(info, state, static_cast<debuginfo::Fault>(size % 4));
+    (void)debuginfo::fault_report(info, state, static_cast<debuginfo::Fault>(size % 5));
     return 0;
 }

@@ -92,6 +92,7 @@ const char* fault_text(Fault fault) {
     case Fault::illegal_memory_access: return "Illegal memory access";
     case Fault::illegal_operation: return "Illegal Operation";
     case Fault::zero_divide: return "Zero Divide Error";
+    case Fault::stack_overflow: return "Stack Overflow Error";
     case Fault::other: return "Unknown error";
     }
     return "Unknown error";
@@ -353,6 +354,7 @@ RunResult Machine::run_loop(Policy& policy) {
     // Bit 0 ZF, bit 1 SF: one variable keeps a register free in the loop.
     unsigned flags = (zf_ ? kZF : 0) | (sf_ ? kSF : 0);
     Word* const mem = memory_.get();
+    const bool stack_guard = check_stack_;
     const Word* const code = code_.data();
     const std::size_t n = code_.size();
     unsigned w = 0;  // the instruction word; 32 bits make the field shifts cheaper
@@ -457,10 +459,16 @@ RunResult Machine::run_loop(Policy& policy) {
     } while (0)
 
 // A binary operation in its memory form (2 words) and register form (1 word).
+// With the stack check on, arithmetic on sp must not carry or borrow.
+#define STACK_ARITHMETIC(a, value)                                             \
+    if (stack_guard && (a) == image::SP && (value) > 0xFFFFu) [[unlikely]]     \
+        goto fault_stack
+
 #define BINARY(name_m, name_r, op)                                             \
     op_##name_m : {                                                            \
         REG_A(a);                                                              \
         EFFECTIVE_ADDRESS(ea);                                                 \
+        STACK_ARITHMETIC(a, unsigned(R[a]) op unsigned(mem[ea]));              \
         SET_RESULT(a, unsigned(R[a]) op unsigned(mem[ea]));                    \
         pc = Word(pc + 2);                                                     \
         NEXT();                                                                \
@@ -468,6 +476,7 @@ RunResult Machine::run_loop(Policy& policy) {
     op_##name_r : {                                                            \
         REG_A(a);                                                              \
         REG_B(b);                                                              \
+        STACK_ARITHMETIC(a, unsigned(R[a]) op unsigned(R[b]));                 \
         SET_RESULT(a, unsigned(R[a]) op unsigned(R[b]));                       \
         pc = Word(pc + 1);                                                     \
         NEXT();                                                                \
@@ -586,9 +595,11 @@ RunResult Machine::run_loop(Policy& policy) {
 
     // The stack grows down from 0xFFFF; sp addresses the next free word and
     // wraps silently.
+    // With the stack check on, a push at sp 0 would wrap: it faults first.
     op_PUSH_M: {
         EFFECTIVE_ADDRESS(ea);
         Word& sp = R[image::SP];
+        if (stack_guard && sp == 0) [[unlikely]] goto fault_stack;
         mem[sp] = mem[ea];
         sp = Word(sp - 1);
         pc = Word(pc + 2);
@@ -607,6 +618,7 @@ RunResult Machine::run_loop(Policy& policy) {
     op_PUSH_R: {
         REG_A(a);
         Word& sp = R[image::SP];
+        if (stack_guard && sp == 0) [[unlikely]] goto fault_stack;
         mem[sp] = R[a];
         sp = Word(sp - 1);
         pc = Word(pc + 1);
@@ -618,6 +630,7 @@ RunResult Machine::run_loop(Policy& policy) {
         // fails after the push. A missing operand word fails before it.
         if (std::size_t(pc) + 1 >= n) [[unlikely]] goto fault_memory;
         Word& sp = R[image::SP];
+        if (stack_guard && sp == 0) [[unlikely]] goto fault_stack;
         mem[sp] = Word(pc + 2);
         sp = Word(sp - 1);
         TARGET(t);
@@ -692,6 +705,9 @@ RunResult Machine::run_loop(Policy& policy) {
     fault_zero:
         fault = Fault::zero_divide;
         goto fault;
+    fault_stack:
+        fault = Fault::stack_overflow;
+        goto fault;
     } catch (const std::exception& e) {
         fault = Fault::other;
         message = e.what();
@@ -712,6 +728,7 @@ RunResult Machine::run_loop(Policy& policy) {
 #undef TARGET
 #undef SET_RESULT
 #undef BINARY
+#undef STACK_ARITHMETIC
 #undef DIVISION
 #undef JUMP_IF
 

@@ -29,6 +29,7 @@ enum class Fault : std::uint8_t {
     illegal_memory_access,  // register field 7-15, address out of range, reading past the code
     illegal_operation,      // undefined opcode
     zero_divide,            // DIV or MOD by zero
+    stack_overflow,         // with the stack check on: the stack would wrap around memory
     other,                  // any other error caught by the loop (e.g. allocation failure)
 };
 
@@ -110,6 +111,15 @@ public:
     // limits), or within limits and counting into stats when given.
     using Engine = RunResult (*)(Machine&, const Limits* limits, Stats* stats);
     void set_engine(Engine engine) { engine_ = engine; }
+
+    // The stack check (off by default; the loop of this class only): a
+    // push (PUSH, CALL) or an arithmetic on sp that would take sp around
+    // the bottom of memory, and so make the stack overwrite the globals
+    // and the oldest frames at the top, stops the run with
+    // Fault::stack_overflow before it writes anything, pc at that
+    // instruction.
+    void set_check_stack(bool on) { check_stack_ = on; }
+    bool check_stack() const { return check_stack_; }
     // The loop of this class, whatever the engine.
     RunResult execute_reference(const Limits* limits, Stats* stats);
     // As execute_capped(), calling hook after every completed instruction.
@@ -164,6 +174,7 @@ private:
     std::uint64_t output_room_ = Limits::kNone;
     bool output_cut_ = false;
     Engine engine_ = nullptr;
+    bool check_stack_ = false;
 };
 
 // "step limit of N instructions reached" or "output limit of N bytes

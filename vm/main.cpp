@@ -39,6 +39,7 @@ constexpr const char* kVersion = "vexl 0.1\n";
 struct Settings {
     vm::Limits limits;
     bool stats = false;
+    bool check_stack = false;
     // The translating engine where this build has one, else the loop.
     vm::Machine::Engine engine = vm::native::available() ? vm::native::execute : nullptr;
 };
@@ -104,6 +105,7 @@ int main(int argc, char** argv) {
             break;
         }
         case Option::stats: settings.stats = true; break;
+        case Option::check_stack: settings.check_stack = true; break;
         case Option::engine: settings.engine = engine_named(o.value); break;
         case Option::help: print_help(); return 0;
         case Option::version: std::cout << kVersion; return 0;
@@ -116,7 +118,9 @@ int main(int argc, char** argv) {
     const char* const image = line.operands.front().c_str();
     try {
         vm::Machine machine(std::cin, std::cout, std::cerr);
-        machine.set_engine(settings.engine);
+        // The stack check is a feature of the machine's own loop.
+        machine.set_engine(settings.check_stack ? nullptr : settings.engine);
+        machine.set_check_stack(settings.check_stack);
         vm::Stats stats;
         vm::RunResult result;
         const int status = machine.run_file(image, settings.limits,

@@ -13,6 +13,7 @@ std::string fault_report(const debuginfo::DebugInfo& info, const Machine& machin
     case Fault::illegal_memory_access: kind = debuginfo::Fault::illegal_memory_access; break;
     case Fault::illegal_operation: kind = debuginfo::Fault::illegal_operation; break;
     case Fault::zero_divide: kind = debuginfo::Fault::zero_divide; break;
+    case Fault::stack_overflow: kind = debuginfo::Fault::stack_overflow; break;
     case Fault::none:
     case Fault::other: break;
     }

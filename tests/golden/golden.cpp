@@ -558,9 +558,16 @@ Outcome check_runtime_case(const Case& c, const Tools& tools, bool bless) {
     // it: exactly the machine's own output; standard output is the same.
     const std::string in = read_file(c.file(".in"));
     const std::string image = c.name + ".exec";
-    const ProcessResult with = run_process({{tools.vexl, image}, work, in, kRunTimeoutMs});
+    // NAME.run-flags: options for vexl, given before the image name.
+    std::vector<std::string> run = {tools.vexl};
+    std::string run_flags;
+    read_file(c.file(".run-flags"), run_flags);
+    std::istringstream run_words(run_flags);
+    for (std::string w; run_words >> w;) run.push_back(w);
+    run.push_back(image);
+    const ProcessResult with = run_process({run, work, in, kRunTimeoutMs});
     fs::remove(work / (c.name + ".dbg"));
-    const ProcessResult without = run_process({{tools.vexl, image}, work, in, kRunTimeoutMs});
+    const ProcessResult without = run_process({run, work, in, kRunTimeoutMs});
     if (!with.exited() || !without.exited()) {
         check.fail(show_run("vexl", with.exited() ? without : with));
         return check.take();

@@ -49,7 +49,8 @@ std::vector<Case> discover(const fs::path& golden_dir, const fs::path& examples_
 Outcome check_machine_case(const Case& c, const Tools& tools, bool bless);
 Outcome check_compiler_case(const Case& c, const Tools& tools, bool bless);
 // runtime/NAME.vxl: compiled with the options in NAME.flags (absent: -g),
-// run with and without its debug file.
+// run (with the vexl options in NAME.run-flags) with and without its debug
+// file.
 Outcome check_runtime_case(const Case& c, const Tools& tools, bool bless);
 
 // Annotated hex words: tokens of 1-4 hex digits, an optional 0x prefix,
