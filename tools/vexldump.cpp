@@ -63,22 +63,24 @@ public:
     explicit Channel(std::FILE* file) : file_(file) {}
     void pair_with(Channel* peer) { peer_ = peer; }
 
-    void write(const char* s, std::size_t n) {
+    // False once the file has failed (a full disk, a closed pipe): the
+    // machine then stops at its output instruction.
+    bool write(const char* s, std::size_t n) {
         if (peer_->pending_) peer_->flush_file();
-        std::fwrite(s, 1, n, file_);
+        const bool ok = std::fwrite(s, 1, n, file_) == n && !std::ferror(file_);
         pending_ = true;
+        return ok;
     }
+    bool failed() const { return std::ferror(file_) != 0; }
 
 protected:
     int_type overflow(int_type c) override {
         if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
         const char ch = traits_type::to_char_type(c);
-        write(&ch, 1);
-        return c;
+        return write(&ch, 1) ? c : traits_type::eof();
     }
     std::streamsize xsputn(const char* s, std::streamsize n) override {
-        write(s, static_cast<std::size_t>(n));
-        return n;
+        return write(s, static_cast<std::size_t>(n)) ? n : 0;
     }
     // The machine flushes its output before reading input and before an
     // error line: everything pending on either channel must be out by then.
@@ -245,10 +247,14 @@ int trace(std::vector<image::Word> words, const Debug& debug) {
     machine.load(std::move(words));
     Tracer tracer(machine.code(), err_channel, debug.info ? &*debug.info : nullptr, &debug.source);
     const vm::TraceHook hook = [&tracer](const vm::TraceStep& step) { tracer(step); };
-    const vm::RunResult result = machine.execute_traced(hook);
+    // In slices, so that a trace that can no longer be written stops the run.
+    vm::RunResult result;
+    do result = machine.execute_traced(hook, 1 << 16);
+    while (result.end == vm::RunResult::End::step_limit && !err_channel.failed());
 
-    const bool err_ok = std::fflush(stderr) == 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return fail("standard output", "write error");
+    const bool err_ok = std::fflush(stderr) == 0 && !err_channel.failed();
+    if (result.end == vm::RunResult::End::output_error || std::fflush(stdout) != 0 || std::ferror(stdout))
+        return fail("standard output", "write error");
     if (!err_ok) return 1;  // nowhere left to say so
     return result.end == vm::RunResult::End::fault ? 1 : 0;
 }

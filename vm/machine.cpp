@@ -9,9 +9,11 @@
 // Runtime faults jump to one exit that writes the error line and the dump.
 #include "machine.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -133,10 +135,16 @@ int Machine::run_file(std::string name, const Limits& limits, Stats* stats, RunR
     load(image::read_words(file));
     file.close();
     RunResult r = execute(limits, stats);
-    out_.flush();
-    const int status = r.end == RunResult::End::fault          ? 1
-                       : r.end == RunResult::End::finished ? 0
-                                                            : 3;
+    // The last buffered output may be what fails.
+    errno = 0;
+    if (!out_.flush() && r.end != RunResult::End::fault) {
+        write_failed_ = true;
+        write_errno_ = errno;
+        r.end = RunResult::End::output_error;
+    }
+    const int status = r.end == RunResult::End::fault || r.end == RunResult::End::output_error ? 1
+                       : r.end == RunResult::End::finished                                      ? 0
+                                                                                                : 3;
     if (result) *result = std::move(r);
     return status;
 }
@@ -215,7 +223,13 @@ void Machine::dump() {
 // the end of the number. A failure (no digit, magnitude above 65535) puts the
 // input stream into the failed state, and every later read fails at once.
 bool Machine::read_integer(Word& value) {
-    out_.flush();
+    errno = 0;
+    if (!out_.flush() && !write_failed_) [[unlikely]] {
+        // Seen by the next output instruction, which stops the run.
+        write_failed_ = true;
+        write_errno_ = errno;
+        output_cut_ = true;
+    }
     if (in_.fail()) return false;
     std::streambuf* sb = in_.rdbuf();
     if (sb == nullptr) {
@@ -250,14 +264,23 @@ bool Machine::read_integer(Word& value) {
     return true;
 }
 
+std::string Machine::write_error() const { return write_errno_ ? std::strerror(write_errno_) : ""; }
+
 // All program output goes through here. Bytes beyond the output room are
-// dropped and mark the run as cut (only limited runs have a finite room).
+// dropped and mark the run as cut (only limited runs have a finite room); a
+// failed stream cuts the run as well, and marks it failed.
 void Machine::emit(const char* bytes, std::size_t count) {
     if (count > output_room_) [[unlikely]] {
         count = std::size_t(output_room_);
         output_cut_ = true;
     }
+    errno = 0;
     out_.write(bytes, std::streamsize(count));
+    if (!out_) [[unlikely]] {
+        if (!write_failed_) write_errno_ = errno;
+        write_failed_ = true;
+        output_cut_ = true;
+    }
     bytes_written_ += count;
     if (output_room_ != Limits::kNone) output_room_ -= count;
 }
@@ -395,12 +418,11 @@ RunResult Machine::run_loop(Policy& policy) {
     } while (0)
 
 // After an output instruction's write: a limited run stops once the output
-// room is used up, with pc still at the instruction.
+// room is used up, and every run once the output stream failed, with pc
+// still at the instruction.
 #define OUTPUT_CHECK()                                                         \
     do {                                                                       \
-        if constexpr (Policy::kLimited) {                                      \
-            if (output_cut_) [[unlikely]] goto output_limit;                   \
-        }                                                                      \
+        if (output_cut_) [[unlikely]] goto output_limit;                       \
     } while (0)
 
 // Register fields: numbers 7-15 do not exist.
@@ -738,8 +760,8 @@ finished:
 [[maybe_unused]] step_limit:  // reached by capped runs only
     end = RunResult::End::step_limit;
     goto save;
-[[maybe_unused]] output_limit:  // reached by limited runs only
-    end = RunResult::End::output_limit;
+output_limit:  // the room is used up (limited runs), or the stream failed
+    end = write_failed_ ? RunResult::End::output_error : RunResult::End::output_limit;
     goto save;
 fault:
     end = RunResult::End::fault;

@@ -62,6 +62,8 @@ struct RunResult {
         fault,         // runtime error; "Error:" line and dump already written
         step_limit,    // the step cap was reached; the machine can be resumed
         output_limit,  // Limits::max_output was reached
+        output_error,  // the output stream failed (disk full, closed pipe):
+                       // the run stops at the first output that fails
     };
     End end = End::finished;
     Fault fault = Fault::none;
@@ -129,6 +131,10 @@ public:
     // Writes the four-line register dump to out.
     void dump();
 
+    // Why the output stream failed ("No space left on device"), after a run
+    // that ended with RunResult::End::output_error; empty when unknown.
+    std::string write_error() const;
+
     // State access for tests and tools.
     Word reg(unsigned r) const { return regs_.at(r); }
     void set_reg(unsigned r, Word v) { regs_.at(r) = v; }
@@ -173,6 +179,8 @@ private:
     std::uint64_t bytes_written_ = 0;
     std::uint64_t output_room_ = Limits::kNone;
     bool output_cut_ = false;
+    bool write_failed_ = false;  // the output stream failed; see RunResult::End::output_error
+    int write_errno_ = 0;
     Engine engine_ = nullptr;
     bool check_stack_ = false;
 };

@@ -127,6 +127,10 @@ int main(int argc, char** argv) {
                                             settings.stats ? &stats : nullptr, &result);
         std::cout.flush();
         if (status == 3) std::cerr << "vexl: " << vm::limit_text(result, settings.limits) << '\n';
+        if (result.end == vm::RunResult::End::output_error) {
+            const std::string why = machine.write_error();
+            std::cerr << "vexl: write error on standard output" << (why.empty() ? "" : ": " + why) << '\n';
+        }
         vm::report_source_location(machine, image, result, std::cerr);
         // Only a run that started has figures (status 1 is also "not found").
         if (settings.stats && (status != 1 || result.end == vm::RunResult::End::fault))

@@ -91,7 +91,8 @@ public:
         switch (r.end) {
         case vm::RunResult::End::finished: return "finished";
         case vm::RunResult::End::fault: return "fault";
-        case vm::RunResult::End::output_limit: return "output";
+        case vm::RunResult::End::output_limit:
+        case vm::RunResult::End::output_error: return "output";
         case vm::RunResult::End::step_limit: break;
         }
         return "steps";

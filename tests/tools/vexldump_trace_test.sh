@@ -107,5 +107,26 @@ for name in gcd hanoi hello; do
     expect "$name: last traced instruction" "$(tail -n 1 trace | cut -c 18-20)" NOP
 done
 
+# Write errors: an endless printing loop on a full disk stops at the first
+# failed write with a message and status 1, on either engine, as does a
+# short program whose output fails only at the final flush; a trace that
+# cannot be written stops the run too.
+if [ -w /dev/full ]; then
+    # 0: OUTS "ab"; 4: JUMP 0
+    printf '\360\000\000\141\000\142\000\000\144\003\000\000' > loop.exec
+    for engine in reference native; do
+        timeout 20 "$vexl" --engine=$engine loop > /dev/full 2> stderr
+        expect "full disk ($engine): status" "$?" 1
+        expect "full disk ($engine): message" "$(cut -c 1-36 stderr)" "vexl: write error on standard output"
+    done
+    "$vexl" out.exec > /dev/full 2> stderr
+    expect "full disk at the end: status" "$?" 1
+    expect "full disk at the end: message" "$(cut -c 1-36 stderr)" "vexl: write error on standard output"
+    timeout 20 "$dump" --trace loop.exec > /dev/full 2> /dev/null
+    expect "trace, full disk: status" "$?" 1
+    timeout 20 "$dump" --trace loop.exec > /dev/null 2> /dev/full
+    expect "trace on a full disk: status" "$?" 1
+fi
+
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
 echo "all vexldump --trace checks passed"

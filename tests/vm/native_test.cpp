@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sstream>
+#include <streambuf>
 
 #include "engines.h"
 
@@ -61,6 +63,54 @@ TEST(NativeEngine, AgreesUncapped) {
         ASSERT_EQ(difference(*plain, *nat), "") << "image " << i;
     }
     EXPECT_GT(compared, 1000);
+}
+
+// A stream that takes `room` bytes and then fails, like a full disk.
+class FullDisk : public std::streambuf {
+public:
+    explicit FullDisk(std::size_t room) : room_(room) {}
+    std::string taken;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        const char ch = traits_type::to_char_type(c);
+        return xsputn(&ch, 1) == 1 ? c : traits_type::eof();
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        if (std::size_t(n) > room_) return 0;
+        room_ -= std::size_t(n);
+        taken.append(s, std::size_t(n));
+        return n;
+    }
+
+private:
+    std::size_t room_;
+};
+
+// An endless printing loop on a stream that fails stops at the first
+// output that fails, on both engines and with or without limits.
+TEST(OutputError, StopsTheRunAtTheFirstFailedWrite) {
+    using image::make_word;
+    // 0: OUTS "ab"; 4: JUMP 0
+    const std::vector<vm::Word> words{make_word(image::OUTS), 'a', 'b', 0x0000,
+                                      make_word(image::JUMP, 0, image::GR3), 0x0000};
+    for (const bool native : {false, true}) {
+        for (const bool limited : {false, true}) {
+            FullDisk disk(7);
+            std::ostream out(&disk);
+            std::istringstream in;
+            std::ostringstream err;
+            vm::Machine m(in, out, err);
+            if (native) m.set_engine(vm::native::execute);
+            m.load(words);
+            const vm::RunResult r = limited ? m.execute(vm::Limits{1000000, 1000000}) : m.execute();
+            EXPECT_EQ(r.end, End::output_error) << native << limited;
+            EXPECT_EQ(m.pc(), 0) << native << limited;
+            EXPECT_EQ(disk.taken, "ababab") << native << limited;
+            EXPECT_EQ(err.str(), "");
+        }
+    }
 }
 
 }  // namespace
