@@ -20,6 +20,17 @@ CommandLine parse(std::span<const OptionRow> table, int argc, const char* const*
     bool options_end = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        // -h is short for --help wherever an option may stand (an image
+        // named "-h" is given after "--").
+        if (!options_end && arg == "-h") {
+            std::size_t help = table.size();
+            for (std::size_t r = 0; r < table.size(); ++r)
+                if (std::string_view(table[r].name) == "--help") help = r;
+            if (help < table.size()) {
+                line.options.push_back({help, {}});
+                continue;
+            }
+        }
         const bool option_like = order == Order::anywhere ? arg.size() >= 2 && arg[0] == '-'
                                                           : arg.size() >= 2 && arg.substr(0, 2) == "--";
         if (options_end || !option_like) {

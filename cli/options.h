@@ -37,6 +37,7 @@ enum class Order {
     long_before_operands,
 };
 
+// "-h" stands for the table's "--help" row, where options may stand.
 CommandLine parse(std::span<const OptionRow> table, int argc, const char* const* argv,
                   Order order = Order::anywhere);
 

@@ -109,12 +109,16 @@ Machine::Machine(std::istream& in, std::ostream& out, std::ostream& err)
     regs_[image::SP] = 0xFFFF;
 }
 
+std::string count_text(std::uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string limit_text(const RunResult& result, const Limits& limits) {
     switch (result.end) {
     case RunResult::End::step_limit:
-        return "step limit of " + std::to_string(limits.max_steps) + " instructions reached";
+        return "step limit of " + count_text(limits.max_steps, "instruction", "instructions") + " reached";
     case RunResult::End::output_limit:
-        return "output limit of " + std::to_string(limits.max_output) + " bytes reached";
+        return "output limit of " + count_text(limits.max_output, "byte", "bytes") + " reached";
     default: return "";
     }
 }

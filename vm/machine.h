@@ -185,8 +185,11 @@ private:
     bool check_stack_ = false;
 };
 
+// "N things" with the singular for 1: count_text(1, "byte", "bytes").
+std::string count_text(std::uint64_t n, const char* one, const char* many);
+
 // "step limit of N instructions reached" or "output limit of N bytes
-// reached" for a run that ended at a limit; empty otherwise.
+// reached" (singular for 1) for a run that ended at a limit; empty otherwise.
 std::string limit_text(const RunResult& result, const Limits& limits);
 
 }  // namespace vm

@@ -74,7 +74,7 @@ bool parse_count(std::string_view text, std::uint64_t& value) {
 
 void print_stats(const vm::Stats& stats) {
     std::cerr << "instructions executed: " << stats.steps << '\n'
-              << "deepest stack: " << stats.deepest_stack << " words\n"
+              << "deepest stack: " << vm::count_text(stats.deepest_stack, "word", "words") << '\n'
               << "bytes written: " << stats.bytes_written << '\n';
 }
 

@@ -58,3 +58,25 @@ TEST(Options, HelpListing) {
               "  --name=WORD           a value with a long help text placed on a line of its\n"
               "                        own\n");
 }
+
+// -h is --help where options may stand, in both orders; after "--" or an
+// operand (long options only before operands) it is a name.
+TEST(Options, ShortHelp) {
+    constexpr cli::OptionRow with_help[] = {{"--flag", "", "a flag"}, {"--help", "", "help"}};
+    std::vector<const char*> args{"prog", "-h"};
+    for (const cli::Order order : {cli::Order::anywhere, cli::Order::long_before_operands}) {
+        const cli::CommandLine l = cli::parse(with_help, 2, args.data(), order);
+        EXPECT_EQ(l.error, "");
+        ASSERT_EQ(l.options.size(), 1u);
+        EXPECT_EQ(l.options[0].row, 1u);
+        EXPECT_TRUE(l.operands.empty());
+    }
+    args = {"prog", "--", "-h"};
+    EXPECT_EQ(cli::parse(with_help, 3, args.data(), cli::Order::long_before_operands).operands,
+              (std::vector<std::string>{"-h"}));
+    args = {"prog", "img", "-h"};
+    EXPECT_EQ(cli::parse(with_help, 3, args.data(), cli::Order::long_before_operands).operands,
+              (std::vector<std::string>{"img", "-h"}));
+    // A table without --help leaves -h to the usual rules.
+    EXPECT_EQ(parse({"-h"}).error, "unrecognized option '-h'");
+}

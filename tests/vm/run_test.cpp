@@ -209,6 +209,11 @@ TEST(Program, LimitsStopWithStatusThreeAfterTheOutput) {
               "instructions executed: 9\n"
               "deepest stack: 0 words\n"
               "bytes written: 4\n");
+    // One of a kind is singular.
+    p = vexl(dir, "--max-steps 1 loop");
+    EXPECT_EQ(p.err, "vexl: step limit of 1 instruction reached\n");
+    p = vexl(dir, "--max-output 1 loop");
+    EXPECT_EQ(p.err, "vexl: output limit of 1 byte reached\n");
     // A limit that is not reached changes nothing.
     dir.write("hi.exec", bytes_of({op(OUTS), 'h', 'i', 0}));
     p = vexl(dir, "--max-steps 1 --max-output 2 hi");
