@@ -31,6 +31,11 @@ has "label" listing "000B <f>:"
 has "source line" listing "     6 |     g[1] := f(2);"
 has "parameter" listing "0010: 1005 0003  LD GR0,3,bp  ; n"
 has "element" listing "002D: 1101 0000  ST GR0,0,GR1  ; g[]"
+has "call named" listing "0023: 8003 000B  CALL 0x000B,GR3  ; <f>"
+# A function's closing brace comes before the next function's label.
+[ "$(grep -n -e '^     4 | }$' -e '^001B <start>:$' listing | cut -d: -f2 | tr '\n' ' ')" = "     4 | } 001B <start> " ] ||
+    fail "the closing brace of f is not right above the label of start"
+has "last brace" listing "     9 | }"
 [ -s err ] && fail "--source wrote to standard error: $(cat err)"
 
 "$dump" --trace prog.exec > /dev/null 2> trace
