@@ -8,6 +8,7 @@
 // line as execution reaches it.
 #include <algorithm>
 #include <cerrno>
+#include <sys/stat.h>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "listing.h"
 #include "options.h"
 #include "machine.h"
+#include "source_report.h"
 #include "source_view.h"
 
 namespace {
@@ -69,8 +71,12 @@ public:
         if (peer_->pending_) peer_->flush_file();
         const bool ok = std::fwrite(s, 1, n, file_) == n && !std::ferror(file_);
         pending_ = true;
+        if (n > 0) line_open_ = s[n - 1] != '\n';
         return ok;
     }
+    // Whether the last byte written was not a line end.
+    bool line_open() const { return line_open_; }
+    void line_closed() { line_open_ = false; }
     bool failed() const { return std::ferror(file_) != 0; }
 
 protected:
@@ -98,7 +104,15 @@ private:
     std::FILE* file_;
     Channel* peer_ = nullptr;
     bool pending_ = false;
+    bool line_open_ = false;
 };
+
+// Whether standard output and standard error go to the same place (a
+// terminal, or 2>&1), where their lines mix.
+bool same_destination() {
+    struct stat out{}, err{};
+    return fstat(1, &out) == 0 && fstat(2, &err) == 0 && out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+}
 
 // Formats the trace lines. The listing text of an address is computed once
 // and kept: code cannot change while the machine runs.
@@ -110,7 +124,15 @@ public:
         : code_(code), listed_(std::min<std::size_t>(code.size(), 0x10000)), channel_(channel), info_(info),
           source_(source) {}
 
+    // Program output on `program`, which shares its destination with the
+    // trace: a trace line then starts on a line of its own.
+    void share_with(Channel* program) { program_ = program; }
+
     void operator()(const vm::TraceStep& step) {
+        if (program_ && program_->line_open()) {
+            channel_.write("\n", 1);
+            program_->line_closed();
+        }
         if (info_) show_source(step.pc);
         const std::string& head = listing(step.pc);
         char regs[128];
@@ -170,6 +192,7 @@ private:
     std::string line_;
     const debuginfo::DebugInfo* info_;
     const source_view::Source* source_;
+    Channel* program_ = nullptr;
     int line_shown_ = 0;
 };
 
@@ -246,11 +269,22 @@ int trace(std::vector<image::Word> words, const Debug& debug) {
     vm::Machine machine(std::cin, out, err);
     machine.load(std::move(words));
     Tracer tracer(machine.code(), err_channel, debug.info ? &*debug.info : nullptr, &debug.source);
+    if (same_destination()) tracer.share_with(&out_channel);
     const vm::TraceHook hook = [&tracer](const vm::TraceStep& step) { tracer(step); };
     // In slices, so that a trace that can no longer be written stops the run.
     vm::RunResult result;
     do result = machine.execute_traced(hook, 1 << 16);
     while (result.end == vm::RunResult::End::step_limit && !err_channel.failed());
+    // As vexl: the source line of a runtime error and the calls that led
+    // there, after the machine's own lines.
+    if (result.end == vm::RunResult::End::fault && debug.info) {
+        std::string report;
+        if (const std::string note = debuginfo::source_note(debug.source); !note.empty())
+            report = "vexldump: " + note + "\n";
+        report += vm::fault_report(*debug.info, machine, result.fault);
+        if (out_channel.line_open() && same_destination()) report.insert(0, "\n");
+        err_channel.write(report.data(), report.size());
+    }
 
     const bool err_ok = std::fflush(stderr) == 0 && !err_channel.failed();
     if (result.end == vm::RunResult::End::output_error || std::fflush(stdout) != 0 || std::ferror(stdout))

@@ -40,6 +40,8 @@ has "last brace" listing "     9 | }"
 
 "$dump" --trace prog.exec > /dev/null 2> trace
 has "trace source line" trace "prog.vxl:3: return 10 div n;"
+has "trace runtime error" trace "prog.vxl:3: runtime error: division by zero in 'div'"
+has "trace calls" trace "prog.vxl:8: in start"
 
 # Without the debug file both say so, and still list and trace.
 "$vexl" prog > run.out 2> run.err; status=$?

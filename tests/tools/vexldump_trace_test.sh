@@ -35,9 +35,11 @@ expect "output: trace" "$(cat stderr)" "$l1
 $l2
 $l3"
 # On one stream the program's output comes between the lines of the
-# instructions before and after the one that wrote it.
+# instructions before and after the one that wrote it, and a trace line
+# starts on a line of its own.
 expect "output: order on one stream" "$("$dump" --trace out.exec 2>&1)" "$l1
-42$l2
+42
+$l2
 $l3"
 
 # INI GR1; OUTI GR1: input comes from standard input.
