@@ -19,6 +19,8 @@
 #include <new>
 #include <ostream>
 
+#include "profile/counter.h"
+
 namespace vm {
 
 namespace {
@@ -29,17 +31,20 @@ struct PlainRun {
     static constexpr bool kCapped = false;
     static constexpr bool kTraced = false;
     static constexpr bool kLimited = false;
+    static constexpr bool kCounted = false;
 };
 struct CappedRun {
     static constexpr bool kCapped = true;
     static constexpr bool kTraced = false;
     static constexpr bool kLimited = false;
+    static constexpr bool kCounted = false;
     std::uint64_t limit;
 };
 struct TracedRun {
     static constexpr bool kCapped = true;
     static constexpr bool kTraced = true;
     static constexpr bool kLimited = false;
+    static constexpr bool kCounted = false;
     std::uint64_t limit;
     const TraceHook* hook;
 };
@@ -49,8 +54,20 @@ struct LimitedRun {
     static constexpr bool kCapped = true;
     static constexpr bool kTraced = false;
     static constexpr bool kLimited = true;
+    static constexpr bool kCounted = false;
     std::uint64_t limit;
     Word lowest_sp;
+};
+// A limited run that also tells a profile::Counter of every instruction,
+// call and return.
+struct CountedRun {
+    static constexpr bool kCapped = true;
+    static constexpr bool kTraced = false;
+    static constexpr bool kLimited = true;
+    static constexpr bool kCounted = true;
+    std::uint64_t limit;
+    Word lowest_sp;
+    profile::Counter* counter;
 };
 
 constexpr int kReg = image::kRegisterCount;
@@ -173,6 +190,23 @@ RunResult Machine::execute_reference(const Limits* limits, Stats* stats) {
     RunResult result = run_loop(policy);
     output_room_ = Limits::kNone;
     output_cut_ = false;
+    if (stats) {
+        stats->steps = result.steps;
+        stats->deepest_stack = 0xFFFFu - policy.lowest_sp;
+        stats->bytes_written = bytes_written_ - written;
+    }
+    return result;
+}
+
+RunResult Machine::execute_counted(profile::Counter& counter, const Limits& limits, Stats* stats) {
+    CountedRun policy{limits.max_steps, regs_[image::SP], &counter};
+    const std::uint64_t written = bytes_written_;
+    output_room_ = limits.max_output;
+    output_cut_ = false;
+    RunResult result = run_loop(policy);
+    output_room_ = Limits::kNone;
+    output_cut_ = false;
+    counter.finish(result.steps);
     if (stats) {
         stats->steps = result.steps;
         stats->deepest_stack = 0xFFFFu - policy.lowest_sp;
@@ -373,6 +407,7 @@ RunResult Machine::run_loop(Policy& policy) {
             if (steps == policy.limit) goto step_limit;                        \
             ++steps;                                                           \
         }                                                                      \
+        if constexpr (Policy::kCounted) policy.counter->instruction(pc);       \
         if constexpr (Policy::kTraced) ipc = pc;                               \
         w = code[pc];                                                          \
         goto* dispatch[w >> 8];                                                \
@@ -621,6 +656,7 @@ RunResult Machine::run_loop(Policy& policy) {
         mem[sp] = Word(pc + 2);
         sp = Word(sp - 1);
         TARGET(t);
+        if constexpr (Policy::kCounted) policy.counter->call(t, steps);
         pc = t;
         NEXT();
     }
@@ -628,6 +664,7 @@ RunResult Machine::run_loop(Policy& policy) {
         Word& sp = R[image::SP];
         sp = Word(sp + 1);
         pc = mem[sp];
+        if constexpr (Policy::kCounted) policy.counter->ret(steps);
         NEXT();
     }
 
