@@ -1,8 +1,11 @@
-// The debugger's commands: the table expanded from commands.def, the
-// lookup of a command word, and one handler per command.
+// The debugger's command language: the table expanded from commands.def,
+// the lookup of a command word, and one handler per command. The handlers
+// call the core (session.cpp) and format what it returns.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstring>
+#include <filesystem>
 
 #include "options.h"
 #include "session_impl.h"
@@ -77,25 +80,6 @@ const CommandRow& find_row(const CommandRow (&rows)[N], std::string_view word, c
                        names + ".");
 }
 
-// A decimal or 0x-hexadecimal integer with an optional minus sign.
-std::optional<long> parse_int(std::string_view s) {
-    bool negative = false;
-    if (!s.empty() && s[0] == '-') {
-        negative = true;
-        s.remove_prefix(1);
-    }
-    int base = 10;
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        base = 16;
-        s.remove_prefix(2);
-    }
-    long value = 0;
-    if (s.empty() || s[0] == '-' || s[0] == '+') return std::nullopt;
-    const auto res = std::from_chars(s.data(), s.data() + s.size(), value, base);
-    if (res.ec != std::errc() || res.ptr != s.data() + s.size()) return std::nullopt;
-    return negative ? -value : value;
-}
-
 long parse_count(std::string_view s, const char* what) {
     if (s.empty()) return 1;
     const std::optional<long> n = parse_int(trim(s));
@@ -109,19 +93,6 @@ bool is_identifier(std::string_view s) {
                        [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
 }
 
-// Register names for $NAME: the image format's, and pc as 7.
-int register_number(std::string_view name) {
-    std::string lower(name);
-    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (lower == "pc") return 7;
-    for (unsigned r = 0; r < unsigned(image::kRegisterCount); ++r) {
-        std::string n = image::register_name(r);
-        for (char& c : n) c = char(std::tolower(static_cast<unsigned char>(c)));
-        if (lower == n) return int(r);
-    }
-    return -1;
-}
-
 void wrap(std::string& out, std::string_view text, std::size_t indent) {
     out += std::string(indent, ' ');
     cli::append_wrapped(out, text, indent);
@@ -130,124 +101,88 @@ void wrap(std::string& out, std::string_view text, std::size_t indent) {
 
 }  // namespace
 
-// ---- expressions and values ---------------------------------------------------
 
-// NAME, NAME[INDEX] (INDEX a number or a scalar variable) or $REGISTER.
-Expression Impl::parse_expression(std::string_view raw, bool allow_registers) const {
-    const std::string text = trim(raw);
-    Expression e;
-    e.text = text;
-    if (!text.empty() && text[0] == '$') {
-        e.reg = register_number(std::string_view(text).substr(1));
-        if (e.reg < 0 || !allow_registers) throw CommandError("Invalid register \"" + text + "\".");
-        return e;
-    }
-    std::string name = text;
-    std::string index_text;
-    if (const std::size_t open = text.find('['); open != std::string::npos) {
-        if (text.back() != ']') throw CommandError("Missing ']' in \"" + text + "\".");
-        name = trim(std::string_view(text).substr(0, open));
-        index_text = trim(std::string_view(text).substr(open + 1, text.size() - open - 2));
-        if (index_text.empty()) throw CommandError("Missing index in \"" + text + "\".");
-    }
-    if (!is_identifier(name)) throw CommandError("Cannot read \"" + text + "\": expected NAME or NAME[INDEX].");
-    const debuginfo::DebugInfo& di = info();
-    if (state == State::stopped) {
-        e.variable = di.find_variable(name, selected().pc);
-    } else {
-        for (const Variable& g : di.globals)
-            if (g.name == name) e.variable = &g;
-    }
-    if (!e.variable) throw CommandError("No symbol \"" + name + "\" in current context.");
-    if (index_text.empty()) return e;
-    if (!e.variable->is_array()) throw CommandError("\"" + name + "\" is not an array.");
-    std::optional<long> index = parse_int(index_text);
-    if (!index) {
-        const Expression i = parse_expression(index_text, false);
-        if (i.variable->is_array() && i.index < 0)
-            throw CommandError("The index \"" + index_text + "\" is an array.");
-        index = long(std::int16_t(read_words(i).front()));
-    }
-    if (*index < 0 || *index >= long(e.variable->array_size))
-        throw CommandError("Index " + std::to_string(*index) + " is outside " + name + "[" +
-                           std::to_string(e.variable->array_size) + "].");
-    e.index = int(*index);
-    return e;
+// ---- formatting what the core returns ----------------------------------------
+
+// "factorial (n=3) at fact.vxl:3", with "0x0037 in " before it when the
+// frame is not at the beginning of a line.
+std::string Impl::frame_text(const FrameView& f, bool innermost) const {
+    const Location& l = f.location;
+    std::string text;
+    if (!innermost || !l.line_start) text = hex4(l.pc) + " in ";
+    if (l.function.empty())
+        return text + "?? ()" + (l.line > 0 ? " at " + l.file + ":" + std::to_string(l.line) : "");
+    text += l.function + " (";
+    for (std::size_t i = 0; i < f.args.size(); ++i)
+        text += (i ? ", " : "") + f.args[i].expression + "=" + f.args[i].text;
+    text += ")";
+    if (l.line > 0) text += " at " + l.file + ":" + std::to_string(l.line);
+    return text;
 }
 
-Word Impl::address_of(const Variable& v, int index) const {
-    const Word bp = v.storage == debuginfo::Storage::Global ? 0 : selected().bp;
-    const std::optional<Word> a = v.address(bp, std::max(index, 0));
-    if (!a) throw CommandError("Cannot access memory of \"" + v.name + "\".");
-    return *a;
+// The frame line and the source line (or the instruction, where the code
+// has no line) of a stop or a selected frame.
+std::string Impl::location_text(const FrameView& f, bool innermost) const {
+    std::string text = frame_text(f, innermost) + "\n";
+    if (f.location.line > 0) return text + source_text(f.location.line);
+    return text + instruction_text(f.location.pc);
 }
 
-std::vector<Word> Impl::read_words(const Expression& e) const {
-    require_running();
-    if (e.reg >= 0) return {e.reg == 7 ? machine().pc() : machine().reg(unsigned(e.reg))};
-    const Variable& v = *e.variable;
-    const std::size_t count = v.is_array() && e.index < 0 ? v.array_size : 1;
-    const Word first = address_of(v, e.index);
-    // Element i of an array lies at the address of element 0 minus i.
-    if (count > std::size_t(first) + 1) throw CommandError("Cannot access memory of \"" + v.name + "\".");
-    std::vector<Word> words(count);
-    for (std::size_t i = 0; i < count; ++i) words[i] = machine().memory(Word(first - i));
-    return words;
-}
-
-std::string Impl::format_word(Word w, Type type, bool hex) const {
-    if (hex) return hex4(w);
-    if (type == Type::Bool) return w ? "true" : "false";
-    return std::to_string(int(std::int16_t(w)));
-}
-
-// Arrays as {1, 2, 3}; ten or more equal elements in a row are written
-// once with "<repeats N times>", and at most 200 elements are shown.
-std::string Impl::format_words(const std::vector<Word>& words, Type type, bool array, bool hex) const {
-    if (!array) return format_word(words.front(), type, hex);
-    constexpr std::size_t kRepeats = 10, kShown = 200;
-    std::string text = "{";
-    std::size_t shown = 0;
-    for (std::size_t i = 0; i < words.size();) {
-        std::size_t run = 1;
-        while (i + run < words.size() && words[i + run] == words[i]) ++run;
-        if (shown >= kShown) {
-            text += "...";
-            break;
-        }
-        if (i > 0) text += ", ";
-        if (run >= kRepeats) {
-            text += format_word(words[i], type, hex) + " <repeats " + std::to_string(run) + " times>";
-            i += run;
-            shown += kRepeats;
-        } else {
-            text += format_word(words[i], type, hex);
-            ++i;
-            ++shown;
-        }
+void Impl::show_stop(const StopEvent& e) {
+    if (!condition_error.empty()) sinks.error(condition_error);
+    std::string out;
+    for (const WatchHit& w : e.watches) {
+        if (w.scope_ended)
+            out += "\nWatchpoint " + std::to_string(w.number) +
+                   " deleted because the program has left the block in\n"
+                   "which its expression is valid.\n";
+        else
+            out += "\nWatchpoint " + std::to_string(w.number) + ": " + w.expression + "\n\nOld value = " +
+                   w.old_value.text + "\nNew value = " + w.new_value.text + "\n";
     }
-    return text + "}";
-}
-
-std::string Impl::value_text(const Expression& e, bool hex) const {
-    const std::vector<Word> words = read_words(e);
-    if (e.reg >= 0) {
-        const bool address = e.reg == 7 || e.reg == image::BP || e.reg == image::SP;
-        return format_word(words.front(), Type::Int, hex || address);
+    for (int n : e.breakpoints) {
+        const bool temporary = std::find(temporaries_hit.begin(), temporaries_hit.end(), n) != temporaries_hit.end();
+        out += std::string("\n") + (temporary ? "Temporary breakpoint " : "Breakpoint ") + std::to_string(n) + ", ";
+        // Two breakpoints at one place: gdb names the first only.
+        break;
     }
-    return format_words(words, e.variable->type, e.variable->is_array() && e.index < 0, hex);
+    switch (e.reason) {
+    case StopReason::exited: return say(out + "[program exited normally]\n");
+    case StopReason::fault:
+        out += "\nProgram stopped by a runtime error: " + e.fault->message +
+               (e.fault->cause.empty() ? "" : " (" + e.fault->cause + ")") + "\n";
+        break;
+    case StopReason::interrupted: out += "\nProgram interrupted.\n"; break;
+    default: break;
+    }
+    const std::vector<debuginfo::Frame> fs = frames();
+    say(out + location_text(frame_view(fs.front(), 0), true));
+    if (e.returned) {
+        history.push_back(*e.returned);
+        say("Value returned is $" + std::to_string(history.size()) + " = " + e.returned->text + "\n");
+    }
+    show_displays();
 }
 
 void Impl::show_displays() {
     if (state != State::stopped) return;
     for (const Display& d : displays) {
+        if (!d.enabled) continue;
         try {
-            say(std::to_string(d.number) + ": " + d.text + " = " + value_text(parse_expression(d.text, true), false) +
-                "\n");
-        } catch (const CommandError&) {
+            const Value v = value_of(eval(d.text), d.text, d.format);
+            say(std::to_string(d.number) + ": " + (d.format ? std::string("/") + d.format + " " : "") + d.text +
+                " = " + v.text + "\n");
+        } catch (const std::exception&) {
             // Not visible where the program stopped: shown again once it is.
         }
     }
+}
+
+std::string Impl::breakpoint_text(int number, Word address) const {
+    std::string where = "Breakpoint " + std::to_string(number) + " at " + hex4(address);
+    if (prog.info && prog.info->line_at(address) > 0)
+        where += ": file " + prog.info->source + ", line " + std::to_string(prog.info->line_at(address));
+    return where + ".\n";
 }
 
 // ---- the command line ----------------------------------------------------------
@@ -274,54 +209,109 @@ bool Impl::execute(std::string_view raw) {
     }
 }
 
+namespace {
+
+void no_arguments(std::string_view args, const char* command) {
+    if (!trim(args).empty())
+        throw CommandError(std::string("The \"") + command + "\" command does not take any arguments.");
+}
+
+// "LOCATION if EXPR": the two parts.
+std::pair<std::string, std::string> split_condition(std::string_view args) {
+    const std::string text = trim(args);
+    if (text == "if" || text.starts_with("if ")) return {"", trim(std::string_view(text).substr(2))};
+    const std::size_t at = text.find(" if ");
+    if (at == std::string::npos) return {text, ""};
+    return {trim(std::string_view(text).substr(0, at)), trim(std::string_view(text).substr(at + 4))};
+}
+
+// "/FMT REST": the format letter and the rest.
+char take_format(std::string& text, const char* allowed) {
+    if (!text.starts_with("/")) return 0;
+    const std::size_t end = text.find(' ');
+    const std::string format = text.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+    if (format.size() != 1 || !std::strchr(allowed, format[0]))
+        throw CommandError("Undefined output format \"" + format + "\".");
+    text = end == std::string::npos ? "" : trim(std::string_view(text).substr(end));
+    return format[0];
+}
+
+}  // namespace
+
 // ---- breakpoints and watchpoints -----------------------------------------------
 
 void Impl::cmd_break(std::string_view args) {
-    std::string text = trim(args);
+    auto [where, condition] = split_condition(args);
+    if (!trim(args).empty() && trim(args).starts_with("if") && condition.empty() && where.empty())
+        throw CommandError("Argument required (boolean expression).");
     Word address = 0;
-    if (text.empty()) {
+    if (where.empty()) {
         require_running();
         address = selected().pc;
-    } else if (text[0] == '*') {
-        const std::optional<long> a = parse_int(trim(std::string_view(text).substr(1)));
-        if (!a || *a < 0 || *a >= long(prog.words.size()))
-            throw CommandError("No code at address \"" + text.substr(1) + "\".");
-        address = Word(*a);
     } else {
-        const debuginfo::DebugInfo& di = info();
-        if (const std::size_t colon = text.rfind(':'); colon != std::string::npos) {
-            const std::string file = text.substr(0, colon);
-            const std::string base = di.source.substr(di.source.find_last_of('/') + 1);
-            if (file != di.source && file != base) throw CommandError("No source file named " + file + ".");
-            text = text.substr(colon + 1);
-        }
-        if (const std::optional<long> line = parse_int(text)) {
-            // A line without code: the next line that has some.
-            int last = 0;
-            for (const debuginfo::LineEntry& e : di.lines) last = std::max(last, e.line);
-            std::vector<Word> at;
-            for (long l = std::max(*line, 1L); l <= last && at.empty(); ++l) at = di.addresses_of_line(int(l));
-            if (at.empty()) throw CommandError("Line " + text + " has no code.");
-            address = at.front();
-        } else if (const debuginfo::Function* f = di.find_function(text)) {
-            // The first line of code inside the function, past its prologue.
-            address = f->entry;
-            for (Word a = f->entry; a < f->end && a < line_starts.size(); ++a) {
-                if (line_starts[a] > 0) {
-                    address = a;
-                    break;
-                }
-            }
-        } else {
-            throw CommandError("Function \"" + text + "\" not defined.");
+        address = parse_location(where);
+    }
+    const int n = add_breakpoint(address, condition, false);
+    say(breakpoint_text(n, address));
+}
+
+void Impl::cmd_tbreak(std::string_view args) {
+    auto [where, condition] = split_condition(args);
+    Word address = 0;
+    if (where.empty()) {
+        require_running();
+        address = selected().pc;
+    } else {
+        address = parse_location(where);
+    }
+    const int n = add_breakpoint(address, condition, true);
+    std::string text = breakpoint_text(n, address);
+    say("Temporary b" + text.substr(1));
+}
+
+namespace {
+
+template <typename T>
+T* find_numbered(std::vector<T>& items, long number) {
+    for (T& item : items)
+        if (item.number == number) return &item;
+    return nullptr;
+}
+
+}  // namespace
+
+void Impl::cmd_condition(std::string_view args) {
+    const std::vector<std::string> words = split(args);
+    if (words.empty()) throw CommandError("Argument required (breakpoint number).");
+    const long number = parse_count(words[0], "breakpoint number");
+    Breakpoint* b = find_numbered(breakpoints, number);
+    if (!b) throw CommandError("No breakpoint number " + words[0] + ".");
+    const std::string expr = trim(std::string_view(trim(args)).substr(words[0].size()));
+    if (expr.empty()) {
+        b->condition.clear();
+        return say("Breakpoint " + words[0] + " now unconditional.\n");
+    }
+    if (state == State::stopped) {
+        try {
+            eval(expr);
+        } catch (const EvalError& x) {
+            if (std::string_view(x.what()).starts_with("No symbol")) throw CommandError(x.what());
         }
     }
-    Breakpoint b{next_number++, address, 0};
-    breakpoints.push_back(b);
-    std::string where = "Breakpoint " + std::to_string(b.number) + " at " + hex4(address);
-    if (prog.info && prog.info->line_at(address) > 0)
-        where += ": file " + prog.info->source + ", line " + std::to_string(prog.info->line_at(address));
-    say(where + ".\n");
+    b->condition = expr;
+}
+
+void Impl::cmd_ignore(std::string_view args) {
+    const std::vector<std::string> words = split(args);
+    if (words.size() != 2) throw CommandError("Argument required (a breakpoint number and a count).");
+    const long number = parse_count(words[0], "breakpoint number");
+    Breakpoint* b = find_numbered(breakpoints, number);
+    if (!b) throw CommandError("No breakpoint number " + words[0] + ".");
+    const long count = parse_count(words[1], "count");
+    b->ignore = int(std::min(count, 1L << 30));
+    if (count == 0) return say("Will stop next time breakpoint " + words[0] + " is reached.\n");
+    say("Will ignore next " + (count == 1 ? std::string("crossing") : std::to_string(count) + " crossings") +
+        " of breakpoint " + words[0] + ".\n");
 }
 
 void Impl::cmd_delete(std::string_view args) {
@@ -340,25 +330,42 @@ void Impl::cmd_delete(std::string_view args) {
     }
 }
 
-void Impl::cmd_watch(std::string_view args) {
-    if (trim(args).empty()) throw CommandError("Argument required (expression to watch).");
-    const Expression e = parse_expression(args, false);
-    Watchpoint w;
-    w.number = next_number++;
-    w.text = e.text;
-    w.variable = e.variable;
-    w.index = e.index;
-    w.local = e.variable->storage != debuginfo::Storage::Global;
-    w.depth = depth - std::int64_t(frame_index);
-    if (state == State::stopped) {
-        w.address = address_of(*e.variable, e.index);
-        w.value = read_words(e);
-    } else {
-        w.address = e.variable->address(0, std::max(e.index, 0)).value_or(0);
-        w.value.assign(e.variable->is_array() && e.index < 0 ? e.variable->array_size : 1, 0);
+namespace {
+
+void set_enabled(Impl& s, std::string_view args, bool on) {
+    const std::vector<std::string> numbers = split(args);
+    if (!numbers.empty() && numbers[0] == "display") {
+        const std::vector<std::string> rest(numbers.begin() + 1, numbers.end());
+        for (Display& d : s.displays)
+            if (rest.empty()) d.enabled = on;
+        for (const std::string& n : rest) {
+            Display* d = find_numbered(s.displays, parse_count(n, "display number"));
+            if (!d) throw CommandError("No display number " + n + ".");
+            d->enabled = on;
+        }
+        return;
     }
-    watchpoints.push_back(std::move(w));
-    say("Watchpoint " + std::to_string(watchpoints.back().number) + ": " + e.text + "\n");
+    if (numbers.empty()) {
+        for (Breakpoint& b : s.breakpoints) b.enabled = on;
+        for (Watchpoint& w : s.watchpoints) w.enabled = on;
+        return;
+    }
+    for (const std::string& n : numbers) {
+        const long number = parse_count(n, "breakpoint number");
+        if (Breakpoint* b = find_numbered(s.breakpoints, number)) b->enabled = on;
+        else if (Watchpoint* w = find_numbered(s.watchpoints, number)) w->enabled = on;
+        else throw CommandError("No breakpoint number " + n + ".");
+    }
+}
+
+}  // namespace
+
+void Impl::cmd_disable(std::string_view args) { set_enabled(*this, args, false); }
+void Impl::cmd_enable(std::string_view args) { set_enabled(*this, args, true); }
+
+void Impl::cmd_watch(std::string_view args) {
+    const int n = add_watchpoint(args);
+    say("Watchpoint " + std::to_string(n) + ": " + watchpoints.back().text + "\n");
 }
 
 // ---- running -------------------------------------------------------------------
@@ -370,40 +377,79 @@ void Impl::cmd_run(std::string_view args) {
             throw CommandError("The program takes no arguments; give its input as \"run < FILE\".");
         input_file = trim(std::string_view(text).substr(1));
     }
-    start();
-    // A breakpoint on the very first instruction stops before it runs.
-    for (Breakpoint& b : breakpoints) {
-        if (b.address == machine().pc()) {
-            ++b.hits;
-            say("\nBreakpoint " + std::to_string(b.number) + ", ");
-            report_stop(Stop::breakpoint);
-            return;
-        }
-    }
-    resume(Mode::cont);
+    start();  // opens the input and says so before anything runs
+    say("Starting program: " + prog.image_name + "\n");
+    show_stop(go());
 }
 
-void Impl::cmd_continue(std::string_view) {
+void Impl::cmd_start(std::string_view args) {
+    const debuginfo::DebugInfo& di = info();
+    const debuginfo::Function* f = di.find_function("start");
+    if (!f) throw CommandError("No function \"start\" in this program.");
+    const Word address = parse_location("start");
+    const int n = add_breakpoint(address, "", true);
+    say("Temporary b" + breakpoint_text(n, address).substr(1));
+    try {
+        cmd_run(args);
+    } catch (...) {
+        std::erase_if(breakpoints, [&](const Breakpoint& b) { return b.number == n; });
+        throw;
+    }
+}
+
+void Impl::cmd_continue(std::string_view args) {
     require_running();
+    const std::string text = trim(args);
+    std::uint64_t count = 1;
+    if (!text.empty()) {
+        count = std::uint64_t(parse_count(text, "count"));
+        if (count == 0) count = 1;
+        if (last_stop && !last_stop->breakpoints.empty())
+            say("Will ignore next " + std::to_string(count - 1) + " crossings of breakpoint " +
+                std::to_string(last_stop->breakpoints.front()) + ".  ");
+        else if (!faulted)
+            say("Not stopped at any breakpoint; argument ignored.\n");
+    }
     if (!faulted) say("Continuing.\n");
-    resume(Mode::cont);
+    show_stop(resume(Motion::cont, count));
 }
 
 void Impl::cmd_step(std::string_view args) {
     info();
-    resume(Mode::step, std::uint64_t(parse_count(args, "count")));
+    show_stop(resume(Motion::step, std::uint64_t(parse_count(args, "count"))));
 }
 
 void Impl::cmd_next(std::string_view args) {
     info();
-    resume(Mode::next, std::uint64_t(parse_count(args, "count")));
+    show_stop(resume(Motion::next, std::uint64_t(parse_count(args, "count"))));
 }
 
-void Impl::cmd_finish(std::string_view) { resume(Mode::finish); }
-void Impl::cmd_stepi(std::string_view args) { resume(Mode::stepi, std::uint64_t(parse_count(args, "count"))); }
-void Impl::cmd_nexti(std::string_view args) { resume(Mode::nexti, std::uint64_t(parse_count(args, "count"))); }
+void Impl::cmd_until(std::string_view args) {
+    info();
+    if (trim(args).empty()) return show_stop(resume(Motion::until, 1));
+    show_stop(run_to({parse_location(args)}));
+}
 
-void Impl::cmd_kill(std::string_view) {
+void Impl::cmd_advance(std::string_view args) {
+    if (trim(args).empty()) throw CommandError("Argument required (a location).");
+    show_stop(run_to({parse_location(args)}));
+}
+
+void Impl::cmd_finish(std::string_view args) {
+    no_arguments(args, "finish");
+    require_running();
+    const std::vector<debuginfo::Frame> fs = frames();
+    if (!faulted && frame_index + 1 < fs.size() && fs[frame_index + 1].function)
+        say("Run till exit from #" + std::to_string(frame_index) + "  " +
+            frame_text(frame_view(fs[frame_index], frame_index), frame_index == 0) + "\n");
+    show_stop(resume(Motion::finish, 1));
+}
+
+void Impl::cmd_stepi(std::string_view args) { show_stop(resume(Motion::stepi, std::uint64_t(parse_count(args, "count")))); }
+void Impl::cmd_nexti(std::string_view args) { show_stop(resume(Motion::nexti, std::uint64_t(parse_count(args, "count")))); }
+
+void Impl::cmd_kill(std::string_view args) {
+    no_arguments(args, "kill");
     require_running();
     end_program();
     say("[program killed]\n");
@@ -413,54 +459,53 @@ void Impl::cmd_kill(std::string_view) {
 
 void Impl::cmd_print(std::string_view args) {
     std::string text = trim(args);
-    bool hex = false;
-    if (text.starts_with("/")) {
-        const std::size_t end = text.find(' ');
-        const std::string format = text.substr(1, end == std::string::npos ? std::string::npos : end - 1);
-        if (format != "x" && format != "d") throw CommandError("Undefined output format \"" + format + "\".");
-        hex = format == "x";
-        text = end == std::string::npos ? "" : trim(std::string_view(text).substr(end));
+    const char format = take_format(text, "xdutoc");
+    Value v;
+    if (text.empty()) {
+        // print alone: the last value again.
+        if (history.empty()) throw CommandError("Argument required (expression to print).");
+        v = history.back();
+        if (format) v.text = format_words(v.words, v.type, v.array, format);
+    } else if (const std::size_t at = find_assignment(text); at != std::string::npos) {
+        const Operand target = eval(std::string_view(text).substr(0, at));
+        assign(target, eval(std::string_view(text).substr(at + 2)));
+        v = value_of(eval(std::string_view(text).substr(0, at)), text, format);
+    } else {
+        v = value_of(eval(text), text, format);
     }
-    if (text.empty()) throw CommandError("Argument required (expression to print).");
-    const std::string value = value_text(parse_expression(text, true), hex);
-    say("$" + std::to_string(++history) + " = " + value + "\n");
+    history.push_back(v);
+    say("$" + std::to_string(history.size()) + " = " + v.text + "\n");
 }
 
 void Impl::cmd_set(std::string_view args) {
     std::string text = trim(args);
     for (const char* prefix : {"variable ", "var "})
         if (text.starts_with(prefix)) text = trim(std::string_view(text).substr(std::string_view(prefix).size()));
-    const std::size_t eq = text.find('=');
-    if (eq == std::string::npos) throw CommandError("Usage: set var NAME = VALUE.");
-    const Expression e = parse_expression(std::string_view(text).substr(0, eq), true);
-    const std::string value_text = trim(std::string_view(text).substr(eq + 1));
-    std::optional<long> v = parse_int(value_text);
-    if (value_text == "true") v = 1;
-    if (value_text == "false") v = 0;
-    if (!v) throw CommandError("Invalid value \"" + value_text + "\": an integer, true or false.");
-    if (*v < -32768 || *v > 65535) throw CommandError("The value " + value_text + " does not fit in 16 bits.");
-    const Word w = Word(*v);
-    require_running();
-    if (e.reg == 7) {
-        machine_->set_pc(w);
-    } else if (e.reg >= 0) {
-        machine_->set_reg(unsigned(e.reg), w);
-    } else {
-        if (e.variable->is_array() && e.index < 0) throw CommandError("Cannot assign to a whole array.");
-        machine_->set_memory(address_of(*e.variable, e.index), w);
+    std::size_t eq = find_assignment(text);
+    std::size_t rhs = eq + 2;
+    if (eq == std::string::npos) {
+        eq = text.find('=');
+        rhs = eq + 1;
     }
-    // A change made here is no change by the program.
-    for (Watchpoint& wp : watchpoints)
-        for (std::size_t i = 0; i < wp.value.size(); ++i) wp.value[i] = machine().memory(Word(wp.address - i));
+    if (eq == std::string::npos) throw CommandError("Usage: set var NAME = VALUE.");
+    const Operand target = eval(std::string_view(text).substr(0, eq));
+    if (target.reg < 0 && !target.address) throw CommandError("Left operand of assignment is not an lvalue.");
+    assign(target, eval(std::string_view(text).substr(rhs)));
 }
 
 void Impl::cmd_display(std::string_view args) {
-    const std::string text = trim(args);
-    if (text.empty()) return show_displays();
+    std::string text = trim(args);
+    const char format = take_format(text, "xdutoc");
+    if (text.empty()) {
+        if (format) throw CommandError("Argument required (expression to display).");
+        return show_displays();
+    }
     std::string value;
-    if (state == State::stopped) value = value_text(parse_expression(text, true), false);
-    displays.push_back({next_display++, text});
-    if (!value.empty()) say(std::to_string(displays.back().number) + ": " + text + " = " + value + "\n");
+    if (state == State::stopped) value = value_of(eval(text), text, format).text;
+    displays.push_back({next_display++, text, format, true});
+    if (!value.empty())
+        say(std::to_string(displays.back().number) + ": " + (format ? std::string("/") + format + " " : "") + text +
+            " = " + value + "\n");
 }
 
 void Impl::cmd_undisplay(std::string_view args) {
@@ -473,20 +518,57 @@ void Impl::cmd_undisplay(std::string_view args) {
     }
 }
 
+namespace {
+
+std::string type_text(const debuginfo::Variable& v) {
+    return std::string(debuginfo::type_name(v.type)) + (v.is_array() ? " [" + std::to_string(v.array_size) + "]" : "");
+}
+
+std::string function_signature(const debuginfo::Function& f, bool names) {
+    std::string text = std::string(debuginfo::type_name(f.result)) + " (";
+    for (std::size_t i = 0; i < f.parameters.size(); ++i)
+        text += (i ? ", " : "") + std::string(debuginfo::type_name(f.parameters[i].type)) +
+                (names ? " " + f.parameters[i].name : "");
+    return text + ")";
+}
+
+}  // namespace
+
+void Impl::cmd_ptype(std::string_view args) {
+    const std::string text = trim(args);
+    if (text.empty()) throw CommandError("Argument required (one or more choices).");
+    if (is_identifier(text)) {
+        const debuginfo::DebugInfo& di = info();
+        const debuginfo::Variable* v = state == State::stopped ? di.find_variable(text, selected().pc) : nullptr;
+        if (!v)
+            for (const Variable& g : di.globals)
+                if (g.name == text) v = &g;
+        if (v) return say("type = " + std::string(v->is_const ? "const " : "") + type_text(*v) + "\n");
+        if (const debuginfo::Function* f = di.find_function(text))
+            return say("type = function " + function_signature(*f, true) + "\n");
+    }
+    const Operand o = eval(text);
+    std::string type = debuginfo::type_name(o.type);
+    if (o.array) type += " [" + std::to_string(o.words.size()) + "]";
+    say("type = " + type + "\n");
+}
+
+void Impl::cmd_whatis(std::string_view args) { cmd_ptype(args); }
+
 // x ADDRESS [COUNT] or x/COUNT[FORMAT] ADDRESS: words of data memory, eight
-// to a line.
+// to a line; /s: the words up to a 0 as characters.
 void Impl::cmd_x(std::string_view args) {
     std::string text = trim(args);
     long count = 1;
-    bool hex = true;
+    char format = 'x';
     if (text.starts_with("/")) {
         const std::size_t end = text.find(' ');
-        std::string format = text.substr(1, end == std::string::npos ? std::string::npos : end - 1);
-        if (!format.empty() && (format.back() == 'x' || format.back() == 'd')) {
-            hex = format.back() == 'x';
-            format.pop_back();
+        std::string spec = text.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+        if (!spec.empty() && std::strchr("xdus", spec.back())) {
+            format = spec.back();
+            spec.pop_back();
         }
-        if (!format.empty()) count = parse_count(format, "count");
+        if (!spec.empty()) count = parse_count(spec, "count");
         text = end == std::string::npos ? "" : trim(std::string_view(text).substr(end));
     } else if (const std::vector<std::string> parts = split(text); parts.size() == 2) {
         count = parse_count(parts[1], "count");
@@ -496,32 +578,85 @@ void Impl::cmd_x(std::string_view args) {
     require_running();
     long address = 0;
     if (text[0] == '&') {
-        const Expression e = parse_expression(std::string_view(text).substr(1), false);
-        address = address_of(*e.variable, e.index);
+        const Operand o = eval(std::string_view(text).substr(1));
+        if (!o.address) throw CommandError("Attempt to take address of a value not located in memory.");
+        address = *o.address;
     } else if (text[0] == '$') {
-        address = read_words(parse_expression(text, true)).front();
+        address = eval(text).words.front();
     } else if (const std::optional<long> a = parse_int(text)) {
         address = *a;
     } else {
         throw CommandError("Invalid address \"" + text + "\": a number, &NAME or $REGISTER.");
     }
     if (address < 0 || address > 0xFFFF) throw CommandError("Address " + text + " is outside data memory.");
-    count = std::min(count, 0x10000L - address);
     std::string out;
+    if (format == 's') {
+        // COUNT strings, each up to a 0 word (at most 200 characters shown).
+        for (long n = 0; n < count && address <= 0xFFFF; ++n) {
+            std::string s;
+            long a = address;
+            for (; a <= 0xFFFF && machine().memory(Word(a)) != 0; ++a) {
+                if (s.size() >= 200) {
+                    s += "\"...";
+                    break;
+                }
+                const Word w = machine().memory(Word(a));
+                if (w == '"' || w == '\\') s += '\\', s += char(w);
+                else if (w == '\n') s += "\\n";
+                else if (w == '\t') s += "\\t";
+                else if (w >= 32 && w < 127) s += char(w);
+                else {
+                    char esc[8];
+                    std::snprintf(esc, sizeof esc, "\\%03o", unsigned(w) & 0777u);
+                    s += esc;
+                }
+            }
+            out += hex4(unsigned(address)) + ":\t\"" + s + (s.ends_with("\"...") ? "\n" : "\"\n");
+            while (a <= 0xFFFF && machine().memory(Word(a)) != 0) ++a;
+            address = a + 1;
+        }
+        return say(out);
+    }
+    count = std::min(count, 0x10000L - address);
     for (long i = 0; i < count; ++i) {
         if (i % 8 == 0) out += (i ? "\n" : "") + hex4(unsigned(address + i)) + ":";
-        out += "\t" + format_word(machine().memory(Word(address + i)), Type::Int, hex);
+        out += "\t" + format_word(machine().memory(Word(address + i)), Type::Int, format);
     }
     if (count > 0) say(out + "\n");
 }
 
 // ---- frames --------------------------------------------------------------------
 
-void Impl::cmd_backtrace(std::string_view) {
+void Impl::cmd_backtrace(std::string_view args) {
     require_running();
-    const std::vector<debuginfo::Frame> fs = frames();
-    for (std::size_t i = 0; i < fs.size(); ++i)
-        say("#" + std::to_string(i) + "  " + frame_text(fs[i], i == 0) + "\n");
+    bool full = false;
+    long limit = 0;  // > 0 innermost, < 0 outermost
+    for (const std::string& w : split(args)) {
+        if (w == "full" || w == "-full") {
+            full = true;
+        } else if (const std::optional<long> n = parse_int(w); n && !limit) {
+            limit = *n;
+        } else {
+            throw CommandError("No symbol \"" + w + "\" in current context.");
+        }
+    }
+    const std::vector<FrameView> fs = backtrace();
+    std::size_t first = 0, last = fs.size();
+    if (limit > 0) last = std::min(fs.size(), std::size_t(limit));
+    if (limit < 0) first = fs.size() - std::min(fs.size(), std::size_t(-limit));
+    std::string out;
+    for (std::size_t i = first; i < last; ++i) {
+        out += "#" + std::to_string(i) + "  " + frame_text(fs[i], i == 0) + "\n";
+        if (!full) continue;
+        const std::vector<Value> vars = variables_of(
+            prog.info && prog.info->function_at(fs[i].location.pc) ? prog.info->function_at(fs[i].location.pc)->locals
+                                                                  : std::vector<Variable>{},
+            i);
+        if (vars.empty()) out += "No locals.\n";
+        for (const Value& v : vars) out += "        " + v.expression + " = " + v.text + "\n";
+    }
+    if (last < fs.size()) out += "(More stack frames follow...)\n";
+    say(out);
 }
 
 void Impl::cmd_frame(std::string_view args) {
@@ -533,7 +668,9 @@ void Impl::cmd_frame(std::string_view args) {
         frame_index = std::size_t(n);
     }
     frame_index = std::min(frame_index, fs.size() - 1);
-    say("#" + std::to_string(frame_index) + "  " + location_text(fs[frame_index], frame_index == 0));
+    list_next = 0;
+    say("#" + std::to_string(frame_index) + "  " +
+        location_text(frame_view(fs[frame_index], frame_index), frame_index == 0));
 }
 
 void Impl::cmd_up(std::string_view args) {
@@ -576,11 +713,15 @@ void Impl::info_registers(std::string_view args) {
             out += line;
             continue;
         }
-        const int r = register_number(name);
-        if (r < 0) throw CommandError("Invalid register \"" + name + "\".");
-        const Word v = r == 7 ? machine().pc() : machine().reg(unsigned(r));
-        const std::string label = r == 7 ? "pc" : image::register_name(unsigned(r));
-        if (r == 7 || r == image::BP || r == image::SP)
+        Operand o;
+        try {
+            o = eval("$" + name);
+        } catch (const EvalError&) {
+            throw CommandError("Invalid register \"" + name + "\".");
+        }
+        const Word v = o.words.front();
+        const std::string label = o.reg == 7 ? "pc" : image::register_name(unsigned(o.reg));
+        if (o.reg == 7 || o.reg == image::BP || o.reg == image::SP)
             std::snprintf(line, sizeof line, "%-15s0x%04x\n", label.c_str(), unsigned(v));
         else
             std::snprintf(line, sizeof line, "%-15s0x%04x   %d\n", label.c_str(), unsigned(v), int(std::int16_t(v)));
@@ -589,27 +730,53 @@ void Impl::info_registers(std::string_view args) {
     say(out);
 }
 
-void Impl::info_locals(std::string_view) {
+void Impl::info_locals(std::string_view args) {
+    no_arguments(args, "info locals");
     require_running();
     const debuginfo::Frame f = selected();
     if (!f.function) throw CommandError("No symbol table info available.");
     if (f.function->locals.empty()) return say("No locals.\n");
-    for (const Variable& v : f.function->locals) say(v.name + " = " + value_text(parse_expression(v.name, false), false) + "\n");
+    for (const Value& v : variables_of(f.function->locals, frame_index)) say(v.expression + " = " + v.text + "\n");
 }
 
-void Impl::info_args(std::string_view) {
+void Impl::info_args(std::string_view args) {
+    no_arguments(args, "info args");
     require_running();
     const debuginfo::Frame f = selected();
     if (!f.function) throw CommandError("No symbol table info available.");
     if (f.function->parameters.empty()) return say("No arguments.\n");
-    for (const Variable& v : f.function->parameters)
-        say(v.name + " = " + value_text(parse_expression(v.name, false), false) + "\n");
+    for (const Value& v : variables_of(f.function->parameters, frame_index)) say(v.expression + " = " + v.text + "\n");
+}
+
+void Impl::info_frame(std::string_view args) {
+    no_arguments(args, "info frame");
+    require_running();
+    const std::vector<debuginfo::Frame> fs = frames();
+    const std::size_t i = std::min(frame_index, fs.size() - 1);
+    const FrameView v = frame_view(fs[i], i);
+    const Location& l = v.location;
+    std::string out = "Stack level " + std::to_string(i) + ", frame at " + hex4(v.bp) + ":\n pc = " + hex4(l.pc);
+    if (!l.function.empty()) out += " in " + l.function;
+    if (l.line > 0) out += " (" + l.file + ":" + std::to_string(l.line) + ")";
+    // The frame holds the caller's bp at bp and the return address above it.
+    if (fs[i].function) out += "; saved pc = " + hex4(machine().memory(Word(v.bp + 1)));
+    out += "\n";
+    if (i + 1 < fs.size()) out += " called by frame at " + hex4(fs[i + 1].bp) + "\n";
+    if (i > 0) out += " caller of frame at " + hex4(fs[i - 1].bp) + "\n";
+    if (fs[i].function) {
+        out += " Arglist at " + hex4(v.bp) + ", args:";
+        for (std::size_t k = 0; k < v.args.size(); ++k)
+            out += (k ? ", " : " ") + v.args[k].expression + "=" + v.args[k].text;
+        out += "\n Locals at " + hex4(v.bp) + ", Previous frame's sp is " + hex4(Word(v.bp + 2)) + "\n";
+        out += " Saved registers:\n  bp at " + hex4(v.bp) + ", pc at " + hex4(Word(v.bp + 1)) + "\n";
+    }
+    say(out);
 }
 
 void Impl::info_breakpoints(std::string_view) {
     if (breakpoints.empty() && watchpoints.empty()) return say("No breakpoints or watchpoints.\n");
     std::vector<std::pair<int, std::string>> rows;
-    char line[160];
+    char line[200];
     for (const Breakpoint& b : breakpoints) {
         std::string what;
         if (prog.info) {
@@ -618,31 +785,113 @@ void Impl::info_breakpoints(std::string_view) {
             if (f) what = "in " + f->name + " ";
             if (l > 0) what += "at " + prog.info->source + ":" + std::to_string(l);
         }
-        std::snprintf(line, sizeof line, "%-8d%-15s%-10s%s", b.number, "breakpoint", hex4(b.address).c_str(),
-                      what.c_str());
+        std::snprintf(line, sizeof line, "%-8d%-15s%-5s%-4s%-10s%s", b.number, b.temporary ? "tbreakpoint" : "breakpoint",
+                      b.temporary ? "del" : "keep", b.enabled ? "y" : "n", hex4(b.address).c_str(), what.c_str());
         std::string row = trim(line) + "\n";
+        if (!b.condition.empty()) row += "\tstop only if " + b.condition + "\n";
         if (b.hits > 0)
             row += "\tbreakpoint already hit " + std::to_string(b.hits) + (b.hits == 1 ? " time\n" : " times\n");
+        if (b.ignore > 0) row += "\tWill ignore next " + std::to_string(b.ignore) + " crossings of breakpoint.\n";
         rows.emplace_back(b.number, row);
     }
     for (const Watchpoint& w : watchpoints) {
-        std::snprintf(line, sizeof line, "%-8d%-15s%-10s%s\n", w.number, "watchpoint", "", w.text.c_str());
-        rows.emplace_back(w.number, line);
+        std::snprintf(line, sizeof line, "%-8d%-15s%-5s%-4s%-10s%s", w.number, "watchpoint", "keep",
+                      w.enabled ? "y" : "n", "", w.text.c_str());
+        std::string row = trim(line) + "\n";
+        if (w.hits > 0)
+            row += "\tbreakpoint already hit " + std::to_string(w.hits) + (w.hits == 1 ? " time\n" : " times\n");
+        rows.emplace_back(w.number, row);
     }
     std::sort(rows.begin(), rows.end());
-    std::string out = "Num     Type           Address   What\n";
+    std::string out = "Num     Type           Disp Enb Address   What\n";
     for (const auto& row : rows) out += row.second;
     say(out);
 }
 
 void Impl::info_display(std::string_view) {
     if (displays.empty()) return say("There are no auto-display expressions now.\n");
-    std::string out = "Auto-display expressions now in effect:\nNum Expression\n";
-    for (const Display& d : displays) out += std::to_string(d.number) + ":   " + d.text + "\n";
+    std::string out = "Auto-display expressions now in effect:\nNum Enb Expression\n";
+    for (const Display& d : displays)
+        out += std::to_string(d.number) + ":   " + (d.enabled ? "y" : "n") + "  " +
+               (d.format ? std::string("/") + d.format + " " : "") + d.text + "\n";
+    say(out);
+}
+
+void Impl::info_line(std::string_view args) {
+    const debuginfo::DebugInfo& di = info();
+    const std::string text = trim(args);
+    int line = 0;
+    if (text.empty()) {
+        if (state == State::stopped) line = selected().line;
+        if (line == 0) throw CommandError("No line number information available.");
+    } else if (text[0] == '*') {
+        line = di.line_at(parse_location(text));
+    } else {
+        line = parse_line_spec(text);
+        if (line == 0) line = di.line_at(parse_location(text));
+    }
+    const std::vector<Word> at = di.addresses_of_line(line);
+    if (at.empty())
+        return say("Line " + std::to_string(line) + " of \"" + di.source + "\" is at address " +
+                   "but contains no code.\n");
+    // The run of code from the first address to where the next line begins.
+    Word end = at.front() + 1;
+    while (end < prog.words.size() && di.line_at(end) == line) ++end;
+    std::string where;
+    if (const debuginfo::Function* f = di.function_at(at.front()))
+        where = " <" + f->name + (at.front() > f->entry ? "+" + std::to_string(at.front() - f->entry) : "") + ">";
+    say("Line " + std::to_string(line) + " of \"" + di.source + "\" starts at address " + hex4(at.front()) + where +
+        " and ends at " + hex4(end) + ".\n");
+}
+
+void Impl::info_functions(std::string_view args) {
+    const debuginfo::DebugInfo& di = info();
+    const std::string part = trim(args);
+    std::vector<const debuginfo::Function*> fs;
+    for (const debuginfo::Function& f : di.functions)
+        if (f.name.find(part) != std::string::npos) fs.push_back(&f);
+    std::sort(fs.begin(), fs.end(), [](auto* a, auto* b) { return a->name < b->name; });
+    std::string out = part.empty() ? "All defined functions:\n" : "All functions matching \"" + part + "\":\n";
+    if (!fs.empty()) out += "\nFile " + di.source + ":\n";
+    for (const debuginfo::Function* f : fs) {
+        std::string params;
+        for (std::size_t i = 0; i < f->parameters.size(); ++i)
+            params += (i ? ", " : "") + std::string(debuginfo::type_name(f->parameters[i].type)) + " " +
+                      f->parameters[i].name;
+        out += std::to_string(f->line) + ":\tfunction " + debuginfo::type_name(f->result) + " " + f->name + "(" +
+               params + ");\n";
+    }
+    say(out);
+}
+
+void Impl::info_variables(std::string_view args) {
+    const debuginfo::DebugInfo& di = info();
+    const std::string part = trim(args);
+    std::vector<const Variable*> vs;
+    for (const Variable& v : di.globals)
+        if (v.name.find(part) != std::string::npos) vs.push_back(&v);
+    std::sort(vs.begin(), vs.end(), [](auto* a, auto* b) { return a->name < b->name; });
+    std::string out = part.empty() ? "All defined variables:\n" : "All variables matching \"" + part + "\":\n";
+    if (!vs.empty()) out += "\nFile " + di.source + ":\n";
+    for (const Variable* v : vs)
+        out += std::string("\t") + (v->is_const ? "const " : "") + debuginfo::type_name(v->type) + " " + v->name +
+               (v->is_array() ? "[" + std::to_string(v->array_size) + "]" : "") + ";\n";
     say(out);
 }
 
 // ---- source --------------------------------------------------------------------
+
+namespace {
+
+// The line of a function's header: the first line of its code (the
+// compiler reports the definition where it ends).
+int header_line(const debuginfo::DebugInfo& di, const debuginfo::Function& f) {
+    for (const debuginfo::LineEntry& e : di.lines)
+        if (e.address >= f.entry && e.address < f.end && e.line > 0) return std::min(e.line, f.line);
+    return f.line;
+}
+
+}  // namespace
 
 void Impl::cmd_list(std::string_view args) {
     const debuginfo::DebugInfo& di = info();
@@ -661,7 +910,7 @@ void Impl::cmd_list(std::string_view args) {
         } else if (state == State::stopped && selected().line > 0) {
             around(selected().line);
         } else if (const debuginfo::Function* f = di.find_function("start")) {
-            around(f->line);
+            around(header_line(di, *f));
         } else {
             around(1);
         }
@@ -671,15 +920,23 @@ void Impl::cmd_list(std::string_view args) {
         if (!a || !b || *a < 1 || *b < *a) throw CommandError("Invalid line range \"" + text + "\".");
         first = int(std::min<long>(*a, lines + 1));
         last = int(std::min<long>(*b, lines + 1));
-    } else if (const std::optional<long> n = parse_int(text)) {
-        if (*n > lines)
-            throw CommandError("Line number " + text + " out of range; \"" + di.source + "\" has " +
-                               std::to_string(lines) + " lines.");
-        around(int(std::max<long>(*n, 1)));
-    } else if (const debuginfo::Function* f = di.find_function(text)) {
-        around(f->line);
     } else {
-        throw CommandError("Function \"" + text + "\" not defined.");
+        std::string name = text;
+        if (const std::size_t colon = text.rfind(':'); colon != std::string::npos) {
+            if (!source_matches(text.substr(0, colon)))
+                throw CommandError("No source file named " + text.substr(0, colon) + ".");
+            name = trim(std::string_view(text).substr(colon + 1));
+        }
+        if (const std::optional<long> n = parse_int(name)) {
+            if (*n > lines || *n < 1)
+                throw CommandError("Line number " + name + " out of range; \"" + di.source + "\" has " +
+                                   std::to_string(lines) + " lines.");
+            around(int(*n));
+        } else if (const debuginfo::Function* f = di.find_function(name)) {
+            around(header_line(di, *f));
+        } else {
+            throw CommandError("Function \"" + name + "\" not defined.");
+        }
     }
     if (first > lines)
         throw CommandError("Line number " + std::to_string(first) + " out of range; \"" + di.source + "\" has " +
@@ -721,9 +978,56 @@ void Impl::cmd_help(std::string_view args) {
 
 void Impl::cmd_quit(std::string_view) { quit = true; }
 
+// ---- completion ----------------------------------------------------------------
+
+// The words that may follow: command names first; info subcommands after
+// "info"; after any other command, the names of variables (those visible
+// where the program stopped, else the globals) and functions.
+std::vector<std::string> Impl::completions(std::string_view before, std::string_view word) const {
+    std::vector<std::string> out;
+    const std::vector<std::string> words = split(before);
+    auto add = [&](const std::string& name) {
+        if (name.starts_with(word) && std::find(out.begin(), out.end(), name) == out.end()) out.push_back(name);
+    };
+    if (words.empty()) {
+        for (const CommandRow& row : kCommands) add(row.name);
+        return out;
+    }
+    try {
+        const CommandRow& row = find_row(kCommands, words[0], "");
+        if (std::string_view(row.name) == "info" || std::string_view(row.name) == "help") {
+            if (words.size() == 1) {
+                if (std::string_view(row.name) == "info")
+                    for (const CommandRow& sub : kInfoCommands) add(sub.name);
+                else
+                    for (const CommandRow& c : kCommands) add(c.name);
+            }
+            return out;
+        }
+    } catch (const CommandError&) {
+        return out;
+    }
+    if (!prog.info) return out;
+    if (state == State::stopped)
+        if (const debuginfo::Function* f = prog.info->function_at(selected().pc)) {
+            for (const Variable& v : f->parameters) add(v.name);
+            for (const Variable& v : f->locals) add(v.name);
+        }
+    for (const Variable& v : prog.info->globals) add(v.name);
+    for (const debuginfo::Function& f : prog.info->functions) add(f.name);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 std::vector<std::string> Session::command_names() {
     std::vector<std::string> names;
     for (const CommandRow& row : kCommands) names.emplace_back(row.name);
+    return names;
+}
+
+std::vector<std::string> Session::info_names() {
+    std::vector<std::string> names;
+    for (const CommandRow& row : kInfoCommands) names.emplace_back(row.name);
     return names;
 }
 

@@ -4,6 +4,8 @@
 // program's output and the debugger's messages go to standard output, the
 // errors of failed commands to standard error.
 #include <editline/readline.h>
+#include <stdio_ext.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,9 +44,9 @@ void print_help() {
         "it) with the debug file beside it (IMAGE.dbg, written by vexlc -g).\n\n";
     out += cli::help_listing(kOptions);
     out +=
-        "\nCommands are read from the terminal (with line editing and history), from\n"
-        "standard input when it is no terminal, or from --batch FILE. Type \"help\" for\n"
-        "the commands.\n\n"
+        "\nCommands are read from the terminal (with line editing, completion and a\n"
+        "history kept in ~/.vexldb_history), from standard input when it is no\n"
+        "terminal, or from --batch FILE. Type \"help\" for the commands.\n\n"
         "Exit status: 0 normally; 1 the image cannot be read, or a command read from a\n"
         "pipe or a batch file failed; 2 bad option.\n";
     std::fputs(out.c_str(), stdout);
@@ -64,25 +66,34 @@ void write_out(std::string_view text) {
     std::fflush(stdout);
 }
 
-// Tab completes the command word from the command table; later words
-// complete as file names (for run < FILE).
-char* next_command_name(const char* text, int state) {
-    static const std::vector<std::string> names = debugger::Session::command_names();
+debugger::Session* interrupt_target = nullptr;
+
+// Tab completes the word under the cursor from what the session knows:
+// command names first, then info subcommands, variables and functions.
+std::vector<std::string> candidates;
+
+char* next_candidate(const char*, int state) {
     static std::size_t index = 0;
     if (state == 0) index = 0;
-    while (index < names.size()) {
-        const std::string& name = names[index++];
-        if (name.starts_with(text)) return strdup(name.c_str());
-    }
-    return nullptr;
+    return index < candidates.size() ? strdup(candidates[index++].c_str()) : nullptr;
 }
 
 char** complete(const char* text, int start, int) {
-    if (start != 0) return nullptr;
-    return rl_completion_matches(text, next_command_name);
+    const std::string before(rl_line_buffer, std::size_t(std::max(start, 0)));
+    // "run < FILE" completes file names.
+    if (before.find('<') != std::string::npos) return nullptr;
+    candidates = interrupt_target->completions(before, text);
+    rl_attempted_completion_over = 1;
+    if (candidates.empty()) return nullptr;
+    return rl_completion_matches(text, next_candidate);
 }
 
-debugger::Session* interrupt_target = nullptr;
+// The history kept across sessions at a terminal: ~/.vexldb_history.
+std::string history_file() {
+    const char* home = std::getenv("HOME");
+    return home && *home ? std::string(home) + "/.vexldb_history" : std::string();
+}
+
 volatile std::sig_atomic_t interrupted = 0;
 
 // Ctrl-C: stops a running program; at the prompt, drops the line.
@@ -151,7 +162,14 @@ int main(int argc, char** argv) {
     if (!input.empty())
         session.set_input_file(input);
     else if (!from_stdin || interactive)
-        session.set_input_stream(&std::cin);
+        // Every run starts with fresh input: not at the end of input after a
+        // Ctrl-D, a failed read or a Ctrl-C during input of the last run, and
+        // without what was typed ahead.
+        session.set_input_stream(&std::cin, [] {
+            clearerr(stdin);
+            __fpurge(stdin);
+            if (isatty(STDIN_FILENO)) tcflush(STDIN_FILENO, TCIFLUSH);
+        });
     session.set_repeat_on_empty(interactive);
 
     interrupt_target = &session;
@@ -162,8 +180,11 @@ int main(int argc, char** argv) {
 
     bool failed = false;
     std::istream& commands = from_stdin ? std::cin : batch_file;
+    const std::string history = interactive ? history_file() : std::string();
     if (interactive) {
         using_history();
+        stifle_history(1000);
+        if (!history.empty()) read_history(history.c_str());
         rl_catch_signals = 0;  // Ctrl-C is ours (see on_interrupt)
         rl_attempted_completion_function = complete;
     }
@@ -189,5 +210,6 @@ int main(int argc, char** argv) {
         if (echo && !interactive) write_out(kPrompt + line + "\n");
         if (!session.execute(line)) failed = true;
     }
+    if (!history.empty()) write_history(history.c_str());
     return failed && !interactive ? 1 : 0;
 }

@@ -1,5 +1,6 @@
-// Inside a debugger session: the state shared by run control
-// (session.cpp) and the command handlers (commands.cpp).
+// Inside a debugger session: the state shared by run control and the
+// structured views (session.cpp) and the command language that formats
+// them (commands.cpp).
 #pragma once
 
 #include <cstdint>
@@ -8,12 +9,13 @@
 #include <stdexcept>
 #include <streambuf>
 
+#include "expression.h"
 #include "machine.h"
 #include "session.h"
 
 namespace debugger {
 
-// Thrown by a command handler: the command failed for this reason.
+// Thrown by a command handler or the core: the command failed for this reason.
 struct CommandError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -39,45 +41,34 @@ private:
     std::function<void(std::string_view)> target_;
 };
 
-// Something to show: a variable (or one element of it), or a register.
-struct Expression {
-    std::string text;  // as written, for messages
-    const debuginfo::Variable* variable = nullptr;
-    int index = -1;     // element of an array variable, -1 for all of it
-    int reg = -1;       // 0-6 as in the image format, 7 for pc
-};
-
 struct Breakpoint {
     int number = 0;
     Word address = 0;
     int hits = 0;
+    bool enabled = true;
+    bool temporary = false;
+    std::string condition;
+    int ignore = 0;
 };
 
 struct Watchpoint {
     int number = 0;
-    std::string text;
+    std::string text;         // canonical: "a[3]" for a[k] with k = 3
     const debuginfo::Variable* variable = nullptr;
     int index = -1;
     Word address = 0;         // of the scalar, the element or element 0
     std::vector<Word> value;  // last value seen, one word per element
     bool local = false;       // of a frame: ends when that frame returns
     std::int64_t depth = 0;   // call depth of that frame
+    bool enabled = true;
+    int hits = 0;
 };
 
 struct Display {
     int number = 0;
     std::string text;
-};
-
-enum class Mode : std::uint8_t { cont, step, next, finish, stepi, nexti };
-
-enum class Stop : std::uint8_t {
-    done,         // the step or finish reached its end
-    breakpoint,
-    watchpoint,   // a watched value changed, or its frame returned
-    exited,       // the program ended normally
-    fault,        // runtime error
-    interrupted,
+    char format = 0;  // 0 or a print format letter
+    bool enabled = true;
 };
 
 struct Session::Impl {
@@ -90,35 +81,52 @@ struct Session::Impl {
 #include "commands.def"
 
     bool execute(std::string_view line);
+    void show_stop(const StopEvent& e);
+    void show_displays();
+    std::string frame_text(const FrameView& f, bool innermost) const;
+    std::string location_text(const FrameView& f, bool innermost) const;
+    std::string breakpoint_text(int number, Word address) const;
+    std::vector<std::string> completions(std::string_view before, std::string_view word) const;
 
-    // ---- run control (session.cpp)
+    // ---- run control (session.cpp); these throw CommandError
+    StopEvent run();
+    StopEvent go();
+    StopEvent resume(Motion motion, std::uint64_t count);
+    StopEvent run_to(std::vector<Word> targets);
     void start();
-    void resume(Mode mode, std::uint64_t count = 1);
-    Stop advance(Mode mode, int levels);
-    bool check_watchpoints(Stop& stop);
-    void report_stop(Stop stop);
+    StopEvent advance(Motion mode, int levels, const std::vector<Word>& targets);
+    bool breakpoints_at(Word pc, StopEvent& e);
+    bool check_watchpoints(StopEvent& e);
+    StopEvent finish_stop(StopEvent e);
     void require_running() const;
     void end_program();
+    int add_breakpoint(Word address, std::string condition, bool temporary);
+    Word parse_location(std::string_view text, bool for_list = false) const;
+    int parse_line_spec(std::string_view text) const;  // FILE:LINE or LINE, checked
+    int add_watchpoint(std::string_view text);
 
     // ---- the stopped program
     const vm::Machine& machine() const { return *machine_; }
     std::vector<debuginfo::Frame> frames() const;
     debuginfo::Frame selected() const;
+    FrameView frame_view(const debuginfo::Frame& f, std::size_t level) const;
+    std::vector<FrameView> backtrace() const;
+    Location location_of(Word pc) const;
     int line_start(Word pc) const;  // line beginning exactly at pc, or 0
-    std::string frame_text(const debuginfo::Frame& frame, bool innermost) const;
-    std::string location_text(const debuginfo::Frame& frame, bool innermost) const;
     std::string source_text(int line) const;
     std::string instruction_text(Word pc) const;
+    bool source_matches(std::string_view file) const;
 
-    // ---- variables
-    Expression parse_expression(std::string_view text, bool allow_registers) const;
+    // ---- values
+    Operand eval(std::string_view text, bool places = false) const;
+    Value value_of(const Operand& o, std::string expression, char format = 0) const;
+    Value variable_value(const debuginfo::Variable& v, Word bp) const;
+    std::vector<Value> variables_of(const std::vector<debuginfo::Variable>& vars, std::size_t level) const;
     Word address_of(const debuginfo::Variable& v, int index) const;
-    std::string value_text(const Expression& e, bool hex) const;
-    std::string format_word(Word w, debuginfo::Type type, bool hex) const;
-    std::string format_words(const std::vector<Word>& words, debuginfo::Type type, bool array,
-                             bool hex = false) const;
-    std::vector<Word> read_words(const Expression& e) const;
-    void show_displays();
+    std::string format_word(Word w, debuginfo::Type type, char format) const;
+    std::string format_words(const std::vector<Word>& words, debuginfo::Type type, bool array, char format = 0) const;
+    void assign(const Operand& target, const Operand& value);
+    void refresh_watch_values();
 
     void say(std::string_view text) { sinks.console(text); }
     const debuginfo::DebugInfo& info() const;
@@ -129,6 +137,7 @@ struct Session::Impl {
     // Program input.
     std::string input_text;
     std::istream* input_stream = nullptr;
+    std::function<void()> input_fresh;
     std::string input_file;  // from `run < FILE`
     std::unique_ptr<std::istream> run_input;
 
@@ -152,11 +161,15 @@ struct Session::Impl {
     std::vector<Breakpoint> breakpoints;
     std::vector<Watchpoint> watchpoints;
     std::vector<Display> displays;
+    std::vector<int> temporaries_hit;  // tbreaks deleted at the last stop
+    std::string condition_error;       // a condition that could not be tested at the last stop
     int next_number = 1;  // shared by breakpoints and watchpoints
     int next_display = 1;
-    int history = 0;      // $N of print
+    std::vector<Value> history;  // $1, $2, ... of print
     std::size_t frame_index = 0;
     int list_next = 0;    // first line of the next plain `list`, 0 when none
+    int list_first = 0;   // first line of the last listing
+    std::optional<StopEvent> last_stop;
 
     std::string last_command;
     bool repeat_on_empty = false;
@@ -167,5 +180,6 @@ struct Session::Impl {
 // Helpers shared by both halves.
 std::string hex4(unsigned value);  // "0x002a"
 std::string trim(std::string_view s);
+std::optional<long> parse_int(std::string_view s);
 
 }  // namespace debugger

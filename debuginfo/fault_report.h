@@ -20,6 +20,8 @@ enum class Fault : std::uint8_t { illegal_memory_access, illegal_operation, zero
 // depth), a jump or return to a place outside the program's code. Long
 // call chains keep their innermost and outermost frames.
 std::string fault_report(const DebugInfo& info, const MachineState& state, Fault fault);
+// The CAUSE of the report's first line alone.
+std::string fault_cause(const DebugInfo& info, const MachineState& state, Fault fault);
 
 // The word that a failed subscript check executes to stop the run: LD with
 // the nonexistent index register 15 ("Illegal memory access"). Its

@@ -97,6 +97,10 @@ std::string cause(const DebugInfo& info, const MachineState& s, Fault fault, Wor
 
 }  // namespace
 
+std::string fault_cause(const DebugInfo& info, const MachineState& state, Fault fault) {
+    return cause(info, state, fault, walk_frames(info, state).front().bp);
+}
+
 std::string fault_report(const DebugInfo& info, const MachineState& state, Fault fault) {
     const std::vector<Frame> frames = walk_frames(info, state);
     const Frame& top = frames.front();

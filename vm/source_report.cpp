@@ -7,7 +7,9 @@
 
 namespace vm {
 
-std::string fault_report(const debuginfo::DebugInfo& info, const Machine& machine, Fault fault) {
+namespace {
+
+debuginfo::Fault fault_kind(Fault fault) {
     debuginfo::Fault kind = debuginfo::Fault::other;
     switch (fault) {
     case Fault::illegal_memory_access: kind = debuginfo::Fault::illegal_memory_access; break;
@@ -16,7 +18,17 @@ std::string fault_report(const debuginfo::DebugInfo& info, const Machine& machin
     case Fault::none:
     case Fault::other: break;
     }
-    return debuginfo::fault_report(info, MachineView(machine), kind);
+    return kind;
+}
+
+}  // namespace
+
+std::string fault_report(const debuginfo::DebugInfo& info, const Machine& machine, Fault fault) {
+    return debuginfo::fault_report(info, MachineView(machine), fault_kind(fault));
+}
+
+std::string fault_cause(const debuginfo::DebugInfo& info, const Machine& machine, Fault fault) {
+    return debuginfo::fault_cause(info, MachineView(machine), fault_kind(fault));
 }
 
 void report_source_location(const Machine& machine, const std::string& image_argument, const RunResult& result,

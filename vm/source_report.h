@@ -29,6 +29,8 @@ private:
 // The report of a runtime error of the machine at its source line, with the
 // active calls (debuginfo::fault_report for the machine's fault).
 std::string fault_report(const debuginfo::DebugInfo& info, const Machine& machine, Fault fault);
+// The cause alone, e.g. "division by zero in 'div'".
+std::string fault_cause(const debuginfo::DebugInfo& info, const Machine& machine, Fault fault);
 
 // After a run that ended with a runtime error: when the image's debug file
 // is there and describes it, writes the source location and the active

@@ -25,7 +25,7 @@ wait_for() {
 }
 keys() { tmux -L "$socket" send-keys -t dbg "$@"; }
 
-tmux -L "$socket" -f /dev/null new-session -d -s dbg -x 100 -y 50 "$vexldb factorial; sleep 30"
+tmux -L "$socket" -f /dev/null new-session -d -s dbg -x 100 -y 50 "HOME=$tmp $vexldb factorial; sleep 30"
 wait_for "(vexldb)"
 # Tab completes a command name.
 keys "brea" Tab "factorial" Enter
@@ -40,9 +40,9 @@ keys "C-p" Enter
 wait_for '$2 = 0'
 keys "next" Enter
 wait_for "4               return 1;"
-# An empty line repeats next.
+# An empty line repeats next, which returns to the next line of the caller.
 keys Enter
-wait_for "0x0079 in start () at factorial.vxl:14"
+wait_for "start () at factorial.vxl:15"
 keys "quit" Enter
 wait_for "quit"
 sleep 0.3
