@@ -122,6 +122,19 @@ struct StopEvent {
     std::optional<Location> location;    // absent once the program has ended
     std::optional<FaultView> fault;
     std::optional<Value> returned;       // finish: the value the function returned
+    // Going back in time (every run is recorded):
+    bool replaying = false;              // the stop lies in the recorded past
+    bool history_end = false;            // a reverse motion reached the start of the run
+    std::uint64_t replayed_output = 0;   // bytes of output gone over again and not written twice
+};
+
+// Where the program stands in its recorded run.
+struct RecordView {
+    std::uint64_t now = 0;        // instructions executed up to the current state
+    std::uint64_t end = 0;        // the furthest state recorded
+    std::size_t snapshots = 0;
+    std::size_t bytes = 0;        // memory the snapshots hold
+    std::uint64_t interval = 0;   // instructions between snapshots
 };
 
 // A breakpoint or a watchpoint.
@@ -200,6 +213,15 @@ public:
     // Runs until `where` (as `advance` takes it: LINE, FILE:LINE, FUNCTION)
     // or the current frame returns.
     std::optional<StopEvent> run_to(std::string_view where, std::string* error = nullptr);
+    // Goes back in time: `motion` as for resume() (cont: to the last
+    // breakpoint or watched change before this point, or the start), undone
+    // in reverse. Output already written stays written.
+    std::optional<StopEvent> reverse(Motion motion, std::uint64_t count = 1, std::string* error = nullptr);
+    // Goes to the state after `instruction` instructions of the recorded run
+    // (at most RecordView::end), as a timeline does.
+    std::optional<StopEvent> seek(std::uint64_t instruction, std::string* error = nullptr);
+    // The recording of the current run; nullopt before the first run.
+    std::optional<RecordView> record() const;
     // The last stop (of either face); nullopt before the first run.
     const std::optional<StopEvent>& last_stop() const;
     // Whether the program has been started and has not ended.

@@ -175,7 +175,19 @@ RunResult Recording::advance(std::uint64_t count, Probe* probe, std::uint64_t lo
 
 RunResult Recording::run(std::uint64_t count) { return advance(count, nullptr, 0, nullptr); }
 
-RunResult Recording::step() { return run(1); }
+// The debugger's pace: one instruction at a time, without a trace hook.
+RunResult Recording::step() {
+    const Word pc = m_.pc();
+    const Word word = pc < m_.code().size() ? m_.code()[pc] : 0;
+    RunResult r = m_.execute_capped(1);
+    if (r.steps == 0 || r.end == RunResult::End::fault) return r;
+    ++now_;
+    depth_ += opcode_delta(word);
+    if (now_ > end_) end_ = now_;
+    if (now_ >= snaps_.back()->step + interval_)
+        take_snapshot(Live{m_.registers(), m_.pc(), m_.zero_flag(), m_.sign_flag()});
+    return r;
+}
 
 void Recording::seek(std::uint64_t target) {
     if (target > end_) throw std::out_of_range("state beyond the recorded run");
