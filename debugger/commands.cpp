@@ -297,13 +297,7 @@ void Impl::cmd_condition(std::string_view args) {
         b->condition.clear();
         return say("Breakpoint " + words[0] + " now unconditional.\n");
     }
-    if (state == State::stopped) {
-        try {
-            eval(expr);
-        } catch (const EvalError& x) {
-            if (std::string_view(x.what()).starts_with("No symbol")) throw CommandError(x.what());
-        }
-    }
+    check_condition(expr, b->address);
     b->condition = expr;
 }
 
@@ -805,17 +799,18 @@ void Impl::info_frame(std::string_view args) {
     std::string out = "Stack level " + std::to_string(i) + ", frame at " + hex4(v.bp) + ":\n pc = " + hex4(l.pc);
     if (!l.function.empty()) out += " in " + l.function;
     if (l.line > 0) out += " (" + l.file + ":" + std::to_string(l.line) + ")";
-    // The frame holds the caller's bp at bp and the return address above it.
-    if (fs[i].function) out += "; saved pc = " + hex4(machine().memory(Word(v.bp + 1)));
+    // The frame holds the caller's bp at bp+1, the return address at
+    // bp+2 and the arguments from bp+3 (see debuginfo/frames.cpp).
+    if (fs[i].function) out += "; saved pc = " + hex4(machine().memory(Word(v.bp + 2)));
     out += "\n";
     if (i + 1 < fs.size()) out += " called by frame at " + hex4(fs[i + 1].bp) + "\n";
     if (i > 0) out += " caller of frame at " + hex4(fs[i - 1].bp) + "\n";
     if (fs[i].function) {
-        out += " Arglist at " + hex4(v.bp) + ", args:";
+        out += " Arglist at " + hex4(Word(v.bp + 3)) + ", args:";
         for (std::size_t k = 0; k < v.args.size(); ++k)
             out += (k ? ", " : " ") + v.args[k].expression + "=" + v.args[k].text;
-        out += "\n Locals at " + hex4(v.bp) + ", Previous frame's sp is " + hex4(Word(v.bp + 2)) + "\n";
-        out += " Saved registers:\n  bp at " + hex4(v.bp) + ", pc at " + hex4(Word(v.bp + 1)) + "\n";
+        out += "\n Locals at " + hex4(v.bp) + ", Previous frame's sp is " + hex4(Word(v.bp + 3)) + "\n";
+        out += " Saved registers:\n  bp at " + hex4(Word(v.bp + 1)) + ", pc at " + hex4(Word(v.bp + 2)) + "\n";
     }
     say(out);
 }
@@ -891,6 +886,18 @@ void Impl::info_line(std::string_view args) {
         " and ends at " + hex4(end) + ".\n");
 }
 
+namespace {
+
+// The line of a function's header: the first line of its code (the
+// compiler reports the definition where it ends).
+int header_line(const debuginfo::DebugInfo& di, const debuginfo::Function& f) {
+    for (const debuginfo::LineEntry& e : di.lines)
+        if (e.address >= f.entry && e.address < f.end && e.line > 0) return std::min(e.line, f.line);
+    return f.line;
+}
+
+}  // namespace
+
 void Impl::info_functions(std::string_view args) {
     const debuginfo::DebugInfo& di = info();
     const std::string part = trim(args);
@@ -905,7 +912,7 @@ void Impl::info_functions(std::string_view args) {
         for (std::size_t i = 0; i < f->parameters.size(); ++i)
             params += (i ? ", " : "") + std::string(debuginfo::type_name(f->parameters[i].type)) + " " +
                       f->parameters[i].name;
-        out += std::to_string(f->line) + ":\tfunction " + debuginfo::type_name(f->result) + " " + f->name + "(" +
+        out += std::to_string(header_line(di, *f)) + ":\tfunction " + debuginfo::type_name(f->result) + " " + f->name + "(" +
                params + ");\n";
     }
     say(out);
@@ -927,18 +934,6 @@ void Impl::info_variables(std::string_view args) {
 }
 
 // ---- source --------------------------------------------------------------------
-
-namespace {
-
-// The line of a function's header: the first line of its code (the
-// compiler reports the definition where it ends).
-int header_line(const debuginfo::DebugInfo& di, const debuginfo::Function& f) {
-    for (const debuginfo::LineEntry& e : di.lines)
-        if (e.address >= f.entry && e.address < f.end && e.line > 0) return std::min(e.line, f.line);
-    return f.line;
-}
-
-}  // namespace
 
 void Impl::cmd_list(std::string_view args) {
     const debuginfo::DebugInfo& di = info();

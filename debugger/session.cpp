@@ -468,15 +468,7 @@ StopEvent Session::Impl::finish_stop(StopEvent e) {
 }
 
 int Session::Impl::add_breakpoint(Word address, std::string condition, bool temporary) {
-    if (!condition.empty() && state == State::stopped) {
-        // Checked now where it can be: a name unknown everywhere is refused.
-        try {
-            eval(condition);
-        } catch (const EvalError& x) {
-            const std::string what = x.what();
-            if (what.starts_with("No symbol")) throw CommandError(what);
-        }
-    }
+    if (!condition.empty()) check_condition(condition, address);
     Breakpoint b;
     b.number = next_number++;
     b.address = address;
@@ -752,7 +744,64 @@ private:
     bool places_;
 };
 
+// What a breakpoint condition will see where the breakpoint is: the names
+// visible at that address, with placeholder values (1), so that a
+// condition naming nothing known, or mixing types, is refused when set.
+class ProbeScope : public Scope {
+public:
+    ProbeScope(const Session::Impl& s, Word pc) : s_(s), pc_(pc) {}
+
+    Operand variable(std::string_view name) const override {
+        const debuginfo::Variable* v = s_.info().find_variable(name, pc_);
+        if (!v) throw EvalError("No symbol \"" + std::string(name) + "\" in current context.");
+        Operand o;
+        o.type = v->type;
+        o.variable = v;
+        o.name = v->name;
+        o.array = v->is_array();
+        o.address = Word(0xFFFF);
+        o.words.assign(v->is_array() ? v->array_size : 1, 1);
+        return o;
+    }
+    Operand element(const Operand& array, long) const override {
+        Operand o = array;
+        o.array = false;
+        o.index = 0;
+        o.words = {1};
+        return o;
+    }
+    Operand reg(std::string_view name) const override {
+        Operand o;
+        o.reg = 0;
+        o.name = std::string(name);
+        o.words = {1};
+        return o;
+    }
+    Operand history(long, bool) const override {
+        Operand o;
+        o.words = {1};
+        return o;
+    }
+    Word memory(Word) const override { return 1; }
+
+private:
+    const Session::Impl& s_;
+    Word pc_;
+};
+
 }  // namespace
+
+// Refuses a condition that cannot be evaluated at pc for what it says
+// (unknown names, syntax, types); values are not known yet.
+void Session::Impl::check_condition(std::string_view condition, Word pc) const {
+    if (!prog.info) return;
+    try {
+        debugger::evaluate(condition, ProbeScope(*this, pc));
+    } catch (const EvalError& x) {
+        // A divisor of the placeholder values says nothing of the real ones.
+        if (!std::string_view(x.what()).starts_with("Division")) throw CommandError(x.what());
+    }
+}
 
 Operand Session::Impl::eval(std::string_view text, bool places) const {
     return debugger::evaluate(text, SessionScope(*this, places));
@@ -876,8 +925,8 @@ void Session::Impl::assign(const Operand& target, const Operand& value) {
     if (value.array) throw CommandError("Cannot assign an array.");
     const debuginfo::Type want = target.reg >= 0 ? debuginfo::Type::Int : target.type;
     if (value.type != want)
-        throw CommandError("Cannot assign a " + std::string(debuginfo::type_name(value.type)) + " to " +
-                           (target.name.empty() ? "this" : target.name) + ", which is " +
+        throw CommandError("Cannot assign a value of type " + std::string(debuginfo::type_name(value.type)) +
+                           " to " + (target.name.empty() ? "this" : target.name) + " of type " +
                            debuginfo::type_name(want) + ".");
     const Word w = value.words.front();
     if (target.reg == 7) {

@@ -128,6 +128,7 @@ struct Session::Impl {
 
     // ---- values
     Operand eval(std::string_view text, bool places = false) const;
+    void check_condition(std::string_view condition, Word pc) const;
     Value value_of(const Operand& o, std::string expression, char format = 0) const;
     Value variable_value(const debuginfo::Variable& v, Word bp) const;
     std::vector<Value> variables_of(const std::vector<debuginfo::Variable>& vars, std::size_t level) const;

@@ -1,6 +1,7 @@
 // The browser's debugger and the source positions of a run: a debugger
-// session driven by command lines, and the active calls at a runtime
-// error, both from the debug information the compiler wrote with -g.
+// session bound through its structured interface, and the active calls at
+// a runtime error, both from the debug information the compiler wrote
+// with -g.
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
@@ -60,8 +61,34 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
-// A debugger session on one compiled program. Every command returns what
-// it wrote: the program's output, the debugger's messages and its errors.
+val value_list(const std::vector<debugger::Value>& values) {
+    val list = val::array();
+    for (const debugger::Value& v : values) {
+        val item = val::object();
+        item.set("name", v.expression);
+        item.set("type", std::string(debuginfo::type_name(v.type)));
+        item.set("array", v.array);
+        item.set("text", v.text);
+        list.call<void>("push", item);
+    }
+    return list;
+}
+
+val location(const debugger::Location& l) {
+    val o = val::object();
+    o.set("pc", static_cast<unsigned>(l.pc));
+    o.set("line", l.line);
+    o.set("lineStart", l.line_start);
+    o.set("function", l.function);
+    o.set("file", l.file);
+    return o;
+}
+
+// A debugger session on one compiled program, bound through the session's
+// structured interface: the page gets stops, frames, variables and
+// registers as objects. execute() runs one command line of the command
+// language (the buttons' step, next, finish, continue) and returns what it
+// wrote, for the log.
 class Debug {
 public:
     Debug(const val& image, const std::string& debug_text, const std::string& source,
@@ -71,17 +98,83 @@ public:
     }
 
     val execute(const std::string& line) {
-        program_.clear();
-        console_.clear();
-        error_.clear();
-        val r = val::object();
-        r.set("ok", session_.execute(line));
-        r.set("program", bytes(program_));
-        r.set("console", console_);
-        r.set("error", error_);
+        clear();
+        const bool ok = session_.execute(line);
+        return taken(ok);
+    }
+
+    // A breakpoint at a line: its number, or 0 (the reason in error).
+    val add_breakpoint(int line) {
+        clear();
+        std::string why;
+        const std::optional<int> n = session_.add_breakpoint(std::to_string(line), {}, false, &why);
+        val r = taken(bool(n));
+        r.set("number", n.value_or(0));
+        r.set("error", why);
         return r;
     }
+    bool delete_breakpoint(int number) { return session_.delete_breakpoint(number); }
     bool running() const { return session_.running(); }
+
+    // Everything the page shows after a stop.
+    val state() const {
+        val s = val::object();
+        s.set("running", session_.running());
+        if (const auto& e = session_.last_stop()) {
+            val stop = val::object();
+            stop.set("reason", std::string(debugger::reason_name(e->reason)));
+            val numbers = val::array();
+            for (int n : e->breakpoints) numbers.call<void>("push", n);
+            stop.set("breakpoints", numbers);
+            val watches = val::array();
+            for (const debugger::WatchHit& w : e->watches) {
+                val hit = val::object();
+                hit.set("number", w.number);
+                hit.set("expression", w.expression);
+                hit.set("scopeEnded", w.scope_ended);
+                hit.set("old", w.old_value.text);
+                hit.set("new", w.new_value.text);
+                watches.call<void>("push", hit);
+            }
+            stop.set("watches", watches);
+            if (e->location) stop.set("location", location(*e->location));
+            if (e->fault) {
+                stop.set("fault", e->fault->message);
+                stop.set("cause", e->fault->cause);
+            }
+            if (e->returned) stop.set("returned", e->returned->text);
+            s.set("stop", stop);
+        }
+        val frames = val::array();
+        for (const debugger::FrameView& f : session_.backtrace()) {
+            val frame = location(f.location);
+            frame.set("level", f.level);
+            frame.set("args", value_list(f.args));
+            frames.call<void>("push", frame);
+        }
+        s.set("frames", frames);
+        const std::size_t level = session_.selected_frame();
+        s.set("args", value_list(session_.args(level)));
+        s.set("locals", value_list(session_.locals(level)));
+        s.set("globals", value_list(session_.globals()));
+        if (const auto r = session_.registers()) {
+            val regs = val::array();
+            for (unsigned i = 0; i < r->regs.size(); ++i) {
+                val reg = val::object();
+                reg.set("name", image::register_name(i));
+                reg.set("value", static_cast<unsigned>(r->regs[i]));
+                regs.call<void>("push", reg);
+            }
+            val pc = val::object();
+            pc.set("name", std::string("pc"));
+            pc.set("value", static_cast<unsigned>(r->pc));
+            regs.call<void>("push", pc);
+            s.set("registers", regs);
+            s.set("zeroFlag", r->zero_flag);
+            s.set("signFlag", r->sign_flag);
+        }
+        return s;
+    }
 
 private:
     static debugger::Program program(const val& image, const std::string& debug_text,
@@ -98,6 +191,19 @@ private:
                 [this](std::string_view s) { console_.append(s); },
                 [this](std::string_view s) { error_.append(s); }};
     }
+    void clear() {
+        program_.clear();
+        console_.clear();
+        error_.clear();
+    }
+    val taken(bool ok) const {
+        val r = val::object();
+        r.set("ok", ok);
+        r.set("program", bytes(program_));
+        r.set("console", console_);
+        r.set("error", error_);
+        return r;
+    }
 
     std::string program_, console_, error_;
     debugger::Session session_;
@@ -109,6 +215,9 @@ EMSCRIPTEN_BINDINGS(vexl_debug) {
     emscripten::class_<Debug>("Debug")
         .constructor<val, std::string, std::string, std::string>()
         .function("execute", &Debug::execute)
+        .function("addBreakpoint", &Debug::add_breakpoint)
+        .function("deleteBreakpoint", &Debug::delete_breakpoint)
+        .function("state", &Debug::state)
         .function("running", &Debug::running);
 }
 

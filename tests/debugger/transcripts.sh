@@ -4,7 +4,8 @@
 # an image without debug information) beside NAME.cmd (the commands), an
 # optional NAME.in (the program's input) and NAME.out (the expected
 # transcript: standard output and error of
-# `vexldb --echo --batch NAME.cmd --input NAME.in NAME`, then the exit status).
+# `vexldb --echo --batch NAME.cmd --input NAME.in NAME`, then the exit status;
+# @DIR@ in both stands for the directory the case runs in).
 # VEXL_BLESS=1 rewrites the transcripts instead; review the diff.
 #   transcripts.sh VEXLC VEXLDB CASES_DIR
 set -u
@@ -29,11 +30,13 @@ for cmd in "$cases"/*.cmd; do
                 printf "\\$(printf %03o $((v >> 8)))\\$(printf %03o $((v & 255)))"
             done > "$work/$name.exec"
     fi
-    cp "$cmd" "$work/cmd"
+    # @DIR@ stands for the case's directory (absolute paths).
+    sed "s|@DIR@|$work|g" "$cmd" > "$work/cmd"
     input=
     [ -f "$cases/$name.in" ] && cp "$cases/$name.in" "$work/in" && input="--input in"
     # shellcheck disable=SC2086
-    (cd "$work" && "$vexldb" --echo --batch cmd $input "$name" > actual 2>&1; echo "[status $?]" >> actual)
+    (cd "$work" && "$vexldb" --echo --batch cmd $input "$name" > raw 2>&1; echo "[status $?]" >> raw
+     sed "s|$work|@DIR@|g" raw > actual)
     if [ "${VEXL_BLESS:-}" = 1 ]; then
         cp "$work/actual" "$cases/$name.out"
     elif ! cmp -s "$work/actual" "$cases/$name.out"; then

@@ -47,7 +47,7 @@ function run(m, id, compiled, input, limit) {
 
 // ---- debugging -------------------------------------------------------------
 
-let session = null;  // {debug, globals, breaks: Map(line -> number)}
+let session = null;  // {debug, breaks: Map(line -> breakpoint number)}
 
 function say(acc, r) {
   acc.console += r.console;
@@ -59,40 +59,63 @@ function say(acc, r) {
 function syncBreakpoints(acc, lines) {
   const wanted = new Set(lines);
   for (const [line, number] of session.breaks) {
-    if (!wanted.has(line)) { say(acc, session.debug.execute(`delete ${number}`)); session.breaks.delete(line); }
+    if (!wanted.has(line)) { session.debug.deleteBreakpoint(number); session.breaks.delete(line); }
   }
   for (const line of wanted) {
     if (session.breaks.has(line)) continue;
-    const r = session.debug.execute(`break ${line}`);
-    say(acc, r);
-    const m = /Breakpoint (\d+)/.exec(r.console);
-    if (m) session.breaks.set(line, Number(m[1]));
+    const r = session.debug.addBreakpoint(line);
+    if (r.number) session.breaks.set(line, r.number);
+    else acc.error += `${r.error}\n`;
   }
 }
 
+// The views, written from the session's structured state.
+const hex4 = (v) => `0x${v.toString(16).padStart(4, '0')}`;
+
+function frameText(f, innermost) {
+  let text = innermost && f.lineStart ? '' : `${hex4(f.pc)} in `;
+  text += f.function ? `${f.function} (${f.args.map((a) => `${a.name}=${a.text}`).join(', ')})` : '?? ()';
+  if (f.line) text += ` at ${f.file}:${f.line}`;
+  return text;
+}
+
+function registersText(s) {
+  const rows = s.registers.map((r) => {
+    const name = r.name.padEnd(15);
+    const address = r.name === 'pc' || r.name === 'bp' || r.name === 'sp';
+    const signed = r.value >= 0x8000 ? r.value - 0x10000 : r.value;
+    return address ? `${name}${hex4(r.value)}` : `${name}${hex4(r.value)}   ${signed}`;
+  });
+  const flags = `${s.zeroFlag ? ' ZF' : ''}${s.signFlag ? ' SF' : ''}`;
+  rows.push(`${'flags'.padEnd(15)}[${flags} ]     ZF=${+s.zeroFlag} SF=${+s.signFlag}`);
+  return `${rows.join('\n')}\n`;
+}
+
+const valuesText = (values) => values.map((v) => `${v.name} = ${v.text}\n`).join('');
+
 // What the page shows after every stop.
 function stopped(id, acc) {
-  const d = session.debug;
-  const quiet = (c) => { const r = d.execute(c); return r.console + r.error; };
-  const running = d.running();
+  const s = session.debug.state();
   let views = {};
   let line = 0;
   let where = '';
-  if (running) {
-    const stack = quiet('backtrace');
-    const m = /:(\d+)/.exec(stack.split('\n')[0]);
-    line = m ? Number(m[1]) : 0;
-    where = stack.split('\n')[0].replace(/^#0\s+/, '');
-    const globals = session.globals.map((g) => quiet(`print ${g}`).replace(/^\$\d+ = /, `${g} = `)).join('');
+  if (s.running && s.frames.length) {
+    const top = s.frames[0];
+    line = top.line;
+    where = frameText(top, true);
+    const globals = valuesText(s.globals);
     views = {
-      stack,
-      registers: quiet('info registers'),
-      variables: quiet('info args') + quiet('info locals') + (globals ? `globals:\n${globals}` : ''),
+      stack: s.frames.map((f, i) => `#${i}  ${frameText(f, i === 0)}\n`).join(''),
+      registers: registersText(s),
+      variables: valuesText(s.args) + valuesText(s.locals) + (globals ? `globals:\n${globals}` : ''),
     };
   }
   const program = new Uint8Array(acc.program.reduce((n, b) => n + b.length, 0));
   acc.program.reduce((at, b) => { program.set(b, at); return at + b.length; }, 0);
-  postMessage({ type: 'stopped', id, console: acc.console, error: acc.error, program, running, line, where, views });
+  postMessage({
+    type: 'stopped', id, console: acc.console, error: acc.error, program, running: s.running, line, where, views,
+    stop: s.stop ? { reason: s.stop.reason, breakpoints: s.stop.breakpoints } : null,
+  });
 }
 
 function debugStart(m, msg) {
@@ -102,12 +125,12 @@ function debugStart(m, msg) {
   session?.debug.delete();
   session = {
     debug: new m.Debug(compiled.image, compiled.debugText, msg.source, msg.input),
-    globals: compiled.globals, breaks: new Map(),
+    breaks: new Map(),
   };
   const acc = { console: '', error: '', program: [] };
   syncBreakpoints(acc, msg.breakpoints);
   // Without a breakpoint the session stops at the first line of start.
-  if (!msg.breakpoints.length) say(acc, session.debug.execute('break start'));
+  if (!msg.breakpoints.length) say(acc, session.debug.execute('tbreak start'));
   say(acc, session.debug.execute('run'));
   stopped(msg.id, acc);
 }
