@@ -140,9 +140,11 @@ StopEvent Impl::reverse_once(Motion mode, int levels) {
     case Motion::stepi: found = now - 1; break;
     case Motion::nexti: search([&](Word, std::int64_t d) { return d <= d0; }); break;
     case Motion::step:
+        // Into a call from its end: the last line of the function called
+        // from here, the calls it made being part of that line.
         search([&](Word at, std::int64_t d) {
             const int line = line_start(at);
-            return line > 0 && (mid_line || line != line0 || d != d0);
+            return line > 0 && d <= d0 + 1 && (mid_line || line != line0 || d != d0);
         });
         break;
     case Motion::next:
@@ -255,6 +257,17 @@ StopEvent Impl::seek(std::uint64_t instruction) {
         return finish_stop(std::move(e));
     }
     return arrive(std::move(e));
+}
+
+}  // namespace debugger
+
+namespace debugger {
+
+std::vector<Word> Session::memory(Word first, std::size_t count) const {
+    std::vector<Word> words;
+    if (!impl_->machine_ || impl_->state != Impl::State::stopped) return words;
+    for (std::size_t i = 0; i < count; ++i) words.push_back(impl_->machine().memory(Word(first + i)));
+    return words;
 }
 
 }  // namespace debugger

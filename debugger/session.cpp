@@ -1018,7 +1018,8 @@ std::optional<StopEvent> Session::seek(std::uint64_t instruction, std::string* e
 std::optional<RecordView> Session::record() const {
     const vm::record::Recording* r = impl_->recording.get();
     if (!r) return std::nullopt;
-    return RecordView{r->now(), r->end(), r->snapshots(), r->bytes(), r->interval()};
+    return RecordView{r->now(), r->end(), r->snapshots(), r->bytes(), r->interval(),
+                      impl_->replay_output->position()};
 }
 
 const std::optional<StopEvent>& Session::last_stop() const { return impl_->last_stop; }

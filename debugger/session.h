@@ -135,6 +135,7 @@ struct RecordView {
     std::size_t snapshots = 0;
     std::size_t bytes = 0;        // memory the snapshots hold
     std::uint64_t interval = 0;   // instructions between snapshots
+    std::uint64_t output = 0;     // bytes of output the program had written at `now`
 };
 
 // A breakpoint or a watchpoint.
@@ -243,6 +244,9 @@ public:
     std::vector<Value> locals(std::size_t level) const;
     std::vector<Value> globals() const;
     std::optional<Registers> registers() const;
+    // `count` words of data memory from `first` (wrapping at the top);
+    // empty when not running.
+    std::vector<Word> memory(Word first, std::size_t count) const;
     // An expression of the language (no calls; see expression.h) in the
     // selected frame. Does not add to the value history.
     std::optional<Value> evaluate(std::string_view expression, std::string* error = nullptr) const;

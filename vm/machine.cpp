@@ -206,7 +206,6 @@ RunResult Machine::execute_counted(profile::Counter& counter, const Limits& limi
     RunResult result = run_loop(policy);
     output_room_ = Limits::kNone;
     output_cut_ = false;
-    counter.finish(result.steps);
     if (stats) {
         stats->steps = result.steps;
         stats->deepest_stack = 0xFFFFu - policy.lowest_sp;
@@ -656,7 +655,7 @@ RunResult Machine::run_loop(Policy& policy) {
         mem[sp] = Word(pc + 2);
         sp = Word(sp - 1);
         TARGET(t);
-        if constexpr (Policy::kCounted) policy.counter->call(t, steps);
+        if constexpr (Policy::kCounted) policy.counter->call(t);
         pc = t;
         NEXT();
     }
@@ -664,7 +663,7 @@ RunResult Machine::run_loop(Policy& policy) {
         Word& sp = R[image::SP];
         sp = Word(sp + 1);
         pc = mem[sp];
-        if constexpr (Policy::kCounted) policy.counter->ret(steps);
+        if constexpr (Policy::kCounted) policy.counter->ret();
         NEXT();
     }
 

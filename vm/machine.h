@@ -118,7 +118,8 @@ public:
     RunResult execute_reference(const Limits* limits, Stats* stats);
     // As execute(const Limits&, Stats*) on the loop of this class, whatever
     // the engine, telling `counter` of every instruction started and every
-    // call and return (a line-count or profile run).
+    // call and return (a line-count or profile run; the caller calls
+    // counter.finish() when the whole run is over).
     RunResult execute_counted(profile::Counter& counter, const Limits& limits, Stats* stats = nullptr);
     // As execute_capped(), calling hook after every completed instruction.
     RunResult execute_traced(const TraceHook& hook,

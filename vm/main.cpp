@@ -132,6 +132,7 @@ int counted_run(vm::Machine& machine, const std::string& argument, const Setting
     vm::profile::Counter counter(words.size());
     machine.load(std::move(words));
     result = machine.execute_counted(counter, settings.limits, stats);
+    counter.finish();
     std::cout.flush();
     int status = result.end == vm::RunResult::End::fault      ? 1
                  : result.end == vm::RunResult::End::finished ? 0

@@ -30,12 +30,17 @@ public:
     const std::vector<std::uint64_t>& calls() const { return calls_; }
     const std::vector<std::uint64_t>& inclusive() const { return inclusive_; }
 
-    // ---- hooks of the machine's loop; `step` numbers the instructions
-    // started by this run from 1.
+    // Instructions started, over every run counted so far (a run may go
+    // on in several slices).
+    std::uint64_t instructions() const { return steps_; }
+
+    // ---- hooks of the machine's loop
     void instruction(Word pc) {
+        ++steps_;
         if (pc < executed_.size()) ++executed_[pc];
     }
-    void call(Word target, std::uint64_t step) {
+    void call(Word target) {
+        const std::uint64_t step = steps_;
         ++calls_[target];
         if (stack_.size() >= kMaxDepth) {
             ++lost_;  // beyond the shadow stack: counted, not timed
@@ -44,7 +49,8 @@ public:
             ++active_[target];
         }
     }
-    void ret(std::uint64_t step) {
+    void ret() {
+        const std::uint64_t step = steps_;
         if (lost_ > 0) {
             --lost_;
             return;
@@ -54,10 +60,9 @@ public:
         stack_.pop_back();
         if (--active_[a.target] == 0) inclusive_[a.target] += step - a.step;
     }
-    // At the end of the run (`steps` instructions started): the calls
-    // still active are timed up to there.
-    void finish(std::uint64_t steps) {
-        while (!stack_.empty()) ret(steps);
+    // At the end of the run: the calls still active are timed up to there.
+    void finish() {
+        while (!stack_.empty() || lost_ > 0) ret();
     }
 
 private:
@@ -72,6 +77,7 @@ private:
     std::vector<std::uint32_t> active_;  // activations of each target on the stack
     std::vector<Activation> stack_;
     std::uint64_t lost_ = 0;
+    std::uint64_t steps_ = 0;
 };
 
 }  // namespace vm::profile
