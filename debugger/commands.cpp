@@ -874,8 +874,7 @@ void Impl::info_line(std::string_view args) {
     }
     const std::vector<Word> at = di.addresses_of_line(line);
     if (at.empty())
-        return say("Line " + std::to_string(line) + " of \"" + di.source + "\" is at address " +
-                   "but contains no code.\n");
+        return say("Line " + std::to_string(line) + " of \"" + di.source + "\" contains no code.\n");
     // The run of code from the first address to where the next line begins.
     Word end = at.front() + 1;
     while (end < prog.words.size() && di.line_at(end) == line) ++end;

@@ -328,12 +328,14 @@ StopEvent Session::Impl::advance(Motion mode, int levels, const std::vector<Word
             }
             // Stepping out of a function returns into the middle of the
             // caller's line: go on to the next line start there (a line
-            // reached at its start counts, whichever it is).
+            // reached at its start counts, whichever it is), stepping into
+            // the calls the rest of the line makes for step, over them for
+            // next and until.
             if (done && d < 0 && line == 0 &&
                 (mode == Motion::step || mode == Motion::next || mode == Motion::until)) {
                 done = false;
                 returned = true;
-                mode = Motion::next;
+                if (mode == Motion::until) mode = Motion::next;
                 base = depth;
                 start_line = -1;
                 d = 0;

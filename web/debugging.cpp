@@ -161,7 +161,7 @@ public:
             val regs = val::array();
             for (unsigned i = 0; i < r->regs.size(); ++i) {
                 val reg = val::object();
-                reg.set("name", image::register_name(i));
+                reg.set("name", std::string(image::register_name(i)));
                 reg.set("value", static_cast<unsigned>(r->regs[i]));
                 regs.call<void>("push", reg);
             }

@@ -56,3 +56,6 @@ print table[6] := 105
 print table[5] := 0
 x/s &table[7]
 kill
+help until
+help info
+info line 6
