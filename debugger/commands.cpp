@@ -28,6 +28,7 @@ struct CommandRow {
 
 constexpr CommandRow kCommands[] = {
 #define DEBUG_COMMAND(name, forms, arguments, help) {#name, forms, arguments, help, &Impl::cmd_##name},
+#define DEBUG_COMMAND_NAMED(name, spelled, forms, arguments, help) {spelled, forms, arguments, help, &Impl::cmd_##name},
 #include "commands.def"
 };
 
@@ -38,7 +39,8 @@ constexpr CommandRow kInfoCommands[] = {
 
 // Commands that an empty line repeats at a terminal.
 bool repeats(std::string_view name) {
-    for (const char* n : {"continue", "step", "next", "stepi", "nexti", "finish", "list", "up", "down"})
+    for (const char* n : {"continue", "step", "next", "stepi", "nexti", "finish", "list", "up", "down", "reverse-step",
+                          "reverse-next", "reverse-stepi", "reverse-nexti", "reverse-continue"})
         if (name == n) return true;
     return false;
 }
@@ -146,6 +148,9 @@ void Impl::show_stop(const StopEvent& e) {
         // Two breakpoints at one place: gdb names the first only.
         break;
     }
+    if (e.replayed_output > 0)
+        out += "(Replayed: " + std::to_string(e.replayed_output) + " byte" + (e.replayed_output == 1 ? "" : "s") +
+               " of output already written, not written again.)\n";
     switch (e.reason) {
     case StopReason::exited: return say(out + "[program exited normally]\n");
     case StopReason::fault:
@@ -155,6 +160,7 @@ void Impl::show_stop(const StopEvent& e) {
     case StopReason::interrupted: out += "\nProgram interrupted.\n"; break;
     default: break;
     }
+    if (e.history_end) out += "\nNo more reverse-execution history.\n";
     const std::vector<debuginfo::Frame> fs = frames();
     say(out + location_text(frame_view(fs.front(), 0), true));
     if (e.returned) {
@@ -441,6 +447,47 @@ void Impl::cmd_finish(std::string_view args) {
 
 void Impl::cmd_stepi(std::string_view args) { show_stop(resume(Motion::stepi, std::uint64_t(parse_count(args, "count")))); }
 void Impl::cmd_nexti(std::string_view args) { show_stop(resume(Motion::nexti, std::uint64_t(parse_count(args, "count")))); }
+
+// ---- going back (the recording every run keeps) -------------------------------
+
+void Impl::cmd_reverse_step(std::string_view args) {
+    info();
+    show_stop(reverse(Motion::step, std::uint64_t(parse_count(args, "count"))));
+}
+void Impl::cmd_reverse_next(std::string_view args) {
+    info();
+    show_stop(reverse(Motion::next, std::uint64_t(parse_count(args, "count"))));
+}
+void Impl::cmd_reverse_continue(std::string_view args) {
+    no_arguments(args, "reverse-continue");
+    say("Continuing backwards.\n");
+    show_stop(reverse(Motion::cont, 1));
+}
+void Impl::cmd_reverse_finish(std::string_view args) {
+    no_arguments(args, "reverse-finish");
+    if (recording && state == State::stopped) {
+        const std::vector<debuginfo::Frame> fs = frames();
+        if (frame_index + 1 < fs.size() && fs[frame_index + 1].function)
+            say("Run back to call of #" + std::to_string(frame_index) + "  " +
+                frame_text(frame_view(fs[frame_index], frame_index), frame_index == 0) + "\n");
+    }
+    show_stop(reverse(Motion::finish, 1));
+}
+void Impl::cmd_reverse_stepi(std::string_view args) {
+    show_stop(reverse(Motion::stepi, std::uint64_t(parse_count(args, "count"))));
+}
+void Impl::cmd_reverse_nexti(std::string_view args) {
+    show_stop(reverse(Motion::nexti, std::uint64_t(parse_count(args, "count"))));
+}
+
+void Impl::info_record(std::string_view) {
+    if (!recording || state == State::idle) return say("No recording: the program is not being run.\n");
+    say("Recording of the run: " + std::to_string(recording->end()) + " instructions.\n" +
+        (recording->replaying() ? "Replaying: at instruction " + std::to_string(recording->now()) + ".\n"
+                                : "At the end of the recording.\n") +
+        std::to_string(recording->snapshots()) + " snapshots, one every " + std::to_string(recording->interval()) +
+        " instructions, " + std::to_string((recording->bytes() + 1023) / 1024) + " KiB.\n");
+}
 
 void Impl::cmd_kill(std::string_view args) {
     no_arguments(args, "kill");

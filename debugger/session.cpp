@@ -140,9 +140,17 @@ void Session::Impl::start() {
         run_input = std::make_unique<std::istringstream>(input_text);
     }
     std::istream& in = run_input ? *run_input : *input_stream;
-    machine_ = std::make_unique<vm::Machine>(in, program_out, error_out);
+    recording.reset();
+    machine_.reset();
+    recorded_input = std::make_unique<vm::record::RecordedInput>(&in);
+    machine_in = std::make_unique<std::istream>(recorded_input.get());
+    replay_output = std::make_unique<vm::record::ReplayOutput>(program_out.rdbuf());
+    machine_out = std::make_unique<std::ostream>(replay_output.get());
+    machine_ = std::make_unique<vm::Machine>(*machine_in, *machine_out, error_out);
     machine_->load(prog.words);
     machine_->set_check_stack(true);  // a runaway recursion stops before it overwrites anything
+    recording = std::make_unique<vm::record::Recording>(*machine_, *machine_in, *recorded_input, *replay_output);
+    output_mark = written_mark = 0;
     state = State::stopped;
     faulted = false;
     fault_reported = false;
@@ -187,6 +195,7 @@ StopEvent Session::Impl::resume(Motion mode, std::uint64_t count) {
         throw CommandError("The program cannot go on after a runtime error; use run to start it again.");
     if ((mode == Motion::step || mode == Motion::next || mode == Motion::until) && !prog.info) info();
     interrupt_request.store(false);
+    mark_output();
     temporaries_hit.clear();
     condition_error.clear();
     int levels = 1;
@@ -226,6 +235,7 @@ StopEvent Session::Impl::run_to(std::vector<Word> targets) {
     if (faulted)
         throw CommandError("The program cannot go on after a runtime error; use run to start it again.");
     interrupt_request.store(false);
+    mark_output();
     temporaries_hit.clear();
     condition_error.clear();
     const int levels = int(frame_index) + 1;
@@ -254,7 +264,7 @@ StopEvent Session::Impl::advance(Motion mode, int levels, const std::vector<Word
             const unsigned op = image::opcode_of(code[pc]);
             delta = op == image::CALL ? 1 : op == image::RET ? -1 : 0;
         }
-        const vm::RunResult r = m.execute_capped(1);
+        const vm::RunResult r = recording->step();
         if (r.end == vm::RunResult::End::finished) {
             e.reason = StopReason::exited;
             return e;
@@ -411,6 +421,12 @@ bool Session::Impl::check_watchpoints(StopEvent& e) {
 StopEvent Session::Impl::finish_stop(StopEvent e) {
     frame_index = 0;
     list_next = 0;
+    if (recording) {
+        e.replaying = recording->replaying();
+        const std::uint64_t now = replay_output->position();
+        if (now > output_mark)
+            e.replayed_output = std::min(now, written_mark) - std::min(output_mark, written_mark);
+    }
     if (e.reason == StopReason::exited) {
         end_program();
     } else {
@@ -898,6 +914,8 @@ void Session::Impl::assign(const Operand& target, const Operand& value) {
             throw CommandError("\"" + target.variable->name + "\" is a constant.");
         machine_->set_memory(*target.address, w);
     }
+    // The recorded future no longer follows from here.
+    if (recording) recording->truncate();
     refresh_watch_values();
 }
 
@@ -963,6 +981,21 @@ std::optional<StopEvent> Session::resume(Motion motion, std::uint64_t count, std
 
 std::optional<StopEvent> Session::run_to(std::string_view where, std::string* error) {
     return attempt(error, [&] { return impl_->run_to({impl_->parse_location(where)}); });
+}
+
+std::optional<StopEvent> Session::reverse(Motion motion, std::uint64_t count, std::string* error) {
+    return attempt(error, [&] { return impl_->reverse(motion, count); });
+}
+
+std::optional<StopEvent> Session::seek(std::uint64_t instruction, std::string* error) {
+    return attempt(error, [&] { return impl_->seek(instruction); });
+}
+
+std::optional<RecordView> Session::record() const {
+    const vm::record::Recording* r = impl_->recording.get();
+    if (!r) return std::nullopt;
+    return RecordView{r->now(), r->end(), r->snapshots(), r->bytes(), r->interval(),
+                      impl_->replay_output->position()};
 }
 
 const std::optional<StopEvent>& Session::last_stop() const { return impl_->last_stop; }

@@ -122,6 +122,20 @@ struct StopEvent {
     std::optional<Location> location;    // absent once the program has ended
     std::optional<FaultView> fault;
     std::optional<Value> returned;       // finish: the value the function returned
+    // Going back in time (every run is recorded):
+    bool replaying = false;              // the stop lies in the recorded past
+    bool history_end = false;            // a reverse motion reached the start of the run
+    std::uint64_t replayed_output = 0;   // bytes of output gone over again and not written twice
+};
+
+// Where the program stands in its recorded run.
+struct RecordView {
+    std::uint64_t now = 0;        // instructions executed up to the current state
+    std::uint64_t end = 0;        // the furthest state recorded
+    std::size_t snapshots = 0;
+    std::size_t bytes = 0;        // memory the snapshots hold
+    std::uint64_t interval = 0;   // instructions between snapshots
+    std::uint64_t output = 0;     // bytes of output the program had written at `now`
 };
 
 // A breakpoint or a watchpoint.
@@ -200,6 +214,15 @@ public:
     // Runs until `where` (as `advance` takes it: LINE, FILE:LINE, FUNCTION)
     // or the current frame returns.
     std::optional<StopEvent> run_to(std::string_view where, std::string* error = nullptr);
+    // Goes back in time: `motion` as for resume() (cont: to the last
+    // breakpoint or watched change before this point, or the start), undone
+    // in reverse. Output already written stays written.
+    std::optional<StopEvent> reverse(Motion motion, std::uint64_t count = 1, std::string* error = nullptr);
+    // Goes to the state after `instruction` instructions of the recorded run
+    // (at most RecordView::end), as a timeline does.
+    std::optional<StopEvent> seek(std::uint64_t instruction, std::string* error = nullptr);
+    // The recording of the current run; nullopt before the first run.
+    std::optional<RecordView> record() const;
     // The last stop (of either face); nullopt before the first run.
     const std::optional<StopEvent>& last_stop() const;
     // Whether the program has been started and has not ended.
@@ -221,6 +244,9 @@ public:
     std::vector<Value> locals(std::size_t level) const;
     std::vector<Value> globals() const;
     std::optional<Registers> registers() const;
+    // `count` words of data memory from `first` (wrapping at the top);
+    // empty when not running.
+    std::vector<Word> memory(Word first, std::size_t count) const;
     // An expression of the language (no calls; see expression.h) in the
     // selected frame. Does not add to the value history.
     std::optional<Value> evaluate(std::string_view expression, std::string* error = nullptr) const;

@@ -11,6 +11,7 @@
 
 #include "expression.h"
 #include "machine.h"
+#include "record/recording.h"
 #include "session.h"
 
 namespace debugger {
@@ -94,6 +95,14 @@ struct Session::Impl {
     StopEvent resume(Motion motion, std::uint64_t count);
     StopEvent run_to(std::vector<Word> targets);
     void start();
+    // ---- going back (reverse.cpp)
+    StopEvent reverse(Motion mode, std::uint64_t count);
+    StopEvent reverse_once(Motion mode, int levels);
+    StopEvent reverse_continue();
+    StopEvent seek(std::uint64_t instruction);
+    StopEvent arrive(StopEvent e);
+    void mark_output();  // before a forward motion: for StopEvent::replayed_output
+    std::uint64_t output_mark = 0, written_mark = 0;
     StopEvent advance(Motion mode, int levels, const std::vector<Word>& targets);
     bool breakpoints_at(Word pc, StopEvent& e);
     bool check_watchpoints(StopEvent& e);
@@ -151,7 +160,15 @@ struct Session::Impl {
     Tap error_tap;
     std::ostream program_out;
     std::ostream error_out;
+    // Every run is recorded: the machine reads through recorded_input and
+    // writes through replay_output, so it can be taken back and run forward
+    // again without reading other input or writing output twice.
+    std::unique_ptr<vm::record::RecordedInput> recorded_input;
+    std::unique_ptr<std::istream> machine_in;
+    std::unique_ptr<vm::record::ReplayOutput> replay_output;
+    std::unique_ptr<std::ostream> machine_out;
     std::unique_ptr<vm::Machine> machine_;
+    std::unique_ptr<vm::record::Recording> recording;
     enum class State : std::uint8_t { idle, stopped, ended } state = State::idle;
     bool faulted = false;
     std::string fault_message;

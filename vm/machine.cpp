@@ -21,6 +21,8 @@
 #include <new>
 #include <ostream>
 
+#include "profile/counter.h"
+
 namespace vm {
 
 namespace {
@@ -31,17 +33,20 @@ struct PlainRun {
     static constexpr bool kCapped = false;
     static constexpr bool kTraced = false;
     static constexpr bool kLimited = false;
+    static constexpr bool kCounted = false;
 };
 struct CappedRun {
     static constexpr bool kCapped = true;
     static constexpr bool kTraced = false;
     static constexpr bool kLimited = false;
+    static constexpr bool kCounted = false;
     std::uint64_t limit;
 };
 struct TracedRun {
     static constexpr bool kCapped = true;
     static constexpr bool kTraced = true;
     static constexpr bool kLimited = false;
+    static constexpr bool kCounted = false;
     std::uint64_t limit;
     const TraceHook* hook;
 };
@@ -51,8 +56,20 @@ struct LimitedRun {
     static constexpr bool kCapped = true;
     static constexpr bool kTraced = false;
     static constexpr bool kLimited = true;
+    static constexpr bool kCounted = false;
     std::uint64_t limit;
     Word lowest_sp;
+};
+// A limited run that also tells a profile::Counter of every instruction,
+// call and return.
+struct CountedRun {
+    static constexpr bool kCapped = true;
+    static constexpr bool kTraced = false;
+    static constexpr bool kLimited = true;
+    static constexpr bool kCounted = true;
+    std::uint64_t limit;
+    Word lowest_sp;
+    profile::Counter* counter;
 };
 
 constexpr int kReg = image::kRegisterCount;
@@ -182,6 +199,22 @@ RunResult Machine::execute_reference(const Limits* limits, Stats* stats) {
     LimitedRun policy{limits->max_steps, regs_[image::SP]};
     const std::uint64_t written = bytes_written_;
     output_room_ = limits->max_output;
+    output_cut_ = false;
+    RunResult result = run_loop(policy);
+    output_room_ = Limits::kNone;
+    output_cut_ = false;
+    if (stats) {
+        stats->steps = result.steps;
+        stats->deepest_stack = 0xFFFFu - policy.lowest_sp;
+        stats->bytes_written = bytes_written_ - written;
+    }
+    return result;
+}
+
+RunResult Machine::execute_counted(profile::Counter& counter, const Limits& limits, Stats* stats) {
+    CountedRun policy{limits.max_steps, regs_[image::SP], &counter};
+    const std::uint64_t written = bytes_written_;
+    output_room_ = limits.max_output;
     output_cut_ = false;
     RunResult result = run_loop(policy);
     output_room_ = Limits::kNone;
@@ -402,6 +435,7 @@ RunResult Machine::run_loop(Policy& policy) {
             if (steps == policy.limit) goto step_limit;                        \
             ++steps;                                                           \
         }                                                                      \
+        if constexpr (Policy::kCounted) policy.counter->instruction(pc);       \
         if constexpr (Policy::kTraced) ipc = pc;                               \
         w = code[pc];                                                          \
         goto* dispatch[w >> 8];                                                \
@@ -660,6 +694,7 @@ RunResult Machine::run_loop(Policy& policy) {
         mem[sp] = Word(pc + 2);
         sp = Word(sp - 1);
         TARGET(t);
+        if constexpr (Policy::kCounted) policy.counter->call(t);
         pc = t;
         NEXT();
     }
@@ -667,6 +702,7 @@ RunResult Machine::run_loop(Policy& policy) {
         Word& sp = R[image::SP];
         sp = Word(sp + 1);
         pc = mem[sp];
+        if constexpr (Policy::kCounted) policy.counter->ret();
         NEXT();
     }
 

@@ -19,6 +19,10 @@
 
 namespace vm {
 
+namespace profile {
+class Counter;  // profile/counter.h
+}
+
 using image::Word;
 
 constexpr std::size_t kMemoryWords = 65536;
@@ -124,6 +128,11 @@ public:
     bool check_stack() const { return check_stack_; }
     // The loop of this class, whatever the engine.
     RunResult execute_reference(const Limits* limits, Stats* stats);
+    // As execute(const Limits&, Stats*) on the loop of this class, whatever
+    // the engine, telling `counter` of every instruction started and every
+    // call and return (a line-count or profile run; the caller calls
+    // counter.finish() when the whole run is over).
+    RunResult execute_counted(profile::Counter& counter, const Limits& limits, Stats* stats = nullptr);
     // As execute_capped(), calling hook after every completed instruction.
     RunResult execute_traced(const TraceHook& hook,
                              std::uint64_t max_steps = UINT64_MAX);

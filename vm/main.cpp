@@ -6,18 +6,23 @@
 // command line is exactly one image name, and any other number of plain
 // arguments prints the usage line.
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "machine.h"
 #include "options.h"
 #include "native/engine.h"
+#include "profile/line_counts.h"
 #include "source_report.h"
 
 namespace {
@@ -40,6 +45,9 @@ struct Settings {
     vm::Limits limits;
     bool stats = false;
     bool check_stack = false;
+    // Files for the counts of a counting run; empty: not wanted.
+    std::string line_counts, line_counts_json, profile;
+    bool counting() const { return !line_counts.empty() || !line_counts_json.empty() || !profile.empty(); }
     // The translating engine where this build has one, else the loop.
     vm::Machine::Engine engine = vm::native::available() ? vm::native::execute : nullptr;
 };
@@ -78,6 +86,76 @@ void print_stats(const vm::Stats& stats) {
               << "bytes written: " << stats.bytes_written << '\n';
 }
 
+std::vector<std::string> read_lines(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<std::string> lines;
+    if (!in) return lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+// Writes text to file; false (with a message) when it cannot.
+bool write_file(const std::string& file, const std::string& text) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (out) out.write(text.data(), std::streamsize(text.size()));
+    if (out) out.close();
+    if (!out) {
+        std::cerr << "vexl: cannot write " << file << ": " << std::strerror(errno) << '\n';
+        return false;
+    }
+    return true;
+}
+
+// A run that counts lines and calls (on the machine's own loop, whatever
+// the engine). The debug file must describe the image; the counts are
+// written after the run, whatever its end. Returns the exit status.
+int counted_run(vm::Machine& machine, const std::string& argument, const Settings& settings,
+                vm::Stats* stats, vm::RunResult& result) {
+    std::string name = argument;
+    if (name.rfind(".exec") == std::string::npos) name += ".exec";
+    std::error_code ec;
+    std::ifstream file;
+    if (std::filesystem::is_regular_file(name, ec)) file.open(name, std::ios::binary);
+    if (!file.is_open()) return machine.run_file(argument, settings.limits, stats, &result);
+    std::vector<vm::Word> words = image::read_words(file);
+    file.close();
+    const debuginfo::LoadResult debug = debuginfo::load_for_image(name, words);
+    if (!debug.info) {
+        std::string why = debuginfo::load_note(debug);
+        if (why.empty()) why = debug.file + ": no debug information (compile with vexlc -g)";
+        std::cerr << "vexl: line counts and profiles need the debug file: " << why << '\n';
+        return 1;
+    }
+    const debuginfo::DebugInfo& info = *debug.info;
+    vm::profile::Counter counter(words.size());
+    machine.load(std::move(words));
+    result = machine.execute_counted(counter, settings.limits, stats);
+    counter.finish();
+    std::cout.flush();
+    int status = result.end == vm::RunResult::End::fault      ? 1
+                 : result.end == vm::RunResult::End::finished ? 0
+                                                              : 3;
+    // The source as the compiler was given it, else beside the image.
+    std::vector<std::string> source = read_lines(info.source);
+    if (source.empty()) {
+        const std::filesystem::path beside =
+            std::filesystem::path(name).parent_path() / std::filesystem::path(info.source).filename();
+        source = read_lines(beside.string());
+    }
+    const vm::profile::Report report = vm::profile::make_report(info, counter, result.steps, source.size());
+    bool written = true;
+    if (!settings.line_counts.empty())
+        written &= write_file(settings.line_counts, vm::profile::annotated_source(report, source));
+    if (!settings.line_counts_json.empty())
+        written &= write_file(settings.line_counts_json, vm::profile::json(report));
+    if (!settings.profile.empty()) written &= write_file(settings.profile, vm::profile::flat_profile(report));
+    if (!written && status == 0) status = 1;
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,6 +184,9 @@ int main(int argc, char** argv) {
         }
         case Option::stats: settings.stats = true; break;
         case Option::check_stack: settings.check_stack = true; break;
+        case Option::line_counts: settings.line_counts = o.value; break;
+        case Option::line_counts_json: settings.line_counts_json = o.value; break;
+        case Option::profile: settings.profile = o.value; break;
         case Option::engine: settings.engine = engine_named(o.value); break;
         case Option::help: print_help(); return 0;
         case Option::version: std::cout << kVersion; return 0;
@@ -123,8 +204,9 @@ int main(int argc, char** argv) {
         machine.set_check_stack(settings.check_stack);
         vm::Stats stats;
         vm::RunResult result;
-        const int status = machine.run_file(image, settings.limits,
-                                            settings.stats ? &stats : nullptr, &result);
+        vm::Stats* const wanted = settings.stats ? &stats : nullptr;
+        const int status = settings.counting() ? counted_run(machine, image, settings, wanted, result)
+                                               : machine.run_file(image, settings.limits, wanted, &result);
         std::cout.flush();
         if (status == 3) std::cerr << "vexl: " << vm::limit_text(result, settings.limits) << '\n';
         if (result.end == vm::RunResult::End::output_error) {
