@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "catalog.h"
+#include "diagnostics.h"
 #include "image.h"
 
 class program;
@@ -53,6 +54,8 @@ struct Diagnostic {
     std::string node;                 // who reports: "flex", "bison", a node class
     catalog::Text id{};               // its row in diagnostics.def
     std::vector<std::string> values;  // the values written into its text
+    SourceSpan span;                  // the token it is about (see diagnostics.h)
+    SourceSpan related;               // a duplicate's earlier declaration
 
     std::string_view class_name() const { return catalog::name(id); }
     // The message, without prefix and newline.
@@ -66,6 +69,7 @@ struct Diagnostic {
 struct FatalStop {
     catalog::Text id{};
     std::vector<std::string> values;
+    SourceSpan span;  // the construct being translated when it came, if any
     // The text, newline, the abort line, newline.
     std::string printed(catalog::Charset charset = catalog::Charset::cp932) const;
 };
