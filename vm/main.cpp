@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "version.h"
 #include "machine.h"
 #include "options.h"
 #include "native/engine.h"
@@ -39,7 +40,7 @@ constexpr cli::OptionRow kOptions[] = {
 #undef VEXL_OPTION
 };
 
-constexpr const char* kVersion = "vexl 0.1\n";
+constexpr const char* kVersion = "vexl " VEXL_VERSION "\n";
 
 struct Settings {
     vm::Limits limits;

@@ -49,6 +49,8 @@ void reset_compilation() {
     map_manager.clear();
     debug_recorder.clear();
     parse_root = nullptr;
+    first_syntax_error = {};
+    translating_at = {};
     free_all_nodes();
     free_token_texts();
 }
@@ -57,6 +59,8 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
     reset_compilation();
     r.input_name = name;
     debug_recorder.enabled = options.g;
+    map_manager.names.enabled = options.record_names;
+    token_log = options.tokens;
     gen::check_subscripts = options.fcheck_subscripts;
     // A UTF-8 source becomes the CP932 text it stands for; a character
     // without a CP932 form is an error of its line (and a blank meanwhile).
@@ -73,27 +77,27 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
         parse();
 
         if (parse_root) parse_root->declare();
-        else diagnostics.error<error::BadTree>(1, "parse_tree");
+        else diagnostics.error_at<error::BadTree>(first_syntax_error, 1, "parse_tree");
         if (parse_root) parse_root->translate();
         if (options.Wc_compat) check_c_compat(parse_root);
     } catch (const std::out_of_range&) {
-        r.fatal = FatalStop{Text::OutOfRange, {}};
+        r.fatal = FatalStop{Text::OutOfRange, {}, {}};
     } catch (const fatal_error::FatalError& e) {
-        r.fatal = FatalStop{e.id, e.values};
+        r.fatal = FatalStop{e.id, e.values, translating_at};
     } catch (...) {
-        r.fatal = FatalStop{Text::OtherException, {}};
+        r.fatal = FatalStop{Text::OtherException, {}, {}};
     }
     scanner_finish();
     if (options.inspect) {
         try {
             options.inspect(parse_root, map_manager);
         } catch (...) {
-            if (!r.fatal) r.fatal = FatalStop{Text::OtherException, {}};
+            if (!r.fatal) r.fatal = FatalStop{Text::OtherException, {}, {}};
         }
     }
 
     for (const auto& d : diagnostics.items())
-        r.diagnostics.push_back({d->line, d->is_warning(), d->node_name, d->id, d->values});
+        r.diagnostics.push_back({d->line, d->is_warning(), d->node_name, d->id, d->values, d->span, d->related});
     r.error_count = diagnostics.error_count;
     r.warning_count = diagnostics.warning_count;
     r.words = word_stream.words();
@@ -105,6 +109,7 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
     reset_compilation();
     debug_recorder.enabled = false;
     gen::check_subscripts = false;
+    token_log = nullptr;
 }
 
 // The translation recurses once per level of nesting in the source, and

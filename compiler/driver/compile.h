@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "catalog.h"
+#include "diagnostics.h"
 #include "image.h"
 
 class program;
 class MapManager;
+struct ScannedToken;
 
 namespace option_field {
 // The type and initial value of an options.def field: a flag is a bool, an
@@ -44,6 +46,10 @@ struct CompileOptions {
     // symbol table, in which only the functions are left. Runs on the
     // compiler's thread.
     std::function<void(const program* root, const MapManager& symbols)> inspect;
+    // For inspect: keep every declaration and use of a name in symbols.names,
+    // and every token the parser was given in `tokens`.
+    bool record_names = false;
+    std::vector<ScannedToken>* tokens = nullptr;
 };
 
 // One listed error or warning.
@@ -53,6 +59,8 @@ struct Diagnostic {
     std::string node;                 // who reports: "flex", "bison", a node class
     catalog::Text id{};               // its row in diagnostics.def
     std::vector<std::string> values;  // the values written into its text
+    SourceSpan span;                  // the token it is about (see diagnostics.h)
+    SourceSpan related;               // a duplicate's earlier declaration
 
     std::string_view class_name() const { return catalog::name(id); }
     // The message, without prefix and newline.
@@ -66,6 +74,7 @@ struct Diagnostic {
 struct FatalStop {
     catalog::Text id{};
     std::vector<std::string> values;
+    SourceSpan span;  // the construct being translated when it came, if any
     // The text, newline, the abort line, newline.
     std::string printed(catalog::Charset charset = catalog::Charset::cp932) const;
 };

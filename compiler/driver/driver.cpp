@@ -1,6 +1,7 @@
 // The command line of vexlc around one in-memory compilation: it finds and
 // reads the source, prints the diagnostics and the summary line, and writes
 // the two output files when no error was listed.
+#include "version.h"
 #include "driver.h"
 
 #include <sys/stat.h>
@@ -34,7 +35,7 @@ constexpr cli::OptionRow kOptions[] = {
 #undef VEXLC_OPTION
 };
 
-constexpr const char* kVersion = "vexlc 0.1\n";
+constexpr const char* kVersion = "vexlc " VEXL_VERSION "\n";
 
 [[maybe_unused]] void assign(bool& flag, std::string) { flag = true; }
 [[maybe_unused]] void assign(std::string& field, std::string value) { field = std::move(value); }
@@ -112,7 +113,7 @@ int compile_file(const std::string& argument, const CompileOptions& options) {
         if (!source) {
             CompileResult none;
             none.input_name = argument;
-            return stop(none, FatalStop{catalog::Text::CantOpenInFile, {}}, {}, style);
+            return stop(none, FatalStop{catalog::Text::CantOpenInFile, {}, {}}, {}, style);
         }
     }
     const std::string bytes = read_source(source);
@@ -127,7 +128,7 @@ int compile_file(const std::string& argument, const CompileOptions& options) {
             write_c_file(names.c_name, result.c_text);
             if (options.g) write_c_file(debuginfo::debug_file_name(names.exec_name), result.debug_text);
         } catch (const fatal_error::FatalError& e) {
-            return stop(result, FatalStop{e.id, e.values}, bytes, style);
+            return stop(result, FatalStop{e.id, e.values, {}}, bytes, style);
         }
     }
     return result.status;

@@ -75,13 +75,22 @@ int define_functions::translate() {
 }
 
 int define_function::declare() {
-    if (!map_manager.declare_function(name)) {
-        report<error::FunctionAlreadyDefined>(name);
+    if (!map_manager.declare_function(name, span)) {
+        report_duplicate<error::FunctionAlreadyDefined>(map_manager.find_function(name)->declared, name);
         duplicate = true;
         return -1;
     }
     FunctionEntry& entry = *map_manager.find_function(name);
     entry.result = result;
+    if (map_manager.names.enabled) {
+        NamedEntity e;
+        e.kind = NamedEntity::Kind::Function;
+        e.name = name;
+        e.type = result;
+        e.declared = span;
+        e.extent = extent;
+        entry.entity = map_manager.names.declare(std::move(e));
+    }
     c_text.append(type_name(result)).append(" ").append(name).append("(");
     if (params) params->signature(entry);
     c_text.append(");\n");
@@ -163,13 +172,25 @@ int declare_parameter::translate() {
     if (type == kVoid) return -1;  // reported by signature
     c_text.append(type_name(type)).append(" ").append(name);
     map_manager.declaring_locals = false;
-    if (!map_manager.declare_variable(name, 1)) {
+    if (!map_manager.declare_variable(name, 1, span)) {
         // A duplicate parameter (or one named like a live global) is listed
         // like every other duplicate name; compilation goes on.
-        return report<error::var_AlreadyDec>(name);
+        return duplicate(name);
     }
     VariableEntry& v = *map_manager.find_variable(name);
     v.type = type;
     v.is_const = is_const;
+    if (map_manager.names.enabled) {
+        NamedEntity e;
+        e.kind = NamedEntity::Kind::Parameter;
+        e.name = name;
+        e.scope = map_manager.current_scope;
+        e.type = type;
+        e.is_const = is_const;
+        e.declared = span;
+        v.entity = map_manager.names.declare(std::move(e));
+        const int function = map_manager.current().entity;
+        if (function >= 0) map_manager.names.entities[static_cast<std::size_t>(function)].parameters.push_back(v.entity);
+    }
     return 0;
 }
