@@ -190,7 +190,7 @@ void run_front_end(Run& run) {
         Diagnostic d;
         d.line = a.diagnostics.empty() ? 1 : a.diagnostics.back().line;
         d.kind = catalog::name(result.fatal->id);
-        d.text = catalog::format(result.fatal->id, result.fatal->values, Charset::utf8);
+        d.text = fatal_text(*result.fatal, Charset::utf8);
         a.diagnostics.push_back(std::move(d));
     }
 

@@ -13,6 +13,7 @@
 #include "compile.h"
 #include "listing.h"
 #include "recorder.h"
+#include "report.h"
 
 using emscripten::val;
 
@@ -43,9 +44,9 @@ val compile(const std::string& source) {
     options.inspect = [&](const program*, const MapManager&) { c_lines = debug_recorder.c_text_lines(); };
     CompileResult r = compile_source("prog.vxl", source, options);
 
-    constexpr auto utf8 = catalog::Charset::utf8;
-    std::string printed = r.listing(utf8);
-    printed += r.fatal ? r.fatal->printed(utf8) : r.summary(utf8);
+    ReportStyle style;
+    style.charset = catalog::Charset::utf8;
+    const std::string printed = report(r, source, style);
     std::ostringstream image_bytes;
     if (r.status == 0) image::write_words(image_bytes, r.words);
 

@@ -88,16 +88,17 @@ std::FILE* open_source(const std::string& name) {
 
 ReportStyle style_of(const CompileOptions& options) {
     ReportStyle style;
-    if (options.diagnostics_format == "gnu") style.format = ReportFormat::gnu;
-    else if (options.diagnostics_format == "json") style.format = ReportFormat::json;
-    if (options.diagnostics_charset == "utf-8") style.charset = catalog::Charset::utf8;
-    style.utf8_source = options.input_charset == "utf-8";
+    style.format = report_format_named(options.diagnostics_format).value_or(ReportFormat::plain);
+    style.charset = catalog::charset_named(options.diagnostics_charset).value_or(catalog::Charset::cp932);
+    style.language = catalog::language_named(options.diagnostics_language).value_or(catalog::Language::ja);
+    style.utf8_source = catalog::charset_named(options.input_charset) == catalog::Charset::utf8;
     return style;
 }
 
 // Prints the listing and the fatal message; the status of a stopped run.
-int stop(const CompileResult& result, const FatalStop& fatal, std::string_view source, const ReportStyle& style) {
-    write_stderr(report(result, &fatal, source, style));
+int stop(DiagnosticSet set, const FatalStop& fatal, std::string_view source, const ReportStyle& style) {
+    set.fatal = fatal;
+    write_stderr(report(set, source, style));
     return -1;
 }
 
@@ -110,7 +111,7 @@ int compile_file(const std::string& argument, const CompileOptions& options) {
         input_name += ".vxl";
         source = open_source(input_name);
         if (!source) {
-            CompileResult none;
+            DiagnosticSet none;
             none.input_name = argument;
             return stop(none, FatalStop{catalog::Text::CantOpenInFile, {}}, {}, style);
         }
@@ -120,7 +121,7 @@ int compile_file(const std::string& argument, const CompileOptions& options) {
 
     const CompileResult result = compile_source(input_name, bytes, options);
     if (result.fatal) return stop(result, *result.fatal, bytes, style);
-    write_stderr(report(result, nullptr, bytes, style));
+    write_stderr(report(result, bytes, style));
     if (result.status == 0) {
         try {
             write_image_file(names.exec_name, result.words);
@@ -177,6 +178,11 @@ int compile(int argc, const char* const* argv) {
             write_stdout(kVersion);
             return 0;
         }
+        // A charset goes by any of its usual names, so these two are
+        // checked here rather than as a list of choices.
+        if ((id == OptionId::diagnostics_charset || id == OptionId::input_charset) && !catalog::charset_named(o.value))
+            return bad_usage("invalid argument '" + o.value + "' for '" + kOptions[o.row].name +
+                             "' (valid: cp932|utf-8)");
         set_option(options, id, o.value);
     }
     // Only the first file is compiled; further ones are ignored.

@@ -1,4 +1,4 @@
-// Printed forms of a compilation's diagnostics.
+// The printed forms of a compilation's diagnostics.
 #include "report.h"
 
 #include <vector>
@@ -7,6 +7,8 @@
 #include "diagnostics.h"
 
 using catalog::Charset;
+using catalog::Language;
+using catalog::Text;
 
 namespace {
 
@@ -70,41 +72,78 @@ private:
 
 }  // namespace
 
-std::string diagnostic_text(const Diagnostic& d, Charset charset) {
+std::optional<ReportFormat> report_format_named(std::string_view name) {
+#define REPORT_FORMAT(id, text) \
+    if (name == text) return ReportFormat::id;
+#include "formats.def"
+#undef REPORT_FORMAT
+    return std::nullopt;
+}
+
+std::string diagnostic_text(const Diagnostic& d, Charset charset, Language language) {
     if (charset != Charset::utf8 || d.id != catalog::Text::IllegalCharacter || d.values.empty())
-        return d.text(charset);
+        return catalog::format(d.id, d.values, charset, language);
     std::vector<std::string> values = d.values;
     std::string& byte = values[0];
     if (byte.size() == 1 && (static_cast<unsigned char>(byte[0]) < 0x21 || static_cast<unsigned char>(byte[0]) > 0x7E)) {
         auto b = static_cast<unsigned char>(byte[0]);
         byte = std::string("\\x") + kHex[b >> 4] + kHex[b & 15];
     }
-    return catalog::format(d.id, values, charset);
+    return catalog::format(d.id, values, charset, language);
 }
 
-std::string report(const CompileResult& result, const FatalStop* fatal, std::string_view source,
-                   const ReportStyle& style) {
+std::string fatal_text(const FatalStop& f, Charset charset, Language language) {
+    return catalog::format(f.id, f.values, charset, language);
+}
+
+std::string plain_line(bool warning, int line, const std::string& node, const std::string& text, Charset cs,
+                       Language language) {
+    if (warning && line <= 0) return std::string(catalog::text(Text::WarningNoLine, cs, language)) + text + "\n";
+    std::string out(catalog::text(warning ? Text::WarningPrefix : Text::ErrorPrefix, cs, language));
+    out += std::to_string(line);
+    out += "): ";
+    out += node;
+    out += ": ";
+    out += text;
+    out += "\n";
+    return out;
+}
+
+std::string summary_line(const DiagnosticSet& set, Charset cs, Language language) {
+    return set.input_name + std::string(catalog::text(Text::SummaryErrors, cs, language)) +
+           std::to_string(set.error_count) + std::string(catalog::text(Text::SummaryWarnings, cs, language)) +
+           std::to_string(set.warning_count) + "\n";
+}
+
+std::string plain_fatal(const FatalStop& f, Charset cs, Language language) {
+    return fatal_text(f, cs, language) + "\n" + std::string(catalog::text(Text::Abort, cs, language)) + "\n";
+}
+
+std::string report(const DiagnosticSet& set, std::string_view source, const ReportStyle& style) {
     const Charset cs = style.charset;
-    const std::string& file = result.input_name;
+    const Language lang = style.language;
+    const std::string& file = set.input_name;
+    const FatalStop* fatal = set.fatal ? &*set.fatal : nullptr;
     std::string out;
     switch (style.format) {
     case ReportFormat::plain:
-        for (const Diagnostic& d : result.diagnostics)
-            out += printed_form(d.warning, d.line, d.node, diagnostic_text(d, cs), cs);
+        for (const Diagnostic& d : set.diagnostics)
+            out += plain_line(d.warning, d.line, d.node, diagnostic_text(d, cs, lang), cs, lang);
         break;
     case ReportFormat::gnu: {
         SourceLines lines(source, style);
-        for (const Diagnostic& d : result.diagnostics) {
+        for (const Diagnostic& d : set.diagnostics) {
             out += file;
             if (d.line > 0) out += ":" + std::to_string(d.line);
             out += d.warning ? ": warning: " : ": error: ";
-            out += diagnostic_text(d, cs) + "\n";
+            out += diagnostic_text(d, cs, lang) + "\n";
             if (std::string line; d.line > 0 && lines.get(d.line, line)) out += "    " + line + "\n";
         }
-        if (fatal) out += file + ": fatal error: " + catalog::format(fatal->id, fatal->values, cs) + "\n";
+        if (fatal) out += file + ": fatal error: " + fatal_text(*fatal, cs, lang) + "\n";
         break;
     }
-    case ReportFormat::json: {
+    case ReportFormat::json:
+    case ReportFormat::sarif: {
         out += "[";
         const char* separator = "\n";
         auto entry = [&](int line, const char* severity, std::string_view part, std::string_view cls,
@@ -115,20 +154,19 @@ std::string report(const CompileResult& result, const FatalStop* fatal, std::str
                    ", \"severity\": \"" + severity + "\", \"part\": " + json_string(part) +
                    ", \"class\": " + json_string(cls) + ", \"text\": " + json_string(text) + "}";
         };
-        for (const Diagnostic& d : result.diagnostics)
+        for (const Diagnostic& d : set.diagnostics)
             entry(d.line, d.warning ? "warning" : "error", d.node, d.class_name(),
-                  diagnostic_text(d, Charset::utf8));
-        if (fatal)
-            entry(0, "fatal", "", catalog::name(fatal->id), catalog::format(fatal->id, fatal->values, Charset::utf8));
-        out += result.diagnostics.empty() && !fatal ? "]\n" : "\n]\n";
+                  diagnostic_text(d, Charset::utf8, lang));
+        if (fatal) entry(0, "fatal", "", catalog::name(fatal->id), fatal_text(*fatal, Charset::utf8, lang));
+        out += set.diagnostics.empty() && !fatal ? "]\n" : "\n]\n";
         break;
     }
     }
     if (fatal) {
-        if (style.format == ReportFormat::plain) out += fatal->printed(cs);
-        else out += std::string(catalog::text(catalog::Text::Abort, cs)) + "\n";
+        if (style.format == ReportFormat::plain) out += plain_fatal(*fatal, cs, lang);
+        else out += std::string(catalog::text(Text::Abort, cs, lang)) + "\n";
     } else {
-        out += result.summary(cs);
+        out += summary_line(set, cs, lang);
     }
     return out;
 }
