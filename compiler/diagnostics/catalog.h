@@ -15,6 +15,12 @@ enum class Text {
 #include "diagnostics.def"
 };
 
+// The number of rows; the Text values are 0 to kTextCount - 1.
+inline constexpr int kTextCount = 0
+#define TEXT(Name, ja, en) +1
+#include "diagnostics.def"
+    ;
+
 enum class Charset { cp932, utf8 };
 enum class Language { ja, en };
 

@@ -40,6 +40,16 @@ std::string json_string(std::string_view s) {
     return out + "\"";
 }
 
+// UTF-8 text with every malformed sequence replaced by U+FFFD.
+std::string well_formed(std::string_view s) {
+    std::string out;
+    for (std::size_t i = 0, length; i < s.size(); i += length) {
+        if (charset::decode_utf8(s, i, length) < 0) out += "\xEF\xBF\xBD";
+        else out.append(s, i, length);
+    }
+    return out;
+}
+
 // The source's lines as gnu quotes them, in the output charset.
 class SourceLines {
 public:
@@ -57,7 +67,7 @@ public:
         std::string_view raw = source_.substr(a, b - a);
         if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         if (style_.charset == Charset::utf8) {
-            line = style_.utf8_source ? std::string(raw) : charset::cp932_to_utf8(raw);
+            line = style_.utf8_source ? well_formed(raw) : charset::cp932_to_utf8(raw);
         } else {
             line = style_.utf8_source ? charset::utf8_to_cp932(raw).bytes : std::string(raw);
         }
