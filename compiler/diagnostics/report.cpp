@@ -1,6 +1,7 @@
 // The printed forms of a compilation's diagnostics.
 #include "report.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "charset.h"
@@ -80,6 +81,225 @@ private:
     std::vector<std::size_t> starts_;
 };
 
+// The end of the string that starts at compact[i] (its closing quote).
+std::size_t string_end(std::string_view compact, std::size_t i) {
+    for (++i; compact[i] != '"'; ++i)
+        if (compact[i] == '\\') ++i;
+    return i;
+}
+
+// The end of the container that opens at compact[i] (its closing bracket),
+// and in `levels` how deep containers nest inside it (0: none).
+std::size_t container_end(std::string_view compact, std::size_t i, int& levels) {
+    int depth = 0;
+    levels = 0;
+    for (;; ++i) {
+        const char c = compact[i];
+        if (c == '"') {
+            i = string_end(compact, i);
+        } else if (c == '{' || c == '[') {
+            levels = std::max(levels, depth++);
+        } else if (c == '}' || c == ']') {
+            if (--depth == 0) return i;
+        }
+    }
+}
+
+// Compact JSON (as json_string and the builders below write it) laid out
+// with two spaces per level; a container with at most one level of
+// containers inside (one diagnostic, one region) stays on one line.
+std::string pretty_json(std::string_view compact) {
+    std::string out;
+    int depth = 0;
+    std::size_t inline_end = 0;  // within a container kept on one line, up to here
+    auto newline = [&] { out += '\n'; out.append(static_cast<std::size_t>(depth) * 2, ' '); };
+    for (std::size_t i = 0; i < compact.size(); ++i) {
+        const char c = compact[i];
+        const bool on_one_line = i < inline_end;
+        if (c == '"') {
+            const std::size_t end = string_end(compact, i);
+            out.append(compact, i, end - i + 1);
+            i = end;
+        } else if ((c == '{' || c == '[') && !on_one_line) {
+            int levels;
+            const std::size_t end = container_end(compact, i, levels);
+            out += c;
+            if (end == i + 1) {
+                out += compact[end];
+                i = end;
+            } else if (levels <= 1) {
+                inline_end = end;
+            } else {
+                ++depth;
+                newline();
+            }
+        } else if ((c == '}' || c == ']') && !on_one_line && i != inline_end) {
+            --depth;
+            newline();
+            out += c;
+        } else if (c == ',') {
+            out += c;
+            if (on_one_line) out += ' ';
+            else newline();
+        } else if (c == ':') {
+            out += ": ";
+        } else {
+            out += c;
+        }
+    }
+    return out + "\n";
+}
+
+// Where a diagnostic stands in the source: lines from 1, columns from 1
+// in characters (Unicode code points) of the line; `end` is just past the
+// last character. A diagnostic without a line has line 0.
+struct Span {
+    int line = 0, column = 0, end_line = 0, end_column = 0;
+};
+
+// Characters in a UTF-8 text (a malformed byte counts as one).
+int characters(std::string_view utf8) {
+    int n = 0;
+    for (std::size_t i = 0, length; i < utf8.size(); i += length, ++n) charset::decode_utf8(utf8, i, length);
+    return n;
+}
+
+// The span of a diagnostic: its line, from the first to past the last
+// character that is not blank (the whole line when it is blank).
+Span span_of(const Diagnostic& d, const SourceLines& utf8_lines) {
+    Span s;
+    std::string text;
+    if (d.line <= 0 || !utf8_lines.get(d.line, text)) {
+        if (d.line > 0) s.line = s.end_line = d.line, s.column = s.end_column = 1;
+        return s;
+    }
+    const std::size_t first = text.find_first_not_of(" \t");
+    const std::size_t last = text.find_last_not_of(" \t");
+    s.line = s.end_line = d.line;
+    if (first == std::string::npos) {
+        s.column = 1;
+        s.end_column = characters(text) + 1;
+    } else {
+        s.column = characters(std::string_view(text).substr(0, first)) + 1;
+        s.end_column = characters(std::string_view(text).substr(0, last + 1)) + 1;
+    }
+    return s;
+}
+
+// The line a fatal error is placed at where a line is needed: that of the
+// last diagnostic for the error limit (the error that crossed it), else 1.
+int fatal_line(const DiagnosticSet& set) {
+    if (set.fatal && set.fatal->id == Text::OverSomeErrors)
+        for (auto d = set.diagnostics.rbegin(); d != set.diagnostics.rend(); ++d)
+            if (d->line > 0) return d->line;
+    return 1;
+}
+
+std::string json_number(int n) { return std::to_string(n); }
+
+std::string json_report(const DiagnosticSet& set, std::string_view source, const ReportStyle& style) {
+    ReportStyle utf8 = style;
+    utf8.charset = Charset::utf8;
+    const SourceLines lines(source, utf8);
+    std::string o = "{\"file\":" + json_string(set.input_name) + ",\"diagnostics\":[";
+    const char* comma = "";
+    for (const Diagnostic& d : set.diagnostics) {
+        const Span sp = span_of(d, lines);
+        o += comma;
+        comma = ",";
+        o += "{\"line\":" + json_number(sp.line);
+        if (sp.line > 0)
+            o += ",\"column\":" + json_number(sp.column) + ",\"end\":{\"line\":" + json_number(sp.end_line) +
+                 ",\"column\":" + json_number(sp.end_column) + "}";
+        o += std::string(",\"severity\":\"") + (d.warning ? "warning" : "error") + "\",\"part\":" +
+             json_string(d.node) + ",\"class\":" + json_string(d.class_name()) + ",\"text\":" +
+             json_string(diagnostic_text(d, Charset::utf8, style.language)) + "}";
+    }
+    o += "],\"errors\":" + json_number(set.error_count) + ",\"warnings\":" + json_number(set.warning_count) +
+         ",\"fatal\":";
+    if (set.fatal)
+        o += "{\"class\":" + json_string(catalog::name(set.fatal->id)) + ",\"text\":" +
+             json_string(fatal_text(*set.fatal, Charset::utf8, style.language)) + "}";
+    else
+        o += "null";
+    return pretty_json(o + "}");
+}
+
+// A file name as a relative URI reference: bytes outside the unreserved
+// set and '/' percent-encoded.
+std::string uri_of(std::string_view name) {
+    std::string out;
+    for (unsigned char c : name) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~' || c == '/')
+            out += static_cast<char>(c);
+        else
+            out += std::string("%") + kHex[c >> 4] + kHex[c & 15];
+    }
+    return out;
+}
+
+// A SARIF 2.1.0 log with one run, laid out as gcc writes its own: the
+// tool with one rule per class that occurs, the invocation (unsuccessful
+// after a fatal error, which is also its notification), the source as
+// the one artifact, and one result per diagnostic.
+std::string sarif_report(const DiagnosticSet& set, std::string_view source, const ReportStyle& style) {
+    ReportStyle utf8 = style;
+    utf8.charset = Charset::utf8;
+    const SourceLines lines(source, utf8);
+    const std::string artifact = "{\"uri\":" + json_string(uri_of(set.input_name)) + "}";
+
+    std::vector<catalog::Text> rules;
+    auto rule_index = [&](catalog::Text id) {
+        for (std::size_t i = 0; i < rules.size(); ++i)
+            if (rules[i] == id) return i;
+        rules.push_back(id);
+        return rules.size() - 1;
+    };
+    std::string results;
+    const char* comma = "";
+    auto result = [&](catalog::Text id, const char* level, const std::string& text, const Span& sp) {
+        results += comma;
+        comma = ",";
+        results += "{\"ruleId\":" + json_string(catalog::name(id)) + ",\"ruleIndex\":" +
+                   std::to_string(rule_index(id)) + ",\"level\":\"" + level + "\",\"message\":{\"text\":" +
+                   json_string(text) + "},\"locations\":[{\"physicalLocation\":{\"artifactLocation\":" +
+                   artifact.substr(0, artifact.size() - 1) + ",\"index\":0}";
+        if (sp.line > 0)
+            results += ",\"region\":{\"startLine\":" + json_number(sp.line) + ",\"startColumn\":" +
+                       json_number(sp.column) + ",\"endLine\":" + json_number(sp.end_line) +
+                       ",\"endColumn\":" + json_number(sp.end_column) + "}";
+        results += "}}]}";
+    };
+    for (const Diagnostic& d : set.diagnostics)
+        result(d.id, d.warning ? "warning" : "error", diagnostic_text(d, Charset::utf8, style.language),
+               span_of(d, lines));
+    std::string notifications;
+    if (set.fatal) {
+        const std::string text = fatal_text(*set.fatal, Charset::utf8, style.language);
+        result(set.fatal->id, "error", text, Span{});
+        notifications = "{\"level\":\"error\",\"message\":{\"text\":" + json_string(text) +
+                        "},\"descriptor\":{\"id\":" + json_string(catalog::name(set.fatal->id)) + "}}";
+    }
+
+    std::string rule_list;
+    for (std::size_t i = 0; i < rules.size(); ++i)
+        rule_list += std::string(i ? "," : "") + "{\"id\":" + json_string(catalog::name(rules[i])) +
+                     ",\"shortDescription\":{\"text\":" +
+                     json_string(catalog::format(rules[i], {"{0}", "{1}"}, Charset::utf8, catalog::Language::en)) +
+                     "}}";
+
+    std::string o = "{\"$schema\":\"https://docs.oasis-open.org/sarif/sarif/v2.1.0/errata01/os/schemas/"
+                    "sarif-schema-2.1.0.json\",\"version\":\"2.1.0\",\"runs\":[{\"tool\":{\"driver\":{"
+                    "\"name\":\"vexlc\",\"version\":" + json_string(style.tool_version) +
+                    ",\"rules\":[" + rule_list + "]}},\"invocations\":[{\"executionSuccessful\":" +
+                    (set.fatal ? "false" : "true") + ",\"toolExecutionNotifications\":[" + notifications +
+                    "]}],\"originalUriBaseIds\":{},\"artifacts\":[{\"location\":" + artifact +
+                    ",\"sourceLanguage\":\"vexl\"}],\"columnKind\":\"unicodeCodePoints\",\"results\":[" +
+                    results + "]}]}";
+    return pretty_json(o);
+}
+
 }  // namespace
 
 std::optional<ReportFormat> report_format_named(std::string_view name) {
@@ -141,36 +361,22 @@ std::string report(const DiagnosticSet& set, std::string_view source, const Repo
             out += plain_line(d.warning, d.line, d.node, diagnostic_text(d, cs, lang), cs, lang);
         break;
     case ReportFormat::gnu: {
+        // Every entry names a line, so that editors' default patterns take
+        // it: a warning without one and a fatal error without one are
+        // placed at line 1, the error-limit fatal at the last error.
         SourceLines lines(source, style);
         for (const Diagnostic& d : set.diagnostics) {
-            out += file;
-            if (d.line > 0) out += ":" + std::to_string(d.line);
+            out += file + ":" + std::to_string(d.line > 0 ? d.line : 1);
             out += d.warning ? ": warning: " : ": error: ";
             out += diagnostic_text(d, cs, lang) + "\n";
             if (std::string line; d.line > 0 && lines.get(d.line, line)) out += "    " + line + "\n";
         }
-        if (fatal) out += file + ": fatal error: " + fatal_text(*fatal, cs, lang) + "\n";
+        if (fatal)
+            out += file + ":" + std::to_string(fatal_line(set)) + ": fatal error: " + fatal_text(*fatal, cs, lang) + "\n";
         break;
     }
-    case ReportFormat::json:
-    case ReportFormat::sarif: {
-        out += "[";
-        const char* separator = "\n";
-        auto entry = [&](int line, const char* severity, std::string_view part, std::string_view cls,
-                         const std::string& text) {
-            out += separator;
-            separator = ",\n";
-            out += "  {\"file\": " + json_string(file) + ", \"line\": " + std::to_string(line) +
-                   ", \"severity\": \"" + severity + "\", \"part\": " + json_string(part) +
-                   ", \"class\": " + json_string(cls) + ", \"text\": " + json_string(text) + "}";
-        };
-        for (const Diagnostic& d : set.diagnostics)
-            entry(d.line, d.warning ? "warning" : "error", d.node, d.class_name(),
-                  diagnostic_text(d, Charset::utf8, lang));
-        if (fatal) entry(0, "fatal", "", catalog::name(fatal->id), fatal_text(*fatal, Charset::utf8, lang));
-        out += set.diagnostics.empty() && !fatal ? "]\n" : "\n]\n";
-        break;
-    }
+    case ReportFormat::json: return json_report(set, source, style);
+    case ReportFormat::sarif: return sarif_report(set, source, style);
     }
     if (fatal) {
         if (style.format == ReportFormat::plain) out += plain_fatal(*fatal, cs, lang);

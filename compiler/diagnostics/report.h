@@ -28,6 +28,7 @@ struct ReportStyle {
     catalog::Charset charset = catalog::Charset::cp932;
     catalog::Language language = catalog::Language::ja;
     bool utf8_source = false;  // the source bytes are UTF-8 (--input-charset=utf-8)
+    std::string tool_version = "0.1";  // the compiler's, for sarif
 };
 
 // The whole text for standard error. plain and gnu: the diagnostics, then
