@@ -55,16 +55,16 @@ private:
     }
 
     // A name C reserves; true if one was reported.
-    bool c_name(const std::string& name, int line, const char* node) {
-        if (is_c_keyword(name)) diagnostics.warning<error::CKeywordName>(line, node, name);
-        else if (is_c_library_name(name)) diagnostics.warning<error::CLibraryName>(line, node, name);
+    bool c_name(const std::string& name, const ParseNode& at, const char* node) {
+        if (is_c_keyword(name)) diagnostics.warning_at<error::CKeywordName>(at.span, at.line, node, name);
+        else if (is_c_library_name(name)) diagnostics.warning_at<error::CLibraryName>(at.span, at.line, node, name);
         else return false;
         return true;
     }
 
-    void variable_name(const std::string& name, int line, const char* node) {
-        if (!c_name(name, line, node) && function_names_.count(name))
-            diagnostics.warning<error::VariableNamedLikeFunction>(line, node, name);
+    void variable_name(const std::string& name, const ParseNode& at, const char* node) {
+        if (!c_name(name, at, node) && function_names_.count(name))
+            diagnostics.warning_at<error::VariableNamedLikeFunction>(at.span, at.line, node, name);
     }
 
     void variables(const declare_valiable* v, bool global) {
@@ -74,10 +74,10 @@ private:
             variables(v->right, global);
             return;
         }
-        variable_name(v->name, v->line, "declare_valiable");
+        variable_name(v->name, *v, "declare_valiable");
         if (v->init) {
             if (global && !constant(v->init))
-                diagnostics.warning<error::NonConstantInitialiser>(v->line, "declare_valiable", v->name);
+                diagnostics.warning_at<error::NonConstantInitialiser>(v->span, v->line, "declare_valiable", v->name);
             expression_tree(v->init);
         }
     }
@@ -88,14 +88,14 @@ private:
             parameters(p->left);
             parameters(p->right);
         } else {
-            variable_name(p->name, p->line, "declare_parameter");
+            variable_name(p->name, *p, "declare_parameter");
         }
     }
 
     void functions(const define_functions* f) {
         if (!f) return;
         if (auto* def = dynamic_cast<const define_function*>(f->first)) {
-            c_name(def->name, def->line, "define_function");
+            c_name(def->name, *def, "define_function");
             if (def->params) parameters(def->params->list);
             for (const declarations* d = def->locals; d; d = d->rest)
                 if (d->first) variables(d->first->list, false);
@@ -137,7 +137,7 @@ private:
         } else if (auto* st = dynamic_cast<const output_statement*>(n)) {
             if (st->expr) expression_tree(st->expr);
             else if (st->text.find('%') != std::string::npos)
-                diagnostics.warning<error::PercentInText>(st->line, "output_statement");
+                diagnostics.warning_at<error::PercentInText>(st->span, st->line, "output_statement");
         } else if (auto* st = dynamic_cast<const assignment_statement*>(n)) {
             assignment_node(st->assign);
         } else if (auto* st = dynamic_cast<const func_call_statement*>(n)) {
@@ -164,7 +164,7 @@ private:
         if (auto* v = dynamic_cast<const exp_variable*>(e)) return expression_tree(v->subscript);
         if (auto* c = dynamic_cast<const func_call*>(e)) return arguments(c->args);
         if ((e->op == kAnd || e->op == kOr) && calls(e->right))
-            diagnostics.warning<error::ShortCircuitCall>(e->line, "expression", e->op == kAnd ? "and" : "or");
+            diagnostics.warning_at<error::ShortCircuitCall>(e->span, e->line, "expression", e->op == kAnd ? "and" : "or");
         expression_tree(e->left);
         expression_tree(e->right);
     }

@@ -12,7 +12,7 @@ std::string error::Error::message(catalog::Charset cs, catalog::Language languag
 }
 
 std::string fatal_error::FatalError::message(catalog::Charset cs, catalog::Language language) const {
-    return plain_fatal(FatalStop{id, values}, cs, language);
+    return plain_fatal(FatalStop{id, values, {}}, cs, language);
 }
 
 void DiagnosticList::add_error(std::unique_ptr<error::Error> d) {

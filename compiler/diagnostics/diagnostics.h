@@ -4,6 +4,7 @@
 // text is one row of diagnostics.def.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,21 @@ public:
     virtual std::string message(catalog::Charset charset = catalog::Charset::cp932,
                                 catalog::Language language = catalog::Language::ja) const = 0;
     virtual ~base_error() = default;
+};
+
+// Where a token stands in the text the scanner read (code page 932, a CR LF
+// pair as one newline): its byte offset and length there, its line, and its
+// first column (from 1, counted in bytes of that line). A span whose column
+// is 0 names no token. Tokens never reach past the end of their line.
+struct SourceSpan {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    int line = 0;
+    int column = 0;
+
+    bool known() const { return column > 0; }
+    // One past the token's last column; 0 when the span names no token.
+    int end_column() const { return known() ? column + static_cast<int>(length) : 0; }
 };
 
 namespace diagnostic_values {
@@ -48,6 +64,11 @@ public:
     std::string node_name;
     catalog::Text id;
     std::vector<std::string> values;  // as written into the text
+    // The token the diagnostic is about (none for a whole-program one), and
+    // for a duplicate declaration the token of the earlier one. Neither is
+    // part of the printed form.
+    SourceSpan span;
+    SourceSpan related;
 };
 
 // Base of the warning classes: same fields, printed with the warning prefix.
@@ -138,6 +159,17 @@ public:
     }
     template <class D, class... Args> void warning(Args&&... args) {
         add_warning(std::make_unique<D>(std::forward<Args>(args)...));
+    }
+    // The same, naming the token the diagnostic is about.
+    template <class D, class... Args> void error_at(const SourceSpan& span, Args&&... args) {
+        auto d = std::make_unique<D>(std::forward<Args>(args)...);
+        d->span = span;
+        add_error(std::move(d));
+    }
+    template <class D, class... Args> void warning_at(const SourceSpan& span, Args&&... args) {
+        auto d = std::make_unique<D>(std::forward<Args>(args)...);
+        d->span = span;
+        add_warning(std::move(d));
     }
 
     // Writes every stored diagnostic, in order of addition, to standard error.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalog.h"
+#include "diagnostics.h"  // SourceSpan
 
 // One listed error or warning.
 struct Diagnostic {
@@ -17,6 +18,8 @@ struct Diagnostic {
     std::string node;                 // who reports: "flex", "bison", a node class
     catalog::Text id{};               // its row in diagnostics.def
     std::vector<std::string> values;  // the values written into its text
+    SourceSpan span;                  // the token it is about (see diagnostics.h)
+    SourceSpan related;               // a duplicate's earlier declaration
 
     std::string_view class_name() const { return catalog::name(id); }
 };
@@ -26,6 +29,7 @@ struct Diagnostic {
 struct FatalStop {
     catalog::Text id{};
     std::vector<std::string> values;
+    SourceSpan span;  // the construct being translated when it came, if any
 };
 
 // Everything a compilation's report is made of.

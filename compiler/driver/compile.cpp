@@ -31,6 +31,8 @@ void reset_compilation() {
     map_manager.clear();
     debug_recorder.clear();
     parse_root = nullptr;
+    first_syntax_error = {};
+    translating_at = {};
     free_all_nodes();
     free_token_texts();
 }
@@ -59,27 +61,27 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
         parse();
 
         if (parse_root) parse_root->declare();
-        else diagnostics.error<error::BadTree>(1, "parse_tree");
+        else diagnostics.error_at<error::BadTree>(first_syntax_error, 1, "parse_tree");
         if (parse_root) parse_root->translate();
         if (options.Wc_compat) check_c_compat(parse_root);
     } catch (const std::out_of_range&) {
-        r.fatal = FatalStop{Text::OutOfRange, {}};
+        r.fatal = FatalStop{Text::OutOfRange, {}, {}};
     } catch (const fatal_error::FatalError& e) {
-        r.fatal = FatalStop{e.id, e.values};
+        r.fatal = FatalStop{e.id, e.values, translating_at};
     } catch (...) {
-        r.fatal = FatalStop{Text::OtherException, {}};
+        r.fatal = FatalStop{Text::OtherException, {}, {}};
     }
     scanner_finish();
     if (options.inspect) {
         try {
             options.inspect(parse_root, map_manager);
         } catch (...) {
-            if (!r.fatal) r.fatal = FatalStop{Text::OtherException, {}};
+            if (!r.fatal) r.fatal = FatalStop{Text::OtherException, {}, {}};
         }
     }
 
     for (const auto& d : diagnostics.items())
-        r.diagnostics.push_back({d->line, d->is_warning(), d->node_name, d->id, d->values});
+        r.diagnostics.push_back({d->line, d->is_warning(), d->node_name, d->id, d->values, d->span, d->related});
     r.error_count = diagnostics.error_count;
     r.warning_count = diagnostics.warning_count;
     r.words = word_stream.words();

@@ -113,7 +113,7 @@ int compile_file(const std::string& argument, const CompileOptions& options) {
         if (!source) {
             DiagnosticSet none;
             none.input_name = argument;
-            return stop(none, FatalStop{catalog::Text::CantOpenInFile, {}}, {}, style);
+            return stop(none, FatalStop{catalog::Text::CantOpenInFile, {}, {}}, {}, style);
         }
     }
     const std::string bytes = read_source(source);
@@ -128,7 +128,7 @@ int compile_file(const std::string& argument, const CompileOptions& options) {
             write_c_file(names.c_name, result.c_text);
             if (options.g) write_c_file(debuginfo::debug_file_name(names.exec_name), result.debug_text);
         } catch (const fatal_error::FatalError& e) {
-            return stop(result, FatalStop{e.id, e.values}, bytes, style);
+            return stop(result, FatalStop{e.id, e.values, {}}, bytes, style);
         }
     }
     return result.status;

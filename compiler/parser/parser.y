@@ -2,6 +2,15 @@
    productions list one diagnostic and leave a null child. Recovery,
    default reductions and the stack limits (200 entries growing to 10,000)
    are the parser generator's own LALR(1) behaviour. */
+%code requires {
+#include "diagnostics.h"
+/* A span is copied as bytes when the stacks grow. */
+#define YYLTYPE_IS_TRIVIAL 1
+#define YYLOCATION_PRINT(File, Loc) ((void)0)
+}
+%define api.location.type {SourceSpan}
+%locations
+
 %{
 #include <cstdint>
 #include <string>
@@ -18,18 +27,33 @@
 
 #define yylex next_token
 
+/* A construct's location is its first token's; an empty one has none. */
+#define YYLLOC_DEFAULT(Current, Rhs, N) ((Current) = (N) ? YYRHSLOC(Rhs, 1) : SourceSpan{})
+
 program* parse_root = nullptr;
+SourceSpan first_syntax_error;
+static SourceSpan syntax_error;  // the latest one
+extern SourceSpan yylloc;
 
 /* The parser's own error report is silent: the error productions list
-   what the user sees. */
-static void yyerror(const char*) {}
+   what the user sees, at the token where the parser noticed the error. */
+static void yyerror(const char*) {
+    syntax_error = yylloc;
+    if (!first_syntax_error.known()) first_syntax_error = yylloc;
+}
 
 static void ignored(const char* construct) {
-    diagnostics.error<error::ParseError>(line_number, "bison", construct);
+    diagnostics.error_at<error::ParseError>(syntax_error, line_number, "bison", construct);
 }
 
 template <class T, class... Args> static T* node(Args&&... args) {
     return make_node<T>(std::forward<Args>(args)...);
+}
+/* A node whose diagnostics name the token at `where`. */
+template <class T, class... Args> static T* node_at(const SourceSpan& where, Args&&... args) {
+    T* n = make_node<T>(std::forward<Args>(args)...);
+    n->span = where;
+    return n;
 }
 %}
 
@@ -104,19 +128,20 @@ define_functions
     | define_functions define_functions            { $$ = node<define_functions>($1, $2); }
     ;
 declare_variables
-    : TYPE declare_valiable ';'                    { $$ = node<declare_variables>($1, $2, false); }
-    | CONST TYPE declare_valiable ';'              { $$ = node<declare_variables>($2, $3, true); }
+    : TYPE declare_valiable ';'                    { $$ = node_at<declare_variables>(@1, $1, $2, false); }
+    | CONST TYPE declare_valiable ';'              { $$ = node_at<declare_variables>(@2, $2, $3, true); }
     | error ';'                                    { ignored("declare_variables"); $$ = nullptr; }
     ;
 declare_valiable
-    : IDENT                                        { $$ = node<declare_valiable>(nullptr, nullptr, nullptr, *$1, false, 1); }
-    | IDENT ASSIGN expression                      { $$ = node<declare_valiable>(nullptr, nullptr, $3, *$1, false, 1); }
-    | IDENT '[' NUMBER ']'                         { $$ = node<declare_valiable>(nullptr, nullptr, nullptr, *$1, true, static_cast<std::uint16_t>($3)); }
+    : IDENT                                        { $$ = node_at<declare_valiable>(@1, nullptr, nullptr, nullptr, *$1, false, 1); }
+    | IDENT ASSIGN expression                      { $$ = node_at<declare_valiable>(@1, nullptr, nullptr, $3, *$1, false, 1); }
+    | IDENT '[' NUMBER ']'                         { $$ = node_at<declare_valiable>(@1, nullptr, nullptr, nullptr, *$1, true, static_cast<std::uint16_t>($3)); }
     | declare_valiable ',' declare_valiable        { $$ = node<declare_valiable>($1, $3, nullptr, "", false, 0); }
     ;
 define_function
     : FUNCTION TYPE IDENT '(' declare_parameters ')' '{' declarations statement_s '}'
-                                                   { $$ = node<define_function>($2, $5, $8, $9, *$3); }
+                                                   { $$ = node_at<define_function>(@3, $2, $5, $8, $9, *$3);
+                                                     $$->extent = {@1.offset, @10.offset + @10.length - @1.offset, @1.line, @1.column}; }
     | error '{' declarations statement_s '}'       { ignored("define_function"); $$ = nullptr; }
     ;
 declare_parameters
@@ -124,23 +149,23 @@ declare_parameters
     | %empty                                       { $$ = nullptr; }
     ;
 declare_parameter
-    : TYPE IDENT                                   { $$ = node<declare_parameter>(nullptr, nullptr, $1, *$2, false); }
-    | CONST TYPE IDENT                             { $$ = node<declare_parameter>(nullptr, nullptr, $2, *$3, true); }
+    : TYPE IDENT                                   { $$ = node_at<declare_parameter>(@2, nullptr, nullptr, $1, *$2, false); }
+    | CONST TYPE IDENT                             { $$ = node_at<declare_parameter>(@3, nullptr, nullptr, $2, *$3, true); }
     | declare_parameter ',' declare_parameter      { $$ = node<declare_parameter>($1, $3, kVoid, "", false); }
     ;
 statement
-    : '{' statement_s '}'                          { $$ = node<statement>($2); }
-    | if_statement                                   { $$ = node<statement>($1); }
-    | return_statement                               { $$ = node<statement>($1); }
-    | while_statement                                { $$ = node<statement>($1); }
-    | do_while_statement                             { $$ = node<statement>($1); }
-    | for_statement                                  { $$ = node<statement>($1); }
-    | break_statement                                { $$ = node<statement>($1); }
-    | continue_statement                             { $$ = node<statement>($1); }
-    | input_statement                                { $$ = node<statement>($1); }
-    | output_statement                               { $$ = node<statement>($1); }
-    | assignment_statement                           { $$ = node<statement>($1); }
-    | func_call_statement                            { $$ = node<statement>($1); }
+    : '{' statement_s '}'                          { $$ = node_at<statement>(@1, $2); }
+    | if_statement                                   { $$ = node_at<statement>(@1, $1); }
+    | return_statement                               { $$ = node_at<statement>(@1, $1); }
+    | while_statement                                { $$ = node_at<statement>(@1, $1); }
+    | do_while_statement                             { $$ = node_at<statement>(@1, $1); }
+    | for_statement                                  { $$ = node_at<statement>(@1, $1); }
+    | break_statement                                { $$ = node_at<statement>(@1, $1); }
+    | continue_statement                             { $$ = node_at<statement>(@1, $1); }
+    | input_statement                                { $$ = node_at<statement>(@1, $1); }
+    | output_statement                               { $$ = node_at<statement>(@1, $1); }
+    | assignment_statement                           { $$ = node_at<statement>(@1, $1); }
+    | func_call_statement                            { $$ = node_at<statement>(@1, $1); }
     | error ';'                                    { ignored("statement"); $$ = nullptr; }
     ;
 statement_s
@@ -148,22 +173,22 @@ statement_s
     | %empty                                       { $$ = node<statement_s>(nullptr, nullptr); }
     ;
 if_statement
-    : IF '(' expression ')' statement ELSE statement { $$ = node<if_statement>($3, $5, $7); }
-    | IF '(' expression ')' statement              { $$ = node<if_statement>($3, $5, nullptr); }
+    : IF '(' expression ')' statement ELSE statement { $$ = node_at<if_statement>(@1, $3, $5, $7); }
+    | IF '(' expression ')' statement              { $$ = node_at<if_statement>(@1, $3, $5, nullptr); }
     ;
 return_statement
-    : RETURN ';'                                   { $$ = node<return_statement>(nullptr); }
-    | RETURN expression ';'                        { $$ = node<return_statement>($2); }
+    : RETURN ';'                                   { $$ = node_at<return_statement>(@1, nullptr); }
+    | RETURN expression ';'                        { $$ = node_at<return_statement>(@1, $2); }
     ;
 while_statement
-    : WHILE '(' expression ')' statement           { $$ = node<while_statement>($3, $5); }
+    : WHILE '(' expression ')' statement           { $$ = node_at<while_statement>(@1, $3, $5); }
     ;
 do_while_statement
-    : DO statement WHILE '(' expression ')' ';'    { $$ = node<do_while_statement>($2, $5); }
+    : DO statement WHILE '(' expression ')' ';'    { $$ = node_at<do_while_statement>(@1, $2, $5); }
     ;
 for_statement
     : FOR '(' opt_assignment ';' opt_expression ';' opt_assignment ')' statement
-                                                   { $$ = node<for_statement>($3, $7, $5, $9); }
+                                                   { $$ = node_at<for_statement>(@1, $3, $7, $5, $9); }
     ;
 opt_assignment
     : assignment                                   { $$ = $1; }
@@ -174,61 +199,61 @@ opt_expression
     | %empty                                       { $$ = nullptr; }
     ;
 break_statement
-    : BREAK ';'                                    { $$ = node<break_statement>(); }
+    : BREAK ';'                                    { $$ = node_at<break_statement>(@1); }
     ;
 continue_statement
-    : CONTINUE ';'                                 { $$ = node<continue_statement>(); }
+    : CONTINUE ';'                                 { $$ = node_at<continue_statement>(@1); }
     ;
 input_statement
-    : INPUT IDENT ';'                              { $$ = node<input_statement>(nullptr, *$2); }
-    | INPUT IDENT '[' expression ']' ';'           { $$ = node<input_statement>($4, *$2); }
+    : INPUT IDENT ';'                              { $$ = node_at<input_statement>(@2, nullptr, *$2); }
+    | INPUT IDENT '[' expression ']' ';'           { $$ = node_at<input_statement>(@2, $4, *$2); }
     ;
 output_statement
-    : OUTPUT expression ';'                        { $$ = node<output_statement>($2, ""); }
-    | OUTPUT STRING ';'                            { $$ = node<output_statement>(nullptr, *$2); }
+    : OUTPUT expression ';'                        { $$ = node_at<output_statement>(@1, $2, ""); }
+    | OUTPUT STRING ';'                            { $$ = node_at<output_statement>(@2, nullptr, *$2); }
     ;
 assignment_statement
     : assignment ';'                               { $$ = node<assignment_statement>($1); }
     ;
 assignment
-    : IDENT ASSIGN expression                      { $$ = node<assignment>(nullptr, $3, *$1); }
-    | IDENT '[' expression ']' ASSIGN expression   { $$ = node<assignment>($3, $6, *$1); }
+    : IDENT ASSIGN expression                      { $$ = node_at<assignment>(@1, nullptr, $3, *$1); }
+    | IDENT '[' expression ']' ASSIGN expression   { $$ = node_at<assignment>(@1, $3, $6, *$1); }
     ;
 func_call_statement
     : func_call ';'                                { $$ = node<func_call_statement>($1); }
     ;
 func_call
-    : IDENT '(' actual_parameter ')'               { $$ = node<func_call>(*$1, $3); }
-    | IDENT '(' ')'                                { $$ = node<func_call>(*$1, nullptr); }
+    : IDENT '(' actual_parameter ')'               { $$ = node_at<func_call>(@1, *$1, $3); }
+    | IDENT '(' ')'                                { $$ = node_at<func_call>(@1, *$1, nullptr); }
     ;
 actual_parameter
     : expression                                   { $$ = node<actual_parameter>($1, nullptr, nullptr); }
     | actual_parameter ',' actual_parameter        { $$ = node<actual_parameter>(nullptr, $1, $3); }
     ;
 expression
-    : expression OR expression                     { $$ = node<expression>($1, $3, kOr); }
-    | expression AND expression                    { $$ = node<expression>($1, $3, kAnd); }
-    | expression XOR expression                    { $$ = node<expression>($1, $3, kXor); }
-    | expression '=' expression                    { $$ = node<expression>($1, $3, kEq); }
-    | expression NE expression                     { $$ = node<expression>($1, $3, kNe); }
-    | expression '<' expression                    { $$ = node<expression>($1, $3, kLt); }
-    | expression LE expression                     { $$ = node<expression>($1, $3, kLe); }
-    | expression '>' expression                    { $$ = node<expression>($1, $3, kGt); }
-    | expression GE expression                     { $$ = node<expression>($1, $3, kGe); }
-    | expression '+' expression                    { $$ = node<expression>($1, $3, kAdd); }
-    | expression '-' expression                    { $$ = node<expression>($1, $3, kSub); }
-    | expression '*' expression                    { $$ = node<expression>($1, $3, kMul); }
-    | expression DIV expression                    { $$ = node<expression>($1, $3, kDiv); }
-    | expression MOD expression                    { $$ = node<expression>($1, $3, kMod); }
-    | '+' expression %prec UMINUS                  { $$ = node<expression>($2, nullptr, kPlus); }
-    | '-' expression %prec UMINUS                  { $$ = node<expression>($2, nullptr, kMinus); }
-    | '(' expression ')'                           { $$ = node<expression>($2, nullptr, kParen); }
-    | NOT expression                               { $$ = node<expression>($2, nullptr, kNot); }
-    | NUMBER                                       { $$ = node<literal>(static_cast<std::uint16_t>($1), kInt); }
-    | BOOLEAN                                      { $$ = node<literal>(static_cast<std::uint16_t>($1), kBool); }
-    | IDENT                                        { $$ = node<exp_variable>(*$1, nullptr); }
-    | IDENT '[' expression ']'                     { $$ = node<exp_variable>(*$1, $3); }
-    | func_call                                    { $$ = node<expression>($1, nullptr, kCall); }
+    : expression OR expression                     { $$ = node_at<expression>(@2, $1, $3, kOr); }
+    | expression AND expression                    { $$ = node_at<expression>(@2, $1, $3, kAnd); }
+    | expression XOR expression                    { $$ = node_at<expression>(@2, $1, $3, kXor); }
+    | expression '=' expression                    { $$ = node_at<expression>(@2, $1, $3, kEq); }
+    | expression NE expression                     { $$ = node_at<expression>(@2, $1, $3, kNe); }
+    | expression '<' expression                    { $$ = node_at<expression>(@2, $1, $3, kLt); }
+    | expression LE expression                     { $$ = node_at<expression>(@2, $1, $3, kLe); }
+    | expression '>' expression                    { $$ = node_at<expression>(@2, $1, $3, kGt); }
+    | expression GE expression                     { $$ = node_at<expression>(@2, $1, $3, kGe); }
+    | expression '+' expression                    { $$ = node_at<expression>(@2, $1, $3, kAdd); }
+    | expression '-' expression                    { $$ = node_at<expression>(@2, $1, $3, kSub); }
+    | expression '*' expression                    { $$ = node_at<expression>(@2, $1, $3, kMul); }
+    | expression DIV expression                    { $$ = node_at<expression>(@2, $1, $3, kDiv); }
+    | expression MOD expression                    { $$ = node_at<expression>(@2, $1, $3, kMod); }
+    | '+' expression %prec UMINUS                  { $$ = node_at<expression>(@1, $2, nullptr, kPlus); }
+    | '-' expression %prec UMINUS                  { $$ = node_at<expression>(@1, $2, nullptr, kMinus); }
+    | '(' expression ')'                           { $$ = node_at<expression>(@1, $2, nullptr, kParen); }
+    | NOT expression                               { $$ = node_at<expression>(@1, $2, nullptr, kNot); }
+    | NUMBER                                       { $$ = node_at<literal>(@1, static_cast<std::uint16_t>($1), kInt); }
+    | BOOLEAN                                      { $$ = node_at<literal>(@1, static_cast<std::uint16_t>($1), kBool); }
+    | IDENT                                        { $$ = node_at<exp_variable>(@1, *$1, nullptr); }
+    | IDENT '[' expression ']'                     { $$ = node_at<exp_variable>(@1, *$1, $3); }
+    | func_call                                    { $$ = node_at<expression>(@1, $1, nullptr, kCall); }
     | '(' error ')'                                { ignored("expression"); $$ = nullptr; }
     | error                                        { ignored("expression"); $$ = nullptr; }
     ;
@@ -236,5 +261,6 @@ expression
 
 int parse() {
     parse_root = nullptr;
+    first_syntax_error = syntax_error = {};
     return yyparse();
 }

@@ -30,6 +30,8 @@ std::ostream& operator<<(std::ostream& out, NodeKind kind) {
     return out << kind_name(kind) << " (" << static_cast<int>(kind) << ")";
 }
 
+SourceSpan translating_at;
+
 int ExpressionDepth::depth_ = 0;
 
 ExpressionDepth::ExpressionDepth() {

@@ -64,16 +64,29 @@ public:
     NodeKind kind;
     int line;
     const char* name_;  // what this node writes into its diagnostics
+    // The token this node's diagnostics are about: the name it declares or
+    // uses, an operator's symbol, a statement's first word.
+    SourceSpan span;
 
     // Lists the error D at this node's line under its node name; returns -1
     // (a node that reports an error gives up on its construct).
     template <class D, class... Args> int report(Args&&... args) const {
-        diagnostics.error<D>(line, name_, std::forward<Args>(args)...);
+        diagnostics.error_at<D>(span, line, name_, std::forward<Args>(args)...);
         return -1;
     }
+    // The same for a duplicate of what was declared at `earlier`.
+    template <class D, class... Args> int report_duplicate(const SourceSpan& earlier, Args&&... args) const {
+        auto d = std::make_unique<D>(line, name_, std::forward<Args>(args)...);
+        d->span = span;
+        d->related = earlier;
+        diagnostics.add_error(std::move(d));
+        return -1;
+    }
+    // Lists var_AlreadyDec for `name`, naming the earlier declaration.
+    int duplicate(const std::string& name) const;
     // Lists the warning D likewise; the node carries on.
     template <class D, class... Args> void warn(Args&&... args) const {
-        diagnostics.warning<D>(line, name_, std::forward<Args>(args)...);
+        diagnostics.warning_at<D>(span, line, name_, std::forward<Args>(args)...);
     }
 
 protected:
@@ -102,6 +115,10 @@ public:
 private:
     static int depth_;
 };
+
+// The construct being translated (a statement or declaration): where the
+// image outgrew its limit when that ends the compilation.
+extern SourceSpan translating_at;
 
 // Allocates a node in the compilation's arena.
 void adopt_node(std::unique_ptr<ParseNode> node);
@@ -206,6 +223,7 @@ public:
     statement_s* body;
     std::string name;
     bool duplicate = false;
+    SourceSpan extent;  // from "function" to the closing brace (line and column of the first)
 };
 
 struct FunctionEntry;

@@ -6,10 +6,12 @@
 
 MapManager map_manager;
 
-bool MapManager::declare_function(const std::string& name) {
+bool MapManager::declare_function(const std::string& name, const SourceSpan& at) {
     // "main" clashes with the C text's "#define start main".
-    if (name == "main") diagnostics.warning<error::CFunctionName>(0, "MapManager", name);
-    return functions_.emplace(name, FunctionEntry{}).second;
+    if (name == "main") diagnostics.warning_at<error::CFunctionName>(at, 0, "MapManager", name);
+    auto [it, added] = functions_.emplace(name, FunctionEntry{});
+    if (added) it->second.declared = at;
+    return added;
 }
 
 FunctionEntry* MapManager::find_function(const std::string& name) {
@@ -17,7 +19,7 @@ FunctionEntry* MapManager::find_function(const std::string& name) {
     return it == functions_.end() ? nullptr : &it->second;
 }
 
-bool MapManager::declare_variable(const std::string& name, std::uint16_t size) {
+bool MapManager::declare_variable(const std::string& name, std::uint16_t size, const SourceSpan& at) {
     if (!variables_.emplace(name, VariableEntry{}).second) return false;
     FunctionEntry* scope = find_function(current_scope);
     if (!scope) return false;
@@ -30,6 +32,7 @@ bool MapManager::declare_variable(const std::string& name, std::uint16_t size) {
     v.offset = static_cast<std::int16_t>(static_cast<std::uint16_t>(offset));
     v.is_parameter = !declaring_locals;
     v.size = size;
+    v.declared = at;
     scope->scope_names.push_back(name);
     scope->storage += size;
     return true;
@@ -52,7 +55,7 @@ bool MapManager::close_scope(int line) {
     for (const std::string& name : scope->scope_names) {
         auto it = variables_.find(name);
         if (it != variables_.end() && !it->second.used)
-            diagnostics.warning<error::UnusedVariable>(line, "MapManager", name);
+            diagnostics.warning_at<error::UnusedVariable>(it->second.declared, line, "MapManager", name);
         variables_.erase(name);
     }
     current_scope = kGlobal;

@@ -23,6 +23,7 @@ struct VariableEntry {
     bool used = false;       // read somewhere in an expression
     bool is_parameter = false;
     std::uint16_t size = 1;  // words: the element count of an array
+    SourceSpan declared;     // the declaring name
 };
 
 struct FunctionEntry {
@@ -35,17 +36,21 @@ struct FunctionEntry {
     int nesting_depth = 0;                  // enclosing if branches and loop bodies
     bool returns_on_all_paths = false;
     std::vector<std::uint16_t> loops;       // break trampoline of each open loop
+    SourceSpan declared;                    // the name in the (first) definition
 };
 
 class MapManager {
 public:
     static constexpr const char* kGlobal = "@global";
 
-    bool declare_function(const std::string& name);
+    bool declare_function(const std::string& name, const SourceSpan& at = {});
     FunctionEntry* find_function(const std::string& name);
-    bool declare_variable(const std::string& name, std::uint16_t size);
+    // Declares a variable of the current scope named at `at`; false for a
+    // name already declared (or no current scope).
+    bool declare_variable(const std::string& name, std::uint16_t size, const SourceSpan& at = {});
     VariableEntry* find_variable(const std::string& name);
-    // Ends the current scope: warns about unused variables (at `line`),
+    // Ends the current scope: warns about unused variables (listed at
+    // `line`, naming their declarations),
     // forgets them, and returns to the global scope.
     bool close_scope(int line);
     // The entry of the function whose body is being translated.

@@ -32,6 +32,12 @@ int declare_variables::translate() {
     return 0;
 }
 
+// A name declared twice, with where the earlier declaration stands.
+int ParseNode::duplicate(const std::string& name) const {
+    const VariableEntry* earlier = map_manager.find_variable(name);
+    return report_duplicate<error::var_AlreadyDec>(earlier ? earlier->declared : SourceSpan{}, name);
+}
+
 // Reserves `size` words: sp -= size.
 static void emit_reserve(unsigned size) {
     gen::ldi(GR0, static_cast<Word>(size));
@@ -46,6 +52,7 @@ int declare_valiable::translate(bool c, ValueType t) {
         right->translate(c, t);
         return 0;
     }
+    translating_at = span;
 
     if (is_array) {
         if (size == 0) {
@@ -53,8 +60,8 @@ int declare_valiable::translate(bool c, ValueType t) {
         }
         map_manager.declaring_locals = true;
         c_text.append(name).append("[").append_int(size).append("]");
-        if (!map_manager.declare_variable(name, size)) {
-            return report<error::var_AlreadyDec>(name);
+        if (!map_manager.declare_variable(name, size, span)) {
+            return duplicate(name);
         }
         VariableEntry& v = *map_manager.find_variable(name);
         v.is_const = c;
@@ -68,8 +75,8 @@ int declare_valiable::translate(bool c, ValueType t) {
     emit_reserve(1);  // emitted before the name is checked
     c_text.append(name);
     map_manager.declaring_locals = true;
-    if (!map_manager.declare_variable(name, 1)) {
-        return report<error::var_AlreadyDec>(name);
+    if (!map_manager.declare_variable(name, 1, span)) {
+        return duplicate(name);
     }
     VariableEntry& v = *map_manager.find_variable(name);
     v.is_const = c;

@@ -75,8 +75,8 @@ int define_functions::translate() {
 }
 
 int define_function::declare() {
-    if (!map_manager.declare_function(name)) {
-        report<error::FunctionAlreadyDefined>(name);
+    if (!map_manager.declare_function(name, span)) {
+        report_duplicate<error::FunctionAlreadyDefined>(map_manager.find_function(name)->declared, name);
         duplicate = true;
         return -1;
     }
@@ -162,10 +162,10 @@ int declare_parameter::translate() {
     if (type == kVoid) return -1;  // reported by signature
     c_text.append(type_name(type)).append(" ").append(name);
     map_manager.declaring_locals = false;
-    if (!map_manager.declare_variable(name, 1)) {
+    if (!map_manager.declare_variable(name, 1, span)) {
         // A duplicate parameter (or one named like a live global) is listed
         // like every other duplicate name; compilation goes on.
-        return report<error::var_AlreadyDec>(name);
+        return duplicate(name);
     }
     VariableEntry& v = *map_manager.find_variable(name);
     v.type = type;

@@ -31,7 +31,7 @@ static void translate_nested(ParseNode* body) {
 // condition's line; true when it was one.
 static bool condition_fails(const ParseNode& statement, expression* cond) {
     if (cond->type == kBool) return false;
-    diagnostics.error<error::ConditionNotBool>(cond->line, statement.name_);
+    diagnostics.error_at<error::ConditionNotBool>(cond->span, cond->line, statement.name_);
     return true;
 }
 
@@ -76,6 +76,7 @@ private:
 int statement::translate() {
     if (!stmt) return bad_tree();
     StatementMark mark(stmt->line);
+    translating_at = span;
     if (stmt->kind == NodeKind::statement_s) {  // a block
         c_text.append("{\n");
         if (c_text.enabled) ++c_text.depth;

@@ -339,3 +339,48 @@ TEST(Compile, InMemory) {
     EXPECT_EQ(plain_fatal(*stopped.fatal, catalog::Charset::utf8), "エラーの数が100を超えました\nコンパイルを中断します\n");
     EXPECT_EQ(stopped.error_count, 101);
 }
+
+// Each diagnostic names its token: line, first column and end (bytes), the
+// earlier declaration of a duplicate, the declaration of an unused
+// variable (whose printed line stays the closing brace), and where the
+// parser noticed a syntax error for the missing tree.
+TEST(Compile, DiagnosticsNameTheirTokens) {
+    const CompileResult r = compile_source("t.vxl",
+                                           "int g;\n"                                  // 1
+                                           "function void start() {\n"                 // 2
+                                           "  int x; int h; int h;\n"                  // 3
+                                           "  output y + 1;  output 1 + true; #\n"     // 4
+                                           "}\n");
+    auto span_of = [&](std::string_view cls) {
+        for (const Diagnostic& d : r.diagnostics)
+            if (d.class_name() == cls) return d;
+        ADD_FAILURE() << cls;
+        return Diagnostic{};
+    };
+    const Diagnostic dup = span_of("var_AlreadyDec");
+    EXPECT_EQ(std::tuple(dup.span.line, dup.span.column, dup.span.end_column()), std::tuple(3, 21, 22));
+    EXPECT_EQ(std::tuple(dup.related.line, dup.related.column), std::tuple(3, 14));
+    const Diagnostic undeclared = span_of("VariableNotDeclared");
+    EXPECT_EQ(std::tuple(undeclared.span.line, undeclared.span.column, undeclared.span.length), std::tuple(4, 10, 1u));
+    const Diagnostic op = span_of("OperandNotOfType");
+    EXPECT_EQ(std::tuple(op.span.line, op.span.column), std::tuple(4, 27));
+    const Diagnostic illegal = span_of("IllegalCharacter");
+    EXPECT_EQ(std::tuple(illegal.span.line, illegal.span.column, illegal.span.offset), std::tuple(4, 35, 88u));
+    const Diagnostic unused = span_of("UnusedVariable");
+    EXPECT_EQ(unused.line, 5);
+    EXPECT_EQ(std::tuple(unused.span.line, unused.span.column, unused.span.end_column()), std::tuple(3, 7, 8));
+
+    const CompileResult broken = compile_source("b.vxl", "function void start() {\n  output 1;\n}\nfunction void\n");
+    const Diagnostic& bad = broken.diagnostics.back();
+    ASSERT_EQ(bad.class_name(), "BadTree");
+    EXPECT_EQ(bad.line, 1);
+    EXPECT_EQ(std::tuple(bad.span.line, bad.span.column), std::tuple(5, 1));  // the end
+
+    // An image over its limit names the statement that crossed it.
+    std::string big = "function void start() {\n";
+    for (int i = 0; i < 3000; ++i) big += "  output 1 + 2 + 3 + 4 + 5 + 6 + 7 + 8;\n";
+    const CompileResult huge = compile_source("h.vxl", big + "}\n");
+    ASSERT_TRUE(huge.fatal);
+    EXPECT_GT(huge.fatal->span.line, 100);
+    EXPECT_LT(huge.fatal->span.line, 3000);
+}
