@@ -74,6 +74,13 @@ public:
         }
         return true;
     }
+    // Line n as the scanner read it: in code page 932, without its break.
+    bool scanned(int n, std::string& line) const {
+        ReportStyle cp932 = style_;
+        cp932.charset = Charset::cp932;
+        if (!SourceLines(source_, cp932).get(n, line)) return false;
+        return true;
+    }
 
 private:
     std::string_view source_;
@@ -164,20 +171,37 @@ int characters(std::string_view utf8) {
     return n;
 }
 
-// The span of a diagnostic: its line, from the first to past the last
-// character that is not blank (the whole line when it is blank).
-Span span_of(const Diagnostic& d, const SourceLines& utf8_lines) {
+// Characters in the first `bytes` bytes of a CP932 text.
+int cp932_characters(std::string_view text, std::size_t bytes) {
+    int n = 0;
+    for (std::size_t i = 0; i < bytes && i < text.size(); ++n)
+        i += charset::is_lead_byte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+    return n;
+}
+
+// Where a diagnostic stands: the token it names when it names one, else
+// its line from the first to past the last character that is not blank
+// (the whole line when it is blank); nothing without a line.
+Span span_of(const SourceSpan& token, int line, const SourceLines& lines) {
     Span s;
     std::string text;
-    if (d.line <= 0 || !utf8_lines.get(d.line, text)) {
-        if (d.line > 0) s.line = s.end_line = d.line, s.column = s.end_column = 1;
+    if (token.known() && lines.scanned(token.line, text)) {
+        const auto first = static_cast<std::size_t>(token.column - 1);
+        s.line = s.end_line = token.line;
+        s.column = cp932_characters(text, first) + 1;
+        s.end_column = std::max(cp932_characters(text, first + token.length) + 1, s.column + 1);
+        return s;
+    }
+    if (line <= 0) return s;
+    s.line = s.end_line = line;
+    s.column = 1;
+    if (!lines.get(line, text)) {
+        s.end_column = 1;
         return s;
     }
     const std::size_t first = text.find_first_not_of(" \t");
     const std::size_t last = text.find_last_not_of(" \t");
-    s.line = s.end_line = d.line;
     if (first == std::string::npos) {
-        s.column = 1;
         s.end_column = characters(text) + 1;
     } else {
         s.column = characters(std::string_view(text).substr(0, first)) + 1;
@@ -186,16 +210,38 @@ Span span_of(const Diagnostic& d, const SourceLines& utf8_lines) {
     return s;
 }
 
-// The line a fatal error is placed at where a line is needed: that of the
-// last diagnostic for the error limit (the error that crossed it), else 1.
+Span span_of(const Diagnostic& d, const SourceLines& utf8_lines) { return span_of(d.span, d.line, utf8_lines); }
+
+// The line of a diagnostic in the gnu form, which always names one: that
+// of its token for a diagnostic listed without a line, else 1.
+int gnu_line(const Diagnostic& d) { return d.line > 0 ? d.line : d.span.known() ? d.span.line : 1; }
+
+// The line a fatal error is placed at: that of the construct it stopped,
+// that of the last diagnostic for the error limit (the error that crossed
+// it), else none (0).
 int fatal_line(const DiagnosticSet& set) {
-    if (set.fatal && set.fatal->id == Text::OverSomeErrors)
+    if (!set.fatal) return 0;
+    if (set.fatal->span.known()) return set.fatal->span.line;
+    if (set.fatal->id == Text::OverSomeErrors)
         for (auto d = set.diagnostics.rbegin(); d != set.diagnostics.rend(); ++d)
             if (d->line > 0) return d->line;
-    return 1;
+    return 0;
+}
+
+Span fatal_span(const DiagnosticSet& set, const SourceLines& lines) {
+    return span_of(set.fatal->span, fatal_line(set), lines);
 }
 
 std::string json_number(int n) { return std::to_string(n); }
+
+// "line", and with a line "column" and "end" (compact JSON members).
+std::string json_position(const Span& sp) {
+    std::string o = "\"line\":" + json_number(sp.line);
+    if (sp.line > 0)
+        o += ",\"column\":" + json_number(sp.column) + ",\"end\":{\"line\":" + json_number(sp.end_line) +
+             ",\"column\":" + json_number(sp.end_column) + "}";
+    return o;
+}
 
 std::string json_report(const DiagnosticSet& set, std::string_view source, const ReportStyle& style) {
     ReportStyle utf8 = style;
@@ -207,10 +253,7 @@ std::string json_report(const DiagnosticSet& set, std::string_view source, const
         const Span sp = span_of(d, lines);
         o += comma;
         comma = ",";
-        o += "{\"line\":" + json_number(sp.line);
-        if (sp.line > 0)
-            o += ",\"column\":" + json_number(sp.column) + ",\"end\":{\"line\":" + json_number(sp.end_line) +
-                 ",\"column\":" + json_number(sp.end_column) + "}";
+        o += "{" + json_position(sp);
         o += std::string(",\"severity\":\"") + (d.warning ? "warning" : "error") + "\",\"part\":" +
              json_string(d.node) + ",\"class\":" + json_string(d.class_name()) + ",\"text\":" +
              json_string(diagnostic_text(d, Charset::utf8, style.language)) + "}";
@@ -218,7 +261,8 @@ std::string json_report(const DiagnosticSet& set, std::string_view source, const
     o += "],\"errors\":" + json_number(set.error_count) + ",\"warnings\":" + json_number(set.warning_count) +
          ",\"fatal\":";
     if (set.fatal)
-        o += "{\"class\":" + json_string(catalog::name(set.fatal->id)) + ",\"text\":" +
+        o += "{" + json_position(fatal_span(set, lines)) + ",\"class\":" + json_string(catalog::name(set.fatal->id)) +
+             ",\"text\":" +
              json_string(fatal_text(*set.fatal, Charset::utf8, style.language)) + "}";
     else
         o += "null";
@@ -277,7 +321,7 @@ std::string sarif_report(const DiagnosticSet& set, std::string_view source, cons
     std::string notifications;
     if (set.fatal) {
         const std::string text = fatal_text(*set.fatal, Charset::utf8, style.language);
-        result(set.fatal->id, "error", text, Span{});
+        result(set.fatal->id, "error", text, fatal_span(set, lines));
         notifications = "{\"level\":\"error\",\"message\":{\"text\":" + json_string(text) +
                         "},\"descriptor\":{\"id\":" + json_string(catalog::name(set.fatal->id)) + "}}";
     }
@@ -366,13 +410,14 @@ std::string report(const DiagnosticSet& set, std::string_view source, const Repo
         // placed at line 1, the error-limit fatal at the last error.
         SourceLines lines(source, style);
         for (const Diagnostic& d : set.diagnostics) {
-            out += file + ":" + std::to_string(d.line > 0 ? d.line : 1);
+            out += file + ":" + std::to_string(gnu_line(d));
             out += d.warning ? ": warning: " : ": error: ";
             out += diagnostic_text(d, cs, lang) + "\n";
             if (std::string line; d.line > 0 && lines.get(d.line, line)) out += "    " + line + "\n";
         }
         if (fatal)
-            out += file + ":" + std::to_string(fatal_line(set)) + ": fatal error: " + fatal_text(*fatal, cs, lang) + "\n";
+            out += file + ":" + std::to_string(std::max(fatal_line(set), 1)) + ": fatal error: " +
+                   fatal_text(*fatal, cs, lang) + "\n";
         break;
     }
     case ReportFormat::json: return json_report(set, source, style);

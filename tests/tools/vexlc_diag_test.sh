@@ -40,7 +40,7 @@ bad.vxl:6: error: 文字'#'を無視します
         output x; #
 bad.vxl:9: error: 文字'\x82'を無視します
         \x82
-bad.vxl:1: warning: 関数'main'はC言語で宣言されています(Cソースが不正です)
+bad.vxl:2: warning: 関数'main'はC言語で宣言されています(Cソースが不正です)
 bad.vxl:7: error: 変数'y'は宣言されていません
         y := true;
 bad.vxl:10: warning: 変数'unused'は使用されていません
