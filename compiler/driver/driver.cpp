@@ -4,6 +4,7 @@
 #include "driver.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <iterator>
@@ -12,6 +13,7 @@
 #include "compile.h"
 #include "debuginfo.h"
 #include "diagnostics.h"
+#include "format.h"
 #include "options.h"
 #include "report.h"
 #include "streams.h"
@@ -102,6 +104,43 @@ int stop(DiagnosticSet set, const FatalStop& fatal, std::string_view source, con
     return -1;
 }
 
+// vexlc --format [-i] FILE: the source in the canonical layout, on
+// standard output or in place of the file (written beside it and renamed
+// over it, so the file is never half written).
+int format_file(const std::string& name, bool in_place) {
+    std::FILE* f = open_source(name);
+    if (!f) {
+        write_stderr("vexlc: cannot open '" + name + "'\n");
+        return 2;
+    }
+    const std::string bytes = read_source(f);
+    std::fclose(f);
+    const format::Result r = format::format_source(bytes);
+    if (!r.ok) {
+        write_stderr(name + ":" + std::to_string(r.line) + ": error: " + r.error + " (not formatted)\n");
+        return 1;
+    }
+    if (!in_place) {
+        write_stdout(r.text);
+        return 0;
+    }
+    if (r.text == bytes) return 0;
+    struct stat st;
+    const bool have_mode = stat(name.c_str(), &st) == 0;
+    const std::string temporary = name + ".vexlc-format.tmp";
+    std::FILE* out = std::fopen(temporary.c_str(), "wb");
+    bool written = out && std::fwrite(r.text.data(), 1, r.text.size(), out) == r.text.size();
+    if (out) written = std::fflush(out) == 0 && fsync(fileno(out)) == 0 && written;
+    if (out && std::fclose(out) != 0) written = false;
+    if (written && have_mode) chmod(temporary.c_str(), st.st_mode & 07777);
+    if (!written || std::rename(temporary.c_str(), name.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        write_stderr("vexlc: cannot write '" + name + "'\n");
+        return 2;
+    }
+    return 0;
+}
+
 int compile_file(const std::string& argument, const CompileOptions& options) {
     const ReportStyle style = style_of(options);
     const OutputNames names = output_names(argument);
@@ -187,5 +226,7 @@ int compile(int argc, const char* const* argv) {
     }
     // Only the first file is compiled; further ones are ignored.
     if (line.operands.empty()) return bad_usage("missing file operand");
+    if (options.i && !options.format) return bad_usage("option '-i' needs '--format'");
+    if (options.format) return format_file(line.operands.front(), options.i);
     return compile_file(line.operands.front(), options);
 }
