@@ -326,20 +326,9 @@ std::string Session::Impl::source_text(int line) const {
 
 // "0x0004\tCALL 0x0043,GR3": the listing of the one instruction at pc.
 std::string Session::Impl::instruction_text(Word pc) const {
-    const std::vector<Word>& code = prog.words;
-    if (pc >= code.size()) return hex4(pc) + "\t(outside the image)\n";
-    const image::OpInfo& op = image::op_info(image::opcode_of(code[pc]));
-    std::size_t end = std::size_t(pc) + 1;
-    if (op.form == image::Form::T) {
-        while (end < code.size() && code[end] != 0) ++end;
-        if (end < code.size()) ++end;
-    } else if (op.defined()) {
-        end = std::min(code.size(), std::size_t(pc) + op.words);
-    }
-    std::string listed = image::list_image(std::vector<Word>(code.begin() + pc, code.begin() + long(end)));
-    listed.resize(listed.find('\n'));
-    // "AAAA: WWWW WWWW  TEXT": the text starts at column 17.
-    return hex4(pc) + "\t" + (listed.size() > 17 ? listed.substr(17) : listed) + "\n";
+    if (pc >= prog.words.size()) return hex4(pc) + "\t(outside the image)\n";
+    const std::string listed = image::list_instruction(prog.words, pc);
+    return hex4(pc) + "\t" + listed.substr(std::min(listed.size(), image::kListingTextColumn)) + "\n";
 }
 
 // ---- the public face ----------------------------------------------------------

@@ -165,22 +165,7 @@ private:
     const std::string& listing(image::Word pc) {
         std::string& text = listed_[pc];
         if (!text.empty()) return text;
-        // The words of this instruction alone: listed on their own, they give
-        // exactly its line of the whole image's listing, at address 0.
-        const image::OpInfo& info = image::op_info(image::opcode_of(code_[pc]));
-        std::size_t end = pc + 1;
-        if (info.form == image::Form::T) {
-            while (end < code_.size() && code_[end] != 0) ++end;
-            if (end < code_.size()) ++end;  // the terminator
-        } else if (info.defined()) {
-            end = std::min(code_.size(), std::size_t(pc) + info.words);
-        }
-        const std::vector<image::Word> words(code_.begin() + pc, code_.begin() + long(end));
-        text = image::list_image(words);
-        text.resize(text.find('\n'));
-        char address[8];
-        std::snprintf(address, sizeof address, "%04X", unsigned(pc));
-        text.replace(0, 4, address);
+        text = image::list_instruction(code_, pc);
         if (text.size() < kColumns) text.resize(kColumns, ' ');
         return text;
     }
