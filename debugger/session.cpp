@@ -26,22 +26,15 @@ std::string trim(std::string_view s) {
 }
 
 std::optional<Program> load_program(std::string name, std::string& error, std::string& note) {
-    namespace fs = std::filesystem;
-    if (name.rfind(".exec") == std::string::npos) name += ".exec";
-    std::error_code ec;
-    std::ifstream file;
-    if (fs::is_regular_file(name, ec)) file.open(name, std::ios::binary);
-    if (!file.is_open()) {
-        error = name + ": cannot open the image";
+    image::LoadedImage loaded = image::load_image_file(name);
+    if (loaded.error != image::LoadedImage::Error::none) {
+        error = loaded.file + ": " + image::load_error_text(loaded);
         return std::nullopt;
     }
+    name = loaded.file;
     Program p;
     p.image_name = name;
-    p.words = image::read_words(file);
-    if (file.bad()) {
-        error = name + ": read error";
-        return std::nullopt;
-    }
+    p.words = std::move(loaded.words);
     debuginfo::LoadResult debug = debuginfo::load_for_image(name, p.words);
     if (debug.status == debuginfo::LoadResult::Status::missing) {
         note = debug.file + ": no debug information (compile with vexlc -g); only machine-level commands";

@@ -184,23 +184,14 @@ private:
 // Reads the image; on failure writes the "vexldump: FILE: ..." line and
 // returns false.
 bool read_image(const std::string& file, std::vector<image::Word>& words, int& status) {
-    // An ifstream opens a directory without complaint and then reads
-    // nothing, which would list it as an empty image.
+    // The ".exec" rule of vexl, for a name that does not exist as given.
     std::error_code ec;
-    if (std::filesystem::is_directory(file, ec)) {
-        status = fail(file, "is a directory");
+    image::LoadedImage loaded = image::load_image_file(file, std::filesystem::exists(file, ec));
+    if (loaded.error != image::LoadedImage::Error::none) {
+        status = fail(loaded.file, image::load_error_text(loaded));
         return false;
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        status = fail(file, std::string("cannot open: ") + std::strerror(errno));
-        return false;
-    }
-    words = image::read_words(in);
-    if (in.bad()) {
-        status = fail(file, "read error");
-        return false;
-    }
+    words = std::move(loaded.words);
     return true;
 }
 
