@@ -58,22 +58,15 @@ std::string trim(std::string_view s) {
 }
 
 std::optional<Program> load_program(std::string name, std::string& error, std::string& note) {
-    namespace fs = std::filesystem;
-    if (name.rfind(".exec") == std::string::npos) name += ".exec";
-    std::error_code ec;
-    std::ifstream file;
-    if (fs::is_regular_file(name, ec)) file.open(name, std::ios::binary);
-    if (!file.is_open()) {
-        error = name + ": cannot open the image";
+    image::LoadedImage loaded = image::load_image_file(name);
+    if (loaded.error != image::LoadedImage::Error::none) {
+        error = loaded.file + ": " + image::load_error_text(loaded);
         return std::nullopt;
     }
+    name = loaded.file;
     Program p;
     p.image_name = name;
-    p.words = image::read_words(file);
-    if (file.bad()) {
-        error = name + ": read error";
-        return std::nullopt;
-    }
+    p.words = std::move(loaded.words);
     debuginfo::LoadResult debug = debuginfo::load_for_image(name, p.words);
     if (debug.status == debuginfo::LoadResult::Status::missing) {
         note = debug.file + ": no debug information (compile with vexlc -g); only machine-level commands";
@@ -605,20 +598,9 @@ std::string Session::Impl::source_text(int line) const {
 
 // "0x0004\tCALL 0x0043,GR3": the listing of the one instruction at pc.
 std::string Session::Impl::instruction_text(Word pc) const {
-    const std::vector<Word>& code = prog.words;
-    if (pc >= code.size()) return hex4(pc) + "\t(outside the image)\n";
-    const image::OpInfo& op = image::op_info(image::opcode_of(code[pc]));
-    std::size_t end = std::size_t(pc) + 1;
-    if (op.form == image::Form::T) {
-        while (end < code.size() && code[end] != 0) ++end;
-        if (end < code.size()) ++end;
-    } else if (op.defined()) {
-        end = std::min(code.size(), std::size_t(pc) + op.words);
-    }
-    std::string listed = image::list_image(std::vector<Word>(code.begin() + pc, code.begin() + long(end)));
-    listed.resize(listed.find('\n'));
-    // "AAAA: WWWW WWWW  TEXT": the text starts at column 17.
-    return hex4(pc) + "\t" + (listed.size() > 17 ? listed.substr(17) : listed) + "\n";
+    if (pc >= prog.words.size()) return hex4(pc) + "\t(outside the image)\n";
+    const std::string listed = image::list_instruction(prog.words, pc);
+    return hex4(pc) + "\t" + listed.substr(std::min(listed.size(), image::kListingTextColumn)) + "\n";
 }
 
 // ---- values -------------------------------------------------------------------

@@ -1,6 +1,10 @@
 // Opcode table expansion and the big-endian word file format.
 #include "image.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <istream>
 #include <iterator>
 #include <ostream>
@@ -31,6 +35,44 @@ std::vector<Word> read_words(std::istream& in) {
         words.push_back(static_cast<Word>((static_cast<unsigned char>(bytes[i]) << 8) |
                                           static_cast<unsigned char>(bytes[i + 1])));
     return words;
+}
+
+std::string image_file_name(std::string name) {
+    if (name.rfind(".exec") == std::string::npos) name += ".exec";
+    return name;
+}
+
+LoadedImage load_image_file(const std::string& name, bool exact) {
+    LoadedImage image;
+    image.file = exact ? name : image_file_name(name);
+    std::error_code ec;
+    std::ifstream file;
+    errno = 0;
+    if (std::filesystem::is_regular_file(image.file, ec)) file.open(image.file, std::ios::binary);
+    if (!file.is_open()) {
+        image.error = LoadedImage::Error::not_found;
+        image.reason = std::filesystem::is_directory(image.file, ec) ? "is a directory"
+                       : errno != 0                                   ? std::strerror(errno)
+                                                                      : "not a regular file";
+        return image;
+    }
+    image.words = read_words(file);
+    if (file.bad()) {
+        image.words.clear();
+        image.error = LoadedImage::Error::read_error;
+        image.reason = "read error";
+    }
+    return image;
+}
+
+std::string load_error_text(const LoadedImage& image) {
+    switch (image.error) {
+    case LoadedImage::Error::none: return {};
+    case LoadedImage::Error::not_found:
+        return image.reason == "is a directory" ? image.reason : "cannot open: " + image.reason;
+    case LoadedImage::Error::read_error: return "read error";
+    }
+    return {};
 }
 
 void write_words(std::ostream& out, const std::vector<Word>& words) {

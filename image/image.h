@@ -51,6 +51,22 @@ constexpr std::size_t kMaxWords = 65536;  // largest image the compiler writes
 // Reads a whole image: two bytes per word, high byte first; an odd final
 // byte is dropped.
 std::vector<Word> read_words(std::istream& in);
+
+// The image file a program is given, as vexl, vexldb and vexldump take it:
+// ".exec" is appended when the name does not contain it, and only a
+// regular file counts (a directory or a device does not).
+std::string image_file_name(std::string name);
+struct LoadedImage {
+    enum class Error : std::uint8_t { none, not_found, read_error };
+    std::string file;          // the name as completed
+    std::vector<Word> words;   // when error is none
+    Error error = Error::none;
+    std::string reason;        // why it could not be opened or read
+};
+// `exact`: the name as it is, without the ".exec" rule.
+LoadedImage load_image_file(const std::string& name, bool exact = false);
+// "cannot open: No such file or directory", "is a directory" or "read error".
+std::string load_error_text(const LoadedImage& image);
 // Writes words high byte first.
 void write_words(std::ostream& out, const std::vector<Word>& words);
 

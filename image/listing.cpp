@@ -3,6 +3,7 @@
 // fixed because the golden ".lst" files compare it byte for byte.
 #include "listing.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace image {
@@ -104,6 +105,24 @@ std::string list_image(const std::vector<Word>& words) {
         pc += info.words;
     }
     return out;
+}
+
+std::string list_instruction(const std::vector<Word>& code, std::size_t pc) {
+    if (pc >= code.size()) return {};
+    const OpInfo& info = op_info(opcode_of(code[pc]));
+    std::size_t end = pc + 1;
+    if (info.form == Form::T) {
+        while (end < code.size() && code[end] != 0) ++end;
+        if (end < code.size()) ++end;  // the terminator
+    } else if (info.defined()) {
+        end = std::min(code.size(), pc + info.words);
+    }
+    std::string text = list_image(std::vector<Word>(code.begin() + long(pc), code.begin() + long(end)));
+    text.resize(text.find('\n'));
+    char address[8];
+    std::snprintf(address, sizeof address, "%04X", unsigned(pc & 0xFFFF));
+    text.replace(0, 4, address);
+    return text;
 }
 
 }  // namespace image

@@ -17,4 +17,11 @@ namespace image {
 // does not start a complete instruction is listed as "DW 0x...." on its own.
 std::string list_image(const std::vector<Word>& words);
 
+// The line list_image() gives the instruction at `pc` of `code`, without
+// its line end: the words of that instruction alone (up to the terminator
+// for OUTS), listed at address pc. "" when pc lies beyond the code.
+std::string list_instruction(const std::vector<Word>& code, std::size_t pc);
+// Where the instruction's text starts in such a line.
+constexpr std::size_t kListingTextColumn = 17;
+
 }  // namespace image

@@ -166,22 +166,7 @@ private:
     const std::string& listing(image::Word pc) {
         std::string& text = listed_[pc];
         if (!text.empty()) return text;
-        // The words of this instruction alone: listed on their own, they give
-        // exactly its line of the whole image's listing, at address 0.
-        const image::OpInfo& info = image::op_info(image::opcode_of(code_[pc]));
-        std::size_t end = pc + 1;
-        if (info.form == image::Form::T) {
-            while (end < code_.size() && code_[end] != 0) ++end;
-            if (end < code_.size()) ++end;  // the terminator
-        } else if (info.defined()) {
-            end = std::min(code_.size(), std::size_t(pc) + info.words);
-        }
-        const std::vector<image::Word> words(code_.begin() + pc, code_.begin() + long(end));
-        text = image::list_image(words);
-        text.resize(text.find('\n'));
-        char address[8];
-        std::snprintf(address, sizeof address, "%04X", unsigned(pc));
-        text.replace(0, 4, address);
+        text = image::list_instruction(code_, pc);
         if (text.size() < kColumns) text.resize(kColumns, ' ');
         return text;
     }
@@ -200,23 +185,14 @@ private:
 // Reads the image; on failure writes the "vexldump: FILE: ..." line and
 // returns false.
 bool read_image(const std::string& file, std::vector<image::Word>& words, int& status) {
-    // An ifstream opens a directory without complaint and then reads
-    // nothing, which would list it as an empty image.
+    // The ".exec" rule of vexl, for a name that does not exist as given.
     std::error_code ec;
-    if (std::filesystem::is_directory(file, ec)) {
-        status = fail(file, "is a directory");
+    image::LoadedImage loaded = image::load_image_file(file, std::filesystem::exists(file, ec));
+    if (loaded.error != image::LoadedImage::Error::none) {
+        status = fail(loaded.file, image::load_error_text(loaded));
         return false;
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        status = fail(file, std::string("cannot open: ") + std::strerror(errno));
-        return false;
-    }
-    words = image::read_words(in);
-    if (in.bad()) {
-        status = fail(file, "read error");
-        return false;
-    }
+    words = std::move(loaded.words);
     return true;
 }
 

@@ -141,20 +141,14 @@ std::string limit_text(const RunResult& result, const Limits& limits) {
 }
 
 int Machine::run_file(std::string name, const Limits& limits, Stats* stats, RunResult* result) {
-    if (name.rfind(".exec") == std::string::npos) name += ".exec";
-    // A directory or device opens like a file on some systems; only a
-    // regular file counts as an image.
-    std::error_code ec;
-    std::ifstream file;
-    if (std::filesystem::is_regular_file(name, ec)) file.open(name, std::ios::binary);
-    if (!file.is_open()) {
+    image::LoadedImage loaded = image::load_image_file(name);
+    if (loaded.error == image::LoadedImage::Error::not_found) {
         out_.flush();
-        err_ << "file not found:" << name << '\n';
+        err_ << "file not found:" << loaded.file << '\n';
         err_.flush();
         return 1;
     }
-    load(image::read_words(file));
-    file.close();
+    load(std::move(loaded.words));
     RunResult r = execute(limits, stats);
     // The last buffered output may be what fails.
     errno = 0;

@@ -57,7 +57,7 @@ check "no image" 2 $? "$tmp/out" "vexldb: no image given"
 "$vexldb" --bogus x > "$tmp/out" 2>&1
 check "unknown option" 2 $? "$tmp/out" "vexldb: unrecognized option '--bogus'"
 "$vexldb" "$tmp/none" > "$tmp/out" 2>&1 < /dev/null
-check "missing image" 1 $? "$tmp/out" "vexldb: $tmp/none.exec: cannot open the image"
+check "missing image" 1 $? "$tmp/out" "vexldb: $tmp/none.exec: cannot open: No such file or directory"
 "$vexldb" --batch "$tmp/none" "$tmp/machine/machine" > "$tmp/out" 2>&1
 check "missing batch file" 1 $? "$tmp/out" "cannot open the command file"
 

@@ -103,6 +103,16 @@ TEST(Listing, InlineTexts) {
     EXPECT_EQ(list_image({0xF400}), "0000: F400       OUTS \"... (no terminator)\n");
 }
 
+// One instruction listed alone is its line of the whole listing.
+TEST(Listing, OneInstruction) {
+    const std::vector<Word> code{0x7250, 0xF400, 'B', 0x0000, 0x8003, 0x0000, 0x1310};
+    EXPECT_EQ(list_instruction(code, 1), "0001: F400       OUTS \"B\"");
+    EXPECT_EQ(list_instruction(code, 4), "0004: 8003 0000  CALL 0x0000,GR3");
+    EXPECT_EQ(list_instruction(code, 6), "0006: 1310       DW 0x1310");
+    EXPECT_EQ(list_instruction(code, 7), "");
+    EXPECT_EQ(list_instruction(code, 4).substr(kListingTextColumn), "CALL 0x0000,GR3");
+}
+
 TEST(Listing, WordsThatDoNotDecode) {
     EXPECT_EQ(list_image({}), "");
     for (unsigned op = 0; op < 256; ++op) {
