@@ -12,6 +12,8 @@
 #include "bindings.h"
 #include "compile.h"
 #include "listing.h"
+#include "profile/counter.h"
+#include "profile/line_counts.h"
 #include "recorder.h"
 #include "report.h"
 
@@ -78,6 +80,8 @@ public:
     Run(const val& image, const std::string& input, const std::string& debug_text)
         : in_(input), info_(read_debug_info(debug_text)) {
         machine_.load(words_of(image));
+        // With the debug information the run is counted, for the heat map.
+        if (info_) counter_.emplace(machine_.code().size());
     }
 
     // Runs at most `steps` instructions and writes at most `output` more
@@ -87,7 +91,7 @@ public:
         limits.max_steps = static_cast<std::uint64_t>(steps);
         limits.max_output = static_cast<std::uint64_t>(output);
         vm::Stats stats;
-        auto r = machine_.execute(limits, &stats);
+        auto r = counter_ ? machine_.execute_counted(*counter_, limits, &stats) : machine_.execute(limits, &stats);
         steps_ += stats.steps;
         fault_ = r.fault;
         switch (r.end) {
@@ -105,6 +109,25 @@ public:
     val take_output() { return take(out_); }
     val take_errors() { return take(err_); }
     double steps() const { return static_cast<double>(steps_); }
+    // How often each line with code was entered and the instructions it
+    // cost, as {line, count, instructions}, for the lines of the debug
+    // information (empty without it). Counts up to here.
+    val line_counts() {
+        val list = val::array();
+        if (!info_ || !counter_) return list;
+        vm::profile::Counter counted = *counter_;
+        counted.finish();
+        const vm::profile::Report report = vm::profile::make_report(*info_, counted, counted.instructions(), 0);
+        for (const vm::profile::LineCount& l : report.lines) {
+            if (!l.has_code) continue;
+            val item = val::object();
+            item.set("line", l.line);
+            item.set("count", static_cast<double>(l.count));
+            item.set("instructions", static_cast<double>(l.instructions));
+            list.call<void>("push", item);
+        }
+        return list;
+    }
     // Where the run failed in the source (empty without debug information).
     val where() const { return info_ ? fault_lines(*info_, machine_, fault_) : val::array(); }
 
@@ -120,6 +143,7 @@ private:
     std::ostringstream err_;
     vm::Machine machine_{in_, out_, err_};
     std::optional<debuginfo::DebugInfo> info_;
+    std::optional<vm::profile::Counter> counter_;
     std::uint64_t steps_ = 0;
     vm::Fault fault_ = vm::Fault::none;
 };
@@ -134,6 +158,7 @@ EMSCRIPTEN_BINDINGS(vexl) {
         .function("takeOutput", &Run::take_output)
         .function("takeErrors", &Run::take_errors)
         .function("steps", &Run::steps)
+        .function("lineCounts", &Run::line_counts)
         .function("where", &Run::where);
 }
 

@@ -116,8 +116,17 @@ public:
     bool delete_breakpoint(int number) { return session_.delete_breakpoint(number); }
     bool running() const { return session_.running(); }
 
+    // Goes to the state after `instruction` instructions of the recorded run.
+    val seek(double instruction) {
+        clear();
+        std::string why;
+        const bool ok = bool(session_.seek(static_cast<std::uint64_t>(instruction), &why));
+        if (!ok) error_ = why + "\n";
+        return taken(ok);
+    }
+
     // Everything the page shows after a stop.
-    val state() const {
+    val state() {
         val s = val::object();
         s.set("running", session_.running());
         if (const auto& e = session_.last_stop()) {
@@ -149,9 +158,36 @@ public:
         for (const debugger::FrameView& f : session_.backtrace()) {
             val frame = location(f.location);
             frame.set("level", f.level);
+            frame.set("bp", static_cast<unsigned>(f.bp));
             frame.set("args", value_list(f.args));
+            frame.set("locals", value_list(session_.locals(std::size_t(f.level))));
             frames.call<void>("push", frame);
         }
+        // Where the program stands in its recorded run (the timeline).
+        if (const auto r = session_.record()) {
+            val record = val::object();
+            record.set("now", static_cast<double>(r->now));
+            record.set("end", static_cast<double>(r->end));
+            record.set("output", static_cast<double>(r->output));
+            s.set("record", record);
+        }
+        // The data words that differ from the last state shown.
+        val written = val::array();
+        std::vector<image::Word> memory = session_.memory(0, 65536);
+        if (!memory.empty()) {
+            if (shown_.size() == memory.size()) {
+                for (std::size_t a = 0; a < memory.size() && written["length"].as<unsigned>() < 64; ++a) {
+                    if (memory[a] == shown_[a]) continue;
+                    val word = val::object();
+                    word.set("address", static_cast<unsigned>(a));
+                    word.set("value", static_cast<unsigned>(memory[a]));
+                    word.set("old", static_cast<unsigned>(shown_[a]));
+                    written.call<void>("push", word);
+                }
+            }
+            shown_ = std::move(memory);
+        }
+        s.set("written", written);
         s.set("frames", frames);
         const std::size_t level = session_.selected_frame();
         s.set("args", value_list(session_.args(level)));
@@ -206,6 +242,7 @@ private:
     }
 
     std::string program_, console_, error_;
+    std::vector<image::Word> shown_;  // data memory at the last state()
     debugger::Session session_;
 };
 
@@ -218,6 +255,7 @@ EMSCRIPTEN_BINDINGS(vexl_debug) {
         .function("addBreakpoint", &Debug::add_breakpoint)
         .function("deleteBreakpoint", &Debug::delete_breakpoint)
         .function("state", &Debug::state)
+        .function("seek", &Debug::seek)
         .function("running", &Debug::running);
 }
 

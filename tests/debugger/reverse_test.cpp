@@ -6,6 +6,7 @@
 // passed.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
 #include <sstream>
 
@@ -48,7 +49,10 @@ std::string picture(const debugger::Session& s) {
 
 TEST(Reverse, ContinueBackLandsOnThePreviousHitOfGeneratedPrograms) {
     int checked = 0;
-    for (std::uint64_t seed = 1; seed <= 30; ++seed) {
+    // VEXL_ORACLE_SEEDS=N runs N seeds instead of 30 (a longer run by hand).
+    const char* more = std::getenv("VEXL_ORACLE_SEEDS");
+    const std::uint64_t seeds = more ? std::strtoull(more, nullptr, 10) : 30;
+    for (std::uint64_t seed = 1; seed <= seeds; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         const proggen::Program generated = proggen::generate(seed);
         const debugger::Program program = compiled(generated.source);

@@ -87,7 +87,7 @@ ProcessResult run(std::vector<std::string> argv, const TempDir& dir, const std::
 
 TEST(LineCounts, EqualToStatementExecutionsOfGeneratedPrograms) {
     int lines_checked = 0;
-    for (std::uint64_t seed = 1; seed <= 24; ++seed) {
+    for (std::uint64_t seed = 1; seed <= 16; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         const proggen::Program program = proggen::generate(seed);
         TempDir dir;
@@ -121,7 +121,7 @@ TEST(LineCounts, EqualToStatementExecutionsOfGeneratedPrograms) {
         }
         lines_checked += int(marked.size());
     }
-    EXPECT_GT(lines_checked, 200);
+    EXPECT_GT(lines_checked, 120);
 }
 
 // The text layout: a header, then every source line with its count, "#####"

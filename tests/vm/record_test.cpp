@@ -5,6 +5,7 @@
 // output once; the snapshots stay within their budget on long runs.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 #include <sstream>
 
@@ -69,7 +70,10 @@ State fresh_state(const std::vector<Word>& words, const std::string& input, std:
 
 TEST(Recording, BackwardsEqualsAFreshRunOfGeneratedPrograms) {
     std::mt19937_64 random(7);
-    for (std::uint64_t seed = 1; seed <= 20; ++seed) {
+    // VEXL_ORACLE_SEEDS=N runs N seeds instead of 20 (a longer run by hand).
+    const char* more = std::getenv("VEXL_ORACLE_SEEDS");
+    const std::uint64_t seeds = more ? std::strtoull(more, nullptr, 10) : 20;
+    for (std::uint64_t seed = 1; seed <= seeds; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         const proggen::Program program = proggen::generate(seed);
         const std::vector<Word> words = compile(program.source);

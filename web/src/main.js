@@ -12,6 +12,7 @@ import { readShare, shareHash } from './share.js';
 import { parseDiagnostics } from './diagnostics.js';
 import { breakpointGutter, breakpointLines } from './breakpoints.js';
 import { Debugger } from './debugger.js';
+import { heatField, showHeat } from './heatmap.js';
 
 const $ = (id) => document.getElementById(id);
 const ui = {
@@ -32,6 +33,7 @@ const view = new EditorView({
     basicSetup,
     vexl,
     lintGutter(),
+    heatField,
     EditorView.updateListener.of((u) => { if (u.docChanged) clearMarks(); }),
   ],
 });
@@ -55,6 +57,7 @@ function jumpToLine(n, focus = true) {
 
 function clearMarks() {
   view.dispatch(setDiagnostics(view.state, []));
+  showHeat(view, null);
 }
 
 // ---- examples and share links -------------------------------------------
@@ -348,6 +351,7 @@ function compileAndRun() {
       setStatus(`${msg.end === 'finished' ? 'Finished' : 'Ended'}: ${msg.steps} steps · `
         + `compile ${msg.compileMs.toFixed(1)} ms · run ${msg.runMs.toFixed(1)} ms · ${ms.toFixed(0)} ms in all`);
       document.body.dataset.lastRunMs = ms.toFixed(1);
+      showHeat(view, msg.lineCounts);
       finish();
     } else if (msg.type === 'failed') {
       showRuntimeError(`Internal error: ${msg.message}`, null);
@@ -363,6 +367,7 @@ const debuggerUi = new Debugger({
   view, send, resend, finish, jumpToLine, setStatus, resetPanels, showCompilation, writeHash,
   source, input: () => ui.input.value, breakpoints: () => breakpointLines(view.state),
   appendOutput: (t) => { ui.output.textContent += t; },
+  setOutput: (t) => { ui.output.textContent = t; },
   showRuntimeError,
 });
 ui.debug.addEventListener('click', () => {

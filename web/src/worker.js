@@ -39,6 +39,7 @@ function run(m, id, compiled, input, limit) {
     return {
       end, steps: run.steps(), errors: run.takeErrors(), output: run.takeOutput(),
       where: end === 'fault' ? run.where() : [], compileMs: compiled.ms, runMs: performance.now() - t0,
+      lineCounts: run.lineCounts(),
     };
   } finally {
     run.delete();
@@ -112,9 +113,18 @@ function stopped(id, acc) {
   }
   const program = new Uint8Array(acc.program.reduce((n, b) => n + b.length, 0));
   acc.program.reduce((at, b) => { program.set(b, at); return at + b.length; }, 0);
+  // The machine view: frames with their variables, globals, registers and
+  // flags, and the data words written since the last stop.
+  const machine = s.running ? {
+    frames: s.frames.map((f) => ({
+      level: f.level, function: f.function, line: f.line, bp: f.bp, args: f.args, locals: f.locals,
+    })),
+    globals: s.globals, registers: s.registers, zeroFlag: s.zeroFlag, signFlag: s.signFlag, written: s.written,
+  } : null;
   postMessage({
     type: 'stopped', id, console: acc.console, error: acc.error, program, running: s.running, line, where, views,
     stop: s.stop ? { reason: s.stop.reason, breakpoints: s.stop.breakpoints } : null,
+    record: s.record || null, machine,
   });
 }
 
@@ -132,6 +142,13 @@ function debugStart(m, msg) {
   // Without a breakpoint the session stops at the first line of start.
   if (!msg.breakpoints.length) say(acc, session.debug.execute('tbreak start'));
   say(acc, session.debug.execute('run'));
+  stopped(msg.id, acc);
+}
+
+// The timeline: to the state after msg.instruction instructions.
+function debugSeek(msg) {
+  const acc = { console: '', error: '', program: [] };
+  say(acc, session.debug.seek(msg.instruction));
   stopped(msg.id, acc);
 }
 
@@ -153,6 +170,8 @@ onmessage = async (e) => {
       debugStart(m, msg);
     } else if (msg.type === 'debug') {
       debugCommand(msg);
+    } else if (msg.type === 'debug-seek') {
+      debugSeek(msg);
     } else if (msg.type === 'build') {
       const compiled = compile(m, msg);
       if (msg.run && compiled.image.length) {

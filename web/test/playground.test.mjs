@@ -139,6 +139,94 @@ test('a debugging session stops at a gutter breakpoint and shows variables', asy
   await page.close();
 });
 
+const recursive = 'function int fact(int n) {\n    if (n <= 1) {\n        return 1;\n    }\n'
+  + '    return n * fact(n - 1);\n}\nfunction void start() {\n    int r;\n    r := fact(3);\n    output r;\n'
+  + '    output "\\n";\n}\n';
+
+async function debugStep(page, id) {
+  await page.click(`#${id}`);
+  await page.waitForSelector('body[data-state="stopped"], body[data-state="ended"]');
+}
+
+test('step back over a recursive call restores the variables shown', async () => {
+  const page = await open();
+  await setSource(page, recursive);
+  await page.click('#debug');
+  await page.waitForSelector('body[data-state="stopped"]');
+  assert.match(await page.textContent('#dbg-where'), /start \(\) at prog\.vxl:9/);
+  assert.match(await page.textContent('#dbg-variables'), /r = 0/);
+  await debugStep(page, 'dbg-next');
+  assert.match(await page.textContent('#dbg-variables'), /r = 6/);
+  assert.match(await page.textContent('#machine'), /r = 6/);
+  // Back into the call's last line: the callee's frame as it was then.
+  await debugStep(page, 'stepback');
+  assert.match(await page.textContent('#dbg-where'), /fact \(n=3\) at prog\.vxl:5/);
+  assert.match(await page.textContent('#dbg-variables'), /n = 3/);
+  assert.match(await page.textContent('#machine'), /#0 fact .*n = 3.*#1 start .*r = 0/s);
+  assert.equal(await page.textContent('.cm-current-line'), '    return n * fact(n - 1);');
+  // The start frame's r went back from 6 to 0: highlighted as changed.
+  assert.equal(await page.locator('#machine .value.changed', { hasText: 'r = 0' }).count(), 1);
+  // Over the whole call backwards: before it, r is 0 again.
+  await debugStep(page, 'nextback');
+  await debugStep(page, 'nextback');
+  assert.match(await page.textContent('#dbg-where'), /start \(\) at prog\.vxl:9/);
+  assert.match(await page.textContent('#dbg-variables'), /r = 0/);
+  assert.equal(await page.textContent('#output'), '');
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test("the timeline's last position shows the final output", async () => {
+  const page = await open();
+  await page.selectOption('#examples', 'factorial');
+  const expected = readFileSync(join(examplesDir, 'factorial.out'), 'utf8');
+  await page.click('#debug');
+  await page.waitForSelector('body[data-state="stopped"]');
+  await debugStep(page, 'dbg-continue');
+  assert.equal(await page.getAttribute('body', 'data-state'), 'ended');
+  assert.equal(await page.textContent('#output'), expected);
+  const last = Number(await page.getAttribute('#timeline', 'max'));
+  assert.ok(last > 100);
+  const moveTo = async (n) => {
+    await page.$eval('#timeline', (el, v) => { el.value = String(v); el.dispatchEvent(new Event('change')); }, n);
+    await page.waitForFunction((v) => document.getElementById('timeline-at').textContent.startsWith(`instruction ${v} `)
+      && !document.getElementById('timeline').disabled, n);
+  };
+  // Half way: part of the output, the line and the variables of that moment.
+  await moveTo(Math.floor(last / 2));
+  const half = await page.textContent('#output');
+  assert.ok(half.length < expected.length && expected.startsWith(half), half);
+  assert.notEqual(await page.textContent('#dbg-variables'), '');
+  assert.ok(await page.locator('.cm-current-line').count() === 1);
+  await moveTo(last);
+  assert.equal(await page.textContent('#output'), expected);
+  // Going forward over output already shown writes nothing twice.
+  await moveTo(0);
+  await debugStep(page, 'dbg-continue');
+  assert.equal(await page.textContent('#output'), expected);
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test('the heat map shades lines by their counts and marks an unreached else', async () => {
+  const page = await open();
+  await setSource(page, 'function void start() {\n    int x, i;\n    x := 5;\n    if (x > 3) {\n'
+    + '        output "big";\n    } else {\n        output "small";\n    }\n'
+    + '    for (i := 0; i < 3; i := i + 1) {\n        x := x + i;\n    }\n}\n');
+  await runToEnd(page);
+  assert.equal(await page.textContent('#output'), 'big');
+  assert.deepEqual(await page.locator('.cm-line.never-run').allTextContents(), ['        output "small";']);
+  assert.equal(await page.locator('.cm-line[data-count="3"]').textContent(), '        x := x + i;');
+  assert.match(await page.getAttribute('.cm-line[data-count="3"]', 'title'), /entered 3 times, \d+ instructions/);
+  assert.equal(await page.locator('.cm-line', { hasText: '} else {' }).getAttribute('data-count'), null);
+  // Editing the source clears the map.
+  await page.locator('.cm-content').click();
+  await page.keyboard.type(' ');
+  assert.equal(await page.locator('.cm-line.never-run').count(), 0);
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
 test('an endless loop stops at the step limit and the page stays responsive', async () => {
   const page = await open();
   await setSource(page, 'function void start() {\n    int i;\n    while (true) {\n        i := i + 1;\n    }\n}\n');
