@@ -102,6 +102,7 @@ struct Run {
 void run_compiler(Run& run) {
     CompileOptions options;
     options.record_names = true;
+    options.check_past_full_image = true;
     options.Wc_compat = run.c_compat;
     if (run.log_tokens) options.tokens = &run.tokens;
     options.inspect = [&](const program* root, const MapManager& symbols) {
