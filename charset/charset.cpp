@@ -85,6 +85,8 @@ Converted utf8_to_cp932(std::string_view utf8, char replacement) {
         if (code < 0) {
             out.bytes += replacement;
             if (out.bad_lines.empty() || out.bad_lines.back() != line) out.bad_lines.push_back(line);
+            if (c < 0 && (out.malformed_lines.empty() || out.malformed_lines.back() != line))
+                out.malformed_lines.push_back(line);
         } else if (code > 0xFF) {
             out.bytes += static_cast<char>(code >> 8);
             out.bytes += static_cast<char>(code & 0xFF);

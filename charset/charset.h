@@ -28,6 +28,8 @@ struct Converted {
     // Lines (from 1) holding a character that has no CP932 form or a
     // malformed UTF-8 sequence, each once, in order.
     std::vector<int> bad_lines;
+    // Those of bad_lines that hold a malformed UTF-8 sequence.
+    std::vector<int> malformed_lines;
 };
 // UTF-8 to CP932; each character without a CP932 form becomes `replacement`.
 Converted utf8_to_cp932(std::string_view utf8, char replacement = '?');

@@ -1,5 +1,6 @@
-# Documentation: the generator of the opcode table in docs/machine.md, the
-# update-docs target that rewrites that table, and the install rules of the
+# Documentation: the generators of the opcode table in docs/machine.md and
+# of the message table in docs/language.md, the update-docs target that
+# rewrites those tables, and the install rules of the
 # manual pages, the documents, the examples, the editor files and the
 # diagnostics wrapper. Included from the top-level CMakeLists.txt.
 include(GNUInstallDirs)
@@ -10,9 +11,14 @@ target_compile_definitions(opcode_table PRIVATE
   VEXL_OPCODES_DEF="${PROJECT_SOURCE_DIR}/image/opcodes.def")
 target_compile_options(opcode_table PRIVATE ${VEXL_WARNINGS})
 
+add_executable(message_table ${PROJECT_SOURCE_DIR}/docs/message_table.cpp)
+target_include_directories(message_table PRIVATE ${PROJECT_SOURCE_DIR}/compiler/diagnostics)
+target_compile_options(message_table PRIVATE ${VEXL_WARNINGS})
+
 add_custom_target(update-docs
   COMMAND opcode_table --update ${PROJECT_SOURCE_DIR}/docs/machine.md
-  COMMENT "Writing the opcode table of docs/machine.md from image/opcodes.def"
+  COMMAND message_table --update ${PROJECT_SOURCE_DIR}/docs/language.md
+  COMMENT "Writing the opcode table of docs/machine.md from image/opcodes.def and the message table of docs/language.md from compiler/diagnostics/diagnostics.def"
   VERBATIM)
 
 install(FILES

@@ -13,6 +13,7 @@
 #include "compile.h"
 #include "listing.h"
 #include "recorder.h"
+#include "report.h"
 
 using emscripten::val;
 
@@ -35,17 +36,18 @@ namespace {
 
 // One compilation of the editor's text, with debug information (the image
 // and the C text are those of a plain compilation). The diagnostics come
-// as the compiler prints them, but in UTF-8.
-val compile(const std::string& source) {
+// as the compiler prints them, but in UTF-8, in the language "ja" or "en".
+val compile(const std::string& source, const std::string& language) {
     std::vector<std::pair<std::size_t, int>> c_lines;
     CompileOptions options;
     options.g = true;
     options.inspect = [&](const program*, const MapManager&) { c_lines = debug_recorder.c_text_lines(); };
     CompileResult r = compile_source("prog.vxl", source, options);
 
-    constexpr auto utf8 = catalog::Charset::utf8;
-    std::string printed = r.listing(utf8);
-    printed += r.fatal ? r.fatal->printed(utf8) : r.summary(utf8);
+    ReportStyle style;
+    style.charset = catalog::Charset::utf8;
+    style.language = catalog::language_named(language).value_or(catalog::Language::ja);
+    const std::string printed = report(r, source, style);
     std::ostringstream image_bytes;
     if (r.status == 0) image::write_words(image_bytes, r.words);
 

@@ -1,15 +1,23 @@
-# Build step: turns the UTF-8 texts of diagnostics.def into the code page
-# 932 bytes the compiler prints, written as CP932(Name, "\x..") rows for
+# Build step: turns the Japanese UTF-8 texts of diagnostics.def into the
+# code page 932 bytes the compiler prints, written as CP932(Name, "\x..") rows for
 # catalog_cp932.cpp. The conversion is iconv's, the same table the C
 # library uses for CP932 everywhere else.
 #   cmake -DDEF=diagnostics.def -DOUT=diagnostics_cp932.inc -DICONV=iconv -P cp932.cmake
 file(STRINGS "${DEF}" lines ENCODING UTF-8)
 set(names "")
 set(texts "")
+set(pending "")
 foreach(line IN LISTS lines)
-  if(line MATCHES "^(ERROR|ERROR1|ERROR2|WARNING|WARNING1|WARNING2|FATAL|FATAL1|TEXT)\\(([A-Za-z_0-9]+),.*\"([^\"\\\\]*)\"\\)$")
+  if(NOT pending STREQUAL "")
+    # The row's second line: its English text, which stays as it is.
+    if(NOT line MATCHES "^    \"[^\"\\]*\"\\)$")
+      message(FATAL_ERROR "${DEF}: no English text after: ${pending}")
+    endif()
+    set(pending "")
+  elseif(line MATCHES "^(ERROR|ERROR1|ERROR2|WARNING|WARNING1|WARNING2|FATAL|FATAL1|TEXT)\\(([A-Za-z_0-9]+),.*\"([^\"\\]*)\",$")
     list(APPEND names "${CMAKE_MATCH_2}")
     string(APPEND texts "${CMAKE_MATCH_3}\n")
+    set(pending "${line}")
   elseif(line MATCHES "^[A-Z0-9]+\\(")
     message(FATAL_ERROR "${DEF}: row not understood: ${line}")
   endif()

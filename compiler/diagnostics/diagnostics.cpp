@@ -1,32 +1,18 @@
-// The diagnostics list and the printed forms of errors, warnings and fatal
-// errors.
+// The diagnostics list; the classes print through report.h.
 #include "diagnostics.h"
 
 #include <cstdio>
 
-using catalog::Text;
+#include "report.h"
 
 DiagnosticList diagnostics;
 
-std::string printed_form(bool warning, int line, const std::string& node_name, const std::string& text,
-                         catalog::Charset cs) {
-    if (warning && line <= 0) return std::string(catalog::text(Text::WarningNoLine, cs)) + text + "\n";
-    std::string out(catalog::text(warning ? Text::WarningPrefix : Text::ErrorPrefix, cs));
-    out += std::to_string(line);
-    out += "): ";
-    out += node_name;
-    out += ": ";
-    out += text;
-    out += "\n";
-    return out;
+std::string error::Error::message(catalog::Charset cs, catalog::Language language) const {
+    return plain_line(is_warning(), line, node_name, text(cs, language), cs, language);
 }
 
-std::string error::Error::message(catalog::Charset cs) const {
-    return printed_form(is_warning(), line, node_name, text(cs), cs);
-}
-
-std::string fatal_error::FatalError::message(catalog::Charset cs) const {
-    return catalog::format(id, values, cs) + "\n" + std::string(catalog::text(Text::Abort, cs)) + "\n";
+std::string fatal_error::FatalError::message(catalog::Charset cs, catalog::Language language) const {
+    return plain_fatal(FatalStop{id, values, {}}, cs, language);
 }
 
 void DiagnosticList::add_error(std::unique_ptr<error::Error> d) {

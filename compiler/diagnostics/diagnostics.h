@@ -15,7 +15,8 @@
 // printed text (prefix, text, newline).
 class base_error {
 public:
-    virtual std::string message(catalog::Charset charset = catalog::Charset::cp932) const = 0;
+    virtual std::string message(catalog::Charset charset = catalog::Charset::cp932,
+                                catalog::Language language = catalog::Language::ja) const = 0;
     virtual ~base_error() = default;
 };
 
@@ -42,11 +43,6 @@ inline std::string show(int n) { return std::to_string(n); }
 inline const std::string& show(const std::string& s) { return s; }
 }  // namespace diagnostic_values
 
-// The printed form of an error or warning: "エラー(" line "): " node ": "
-// text, newline; a warning at line 0 or less is "警告: " text, newline.
-std::string printed_form(bool warning, int line, const std::string& node_name, const std::string& text,
-                         catalog::Charset charset = catalog::Charset::cp932);
-
 namespace error {
 
 // An ordinary error or warning, reported by the construct `node_name`
@@ -55,10 +51,12 @@ class Error : public base_error {
 public:
     Error(int line, std::string node_name, catalog::Text id, std::vector<std::string> values = {})
         : line(line), node_name(std::move(node_name)), id(id), values(std::move(values)) {}
-    std::string message(catalog::Charset charset = catalog::Charset::cp932) const override;
+    std::string message(catalog::Charset charset = catalog::Charset::cp932,
+                        catalog::Language language = catalog::Language::ja) const override;
     // The message without prefix and newline.
-    std::string text(catalog::Charset charset = catalog::Charset::cp932) const {
-        return catalog::format(id, values, charset);
+    std::string text(catalog::Charset charset = catalog::Charset::cp932,
+                     catalog::Language language = catalog::Language::ja) const {
+        return catalog::format(id, values, charset, language);
     }
     virtual bool is_warning() const { return false; }
 
@@ -103,12 +101,12 @@ public:
         T1 v1;                                                                                 \
         T2 v2;                                                                                 \
     };
-#define ERROR(Name, text) VEXL_DIAG0(Error, Name)
-#define ERROR1(Name, T1, v1, text) VEXL_DIAG1(Error, Name, T1, v1)
-#define ERROR2(Name, T1, v1, T2, v2, text) VEXL_DIAG2(Error, Name, T1, v1, T2, v2)
-#define WARNING(Name, text) VEXL_DIAG0(Warning, Name)
-#define WARNING1(Name, T1, v1, text) VEXL_DIAG1(Warning, Name, T1, v1)
-#define WARNING2(Name, T1, v1, T2, v2, text) VEXL_DIAG2(Warning, Name, T1, v1, T2, v2)
+#define ERROR(Name, ja, en) VEXL_DIAG0(Error, Name)
+#define ERROR1(Name, T1, v1, ja, en) VEXL_DIAG1(Error, Name, T1, v1)
+#define ERROR2(Name, T1, v1, T2, v2, ja, en) VEXL_DIAG2(Error, Name, T1, v1, T2, v2)
+#define WARNING(Name, ja, en) VEXL_DIAG0(Warning, Name)
+#define WARNING1(Name, T1, v1, ja, en) VEXL_DIAG1(Warning, Name, T1, v1)
+#define WARNING2(Name, T1, v1, T2, v2, ja, en) VEXL_DIAG2(Warning, Name, T1, v1, T2, v2)
 #include "diagnostics.def"
 #undef VEXL_DIAG0
 #undef VEXL_DIAG1
@@ -124,18 +122,19 @@ public:
     explicit FatalError(catalog::Text id, std::vector<std::string> values = {})
         : id(id), values(std::move(values)) {}
     // The text, a newline, the abort line and a newline.
-    std::string message(catalog::Charset charset = catalog::Charset::cp932) const override;
+    std::string message(catalog::Charset charset = catalog::Charset::cp932,
+                        catalog::Language language = catalog::Language::ja) const override;
 
     catalog::Text id;
     std::vector<std::string> values;
 };
 
-#define FATAL(Name, text)                                       \
+#define FATAL(Name, ja, en)                                      \
     class Name : public FatalError {                            \
     public:                                                     \
         Name() : FatalError(catalog::Text::Name) {}             \
     };
-#define FATAL1(Name, T1, v1, text)                                                         \
+#define FATAL1(Name, T1, v1, ja, en)                                                        \
     class Name : public FatalError {                                                       \
     public:                                                                                \
         explicit Name(T1 v1) : FatalError(catalog::Text::Name, {diagnostic_values::show(v1)}), v1(v1) {} \

@@ -5,6 +5,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "charset.h"
@@ -19,25 +20,6 @@
 
 using catalog::Charset;
 using catalog::Text;
-
-std::string Diagnostic::text(Charset cs) const { return catalog::format(id, values, cs); }
-
-std::string Diagnostic::printed(Charset cs) const { return printed_form(warning, line, node, text(cs), cs); }
-
-std::string FatalStop::printed(Charset cs) const {
-    return catalog::format(id, values, cs) + "\n" + std::string(catalog::text(Text::Abort, cs)) + "\n";
-}
-
-std::string CompileResult::listing(Charset cs) const {
-    std::string out;
-    for (const Diagnostic& d : diagnostics) out += d.printed(cs);
-    return out;
-}
-
-std::string CompileResult::summary(Charset cs) const {
-    return input_name + std::string(catalog::text(Text::SummaryErrors, cs)) + std::to_string(error_count) +
-           std::string(catalog::text(Text::SummaryWarnings, cs)) + std::to_string(warning_count) + "\n";
-}
 
 namespace {
 
@@ -64,15 +46,20 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
     word_stream.stop_when_full = !options.check_past_full_image;
     gen::check_subscripts = options.fcheck_subscripts;
     // A UTF-8 source becomes the CP932 text it stands for; a character
-    // without a CP932 form is an error of its line (and a blank meanwhile).
+    // without a CP932 form, or bytes that are no UTF-8, are an error of
+    // their line (and a blank meanwhile).
     charset::Converted converted;
-    if (options.input_charset == "utf-8") {
+    if (catalog::charset_named(options.input_charset) == Charset::utf8) {
         converted = charset::utf8_to_cp932(source, ' ');
         source = converted.bytes;
     }
     const std::string text = text_mode(source);
     try {
-        for (int line : converted.bad_lines) diagnostics.error<error::UnconvertibleCharacter>(line, "flex");
+        for (int line : converted.bad_lines) {
+            const auto& m = converted.malformed_lines;
+            if (std::find(m.begin(), m.end(), line) != m.end()) diagnostics.error<error::InvalidUtf8>(line, "flex");
+            else diagnostics.error<error::UnconvertibleCharacter>(line, "flex");
+        }
         scanner_start(text);
         parse();
 

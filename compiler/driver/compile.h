@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "catalog.h"
-#include "diagnostics.h"
 #include "image.h"
+#include "record.h"
 
 class program;
 class MapManager;
@@ -55,49 +55,14 @@ struct CompileOptions {
     std::vector<ScannedToken>* tokens = nullptr;
 };
 
-// One listed error or warning.
-struct Diagnostic {
-    int line = 0;
-    bool warning = false;
-    std::string node;                 // who reports: "flex", "bison", a node class
-    catalog::Text id{};               // its row in diagnostics.def
-    std::vector<std::string> values;  // the values written into its text
-    SourceSpan span;                  // the token it is about (see diagnostics.h)
-    SourceSpan related;               // a duplicate's earlier declaration
-
-    std::string_view class_name() const { return catalog::name(id); }
-    // The message, without prefix and newline.
-    std::string text(catalog::Charset charset = catalog::Charset::cp932) const;
-    // The whole printed line, newline included.
-    std::string printed(catalog::Charset charset = catalog::Charset::cp932) const;
-};
-
-// What ended a compilation early: a fatal error, or the last-resort texts
-// for a range error and any other exception.
-struct FatalStop {
-    catalog::Text id{};
-    std::vector<std::string> values;
-    SourceSpan span;  // the construct being translated when it came, if any
-    // The text, newline, the abort line, newline.
-    std::string printed(catalog::Charset charset = catalog::Charset::cp932) const;
-};
-
-struct CompileResult {
+// The diagnostics (input_name, diagnostics, counts, fatal: record.h, printed
+// by report.h) and the outputs.
+struct CompileResult : DiagnosticSet {
     // 0 compiled (warnings allowed), 1 errors were listed, -1 stopped early.
     int status = 0;
-    std::string input_name;
-    std::vector<Diagnostic> diagnostics;  // in the order they were listed
-    int error_count = 0;
-    int warning_count = 0;
-    std::optional<FatalStop> fatal;
     std::vector<image::Word> words;  // the image (whole only when status is 0)
     std::string c_text;              // the C translation (likewise)
     std::string debug_text;          // the debug information file, with -g and status 0
-
-    // Every diagnostic as printed, in order.
-    std::string listing(catalog::Charset charset = catalog::Charset::cp932) const;
-    // "NAME - エラー N、警告 M" and a newline.
-    std::string summary(catalog::Charset charset = catalog::Charset::cp932) const;
 };
 
 // Compiles `source` (read as text: CR LF counts as one newline). `name` is

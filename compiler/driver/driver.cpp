@@ -5,6 +5,7 @@
 #include "driver.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <iterator>
@@ -13,6 +14,7 @@
 #include "compile.h"
 #include "debuginfo.h"
 #include "diagnostics.h"
+#include "format.h"
 #include "options.h"
 #include "report.h"
 #include "streams.h"
@@ -89,17 +91,55 @@ std::FILE* open_source(const std::string& name) {
 
 ReportStyle style_of(const CompileOptions& options) {
     ReportStyle style;
-    if (options.diagnostics_format == "gnu") style.format = ReportFormat::gnu;
-    else if (options.diagnostics_format == "json") style.format = ReportFormat::json;
-    if (options.diagnostics_charset == "utf-8") style.charset = catalog::Charset::utf8;
-    style.utf8_source = options.input_charset == "utf-8";
+    style.format = report_format_named(options.diagnostics_format).value_or(ReportFormat::plain);
+    style.charset = catalog::charset_named(options.diagnostics_charset).value_or(catalog::Charset::cp932);
+    style.language = catalog::language_named(options.diagnostics_language).value_or(catalog::Language::ja);
+    style.utf8_source = catalog::charset_named(options.input_charset) == catalog::Charset::utf8;
     return style;
 }
 
 // Prints the listing and the fatal message; the status of a stopped run.
-int stop(const CompileResult& result, const FatalStop& fatal, std::string_view source, const ReportStyle& style) {
-    write_stderr(report(result, &fatal, source, style));
+int stop(DiagnosticSet set, const FatalStop& fatal, std::string_view source, const ReportStyle& style) {
+    set.fatal = fatal;
+    write_stderr(report(set, source, style));
     return -1;
+}
+
+// vexlc --format [-i] FILE: the source in the canonical layout, on
+// standard output or in place of the file (written beside it and renamed
+// over it, so the file is never half written).
+int format_file(const std::string& name, bool in_place) {
+    std::FILE* f = open_source(name);
+    if (!f) {
+        write_stderr("vexlc: cannot open '" + name + "'\n");
+        return 2;
+    }
+    const std::string bytes = read_source(f);
+    std::fclose(f);
+    const format::Result r = format::format_source(bytes);
+    if (!r.ok) {
+        write_stderr(name + ":" + std::to_string(r.line) + ": error: " + r.error + " (not formatted)\n");
+        return 1;
+    }
+    if (!in_place) {
+        write_stdout(r.text);
+        return 0;
+    }
+    if (r.text == bytes) return 0;
+    struct stat st;
+    const bool have_mode = stat(name.c_str(), &st) == 0;
+    const std::string temporary = name + ".vexlc-format.tmp";
+    std::FILE* out = std::fopen(temporary.c_str(), "wb");
+    bool written = out && std::fwrite(r.text.data(), 1, r.text.size(), out) == r.text.size();
+    if (out) written = std::fflush(out) == 0 && fsync(fileno(out)) == 0 && written;
+    if (out && std::fclose(out) != 0) written = false;
+    if (written && have_mode) chmod(temporary.c_str(), st.st_mode & 07777);
+    if (!written || std::rename(temporary.c_str(), name.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        write_stderr("vexlc: cannot write '" + name + "'\n");
+        return 2;
+    }
+    return 0;
 }
 
 int compile_file(const std::string& argument, const CompileOptions& options) {
@@ -111,7 +151,7 @@ int compile_file(const std::string& argument, const CompileOptions& options) {
         input_name += ".vxl";
         source = open_source(input_name);
         if (!source) {
-            CompileResult none;
+            DiagnosticSet none;
             none.input_name = argument;
             return stop(none, FatalStop{catalog::Text::CantOpenInFile, {}, {}}, {}, style);
         }
@@ -121,7 +161,7 @@ int compile_file(const std::string& argument, const CompileOptions& options) {
 
     const CompileResult result = compile_source(input_name, bytes, options);
     if (result.fatal) return stop(result, *result.fatal, bytes, style);
-    write_stderr(report(result, nullptr, bytes, style));
+    write_stderr(report(result, bytes, style));
     if (result.status == 0) {
         try {
             write_image_file(names.exec_name, result.words);
@@ -178,9 +218,16 @@ int compile(int argc, const char* const* argv) {
             write_stdout(kVersion);
             return 0;
         }
+        // A charset goes by any of its usual names, so these two are
+        // checked here rather than as a list of choices.
+        if ((id == OptionId::diagnostics_charset || id == OptionId::input_charset) && !catalog::charset_named(o.value))
+            return bad_usage("invalid argument '" + o.value + "' for '" + kOptions[o.row].name +
+                             "' (valid: cp932|utf-8)");
         set_option(options, id, o.value);
     }
     // Only the first file is compiled; further ones are ignored.
     if (line.operands.empty()) return bad_usage("missing file operand");
+    if (options.i && !options.format) return bad_usage("option '-i' needs '--format'");
+    if (options.format) return format_file(line.operands.front(), options.i);
     return compile_file(line.operands.front(), options);
 }

@@ -46,5 +46,5 @@ TEST(DiagnosticsCharset, IllegalBytesAreQuotedInUtf8) {
     EXPECT_EQ(diagnostic_text(r.diagnostics[1], catalog::Charset::utf8), "文字'\\x82'を無視します");
     EXPECT_EQ(diagnostic_text(r.diagnostics[2], catalog::Charset::utf8), "文字'\\xA0'を無視します");
     EXPECT_EQ(diagnostic_text(r.diagnostics[3], catalog::Charset::utf8), "文字'\\x7F'を無視します");
-    EXPECT_EQ(diagnostic_text(r.diagnostics[1], catalog::Charset::cp932), r.diagnostics[1].text());
+    EXPECT_EQ(diagnostic_text(r.diagnostics[1], catalog::Charset::cp932), catalog::format(r.diagnostics[1].id, r.diagnostics[1].values));
 }

@@ -3,6 +3,7 @@
 // of 100 errors are pinned by the golden cases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,4 +87,39 @@ TEST_F(DiagnosticsTest, ClearStartsAfresh) {
     EXPECT_EQ(diagnostics.error_count, 0);
     EXPECT_EQ(diagnostics.warning_count, 0);
     EXPECT_EQ(diagnostics.text(), "");
+}
+
+// Every row has an English text: ASCII, and with the same values as the
+// Japanese one, so that no value is lost in translation.
+TEST(Catalog, EnglishBesideEveryJapaneseText) {
+    auto placeholders = [](std::string_view t) {
+        std::string p;
+        for (std::size_t i = 0; i + 1 < t.size(); ++i)
+            if (t[i] == '%' && t[i + 1] >= '1' && t[i + 1] <= '9') p += t[i + 1];
+        std::sort(p.begin(), p.end());
+        return p;
+    };
+    for (int i = 0; i < catalog::kTextCount; ++i) {
+        const auto id = static_cast<catalog::Text>(i);
+        const std::string_view en = catalog::text(id, catalog::Charset::utf8, catalog::Language::en);
+        SCOPED_TRACE(std::string(catalog::name(id)));
+        EXPECT_FALSE(en.empty());
+        EXPECT_TRUE(std::all_of(en.begin(), en.end(), [](char c) { return c >= 0x20 && c < 0x7F; }));
+        EXPECT_EQ(en, catalog::text(id, catalog::Charset::cp932, catalog::Language::en));
+        EXPECT_EQ(placeholders(en), placeholders(catalog::text(id, catalog::Charset::utf8)));
+    }
+    EXPECT_EQ(catalog::format(catalog::Text::TypeMismatch, {"bool", "int"}, catalog::Charset::cp932,
+                              catalog::Language::en),
+              "cannot assign type bool to type int");
+}
+
+TEST(Catalog, CharsetAndLanguageNames) {
+    using catalog::Charset;
+    for (const char* n : {"utf-8", "UTF-8", "utf8", "UTF8", "Utf_8"}) EXPECT_EQ(catalog::charset_named(n), Charset::utf8) << n;
+    for (const char* n : {"cp932", "CP932", "sjis", "SJIS", "shift_jis", "Shift-JIS", "ms932", "windows-31j"})
+        EXPECT_EQ(catalog::charset_named(n), Charset::cp932) << n;
+    for (const char* n : {"", "utf", "utf-16", "latin1", "euc-jp", "utf-8 "}) EXPECT_FALSE(catalog::charset_named(n)) << n;
+    EXPECT_EQ(catalog::language_named("EN"), catalog::Language::en);
+    EXPECT_EQ(catalog::language_named("ja"), catalog::Language::ja);
+    EXPECT_FALSE(catalog::language_named("de"));
 }

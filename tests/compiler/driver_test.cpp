@@ -11,6 +11,7 @@
 
 #include "compile.h"
 #include "driver.h"
+#include "report.h"
 #include "symbols.h"
 #include "support.h"
 
@@ -325,9 +326,9 @@ TEST(Compile, InMemory) {
     EXPECT_FALSE(d.warning);
     EXPECT_EQ(d.node, "assignment");
     EXPECT_EQ(d.class_name(), "VariableNotDeclared");
-    EXPECT_EQ(d.text(catalog::Charset::utf8), "変数'x'は宣言されていません");
-    EXPECT_EQ(r.listing(), "エラー(2): assignment: 変数'x'は宣言されていません\n"_sj);
-    EXPECT_EQ(r.summary(catalog::Charset::utf8), "m.vxl - エラー 1、警告 0\n");
+    EXPECT_EQ(diagnostic_text(d, catalog::Charset::utf8), "変数'x'は宣言されていません");
+    EXPECT_EQ(report(r, {}, {}), "エラー(2): assignment: 変数'x'は宣言されていません\nm.vxl - エラー 1、警告 0\n"_sj);
+    EXPECT_EQ(summary_line(r, catalog::Charset::utf8), "m.vxl - エラー 1、警告 0\n");
     EXPECT_FALSE(r.words.empty());
     EXPECT_NE(r.c_text.find("printf(\"%d\",1);\n"), std::string::npos);
     EXPECT_EQ(inspected, 1);
@@ -335,7 +336,7 @@ TEST(Compile, InMemory) {
     const CompileResult stopped = compile_source("s.vxl", std::string(101, '#'));
     EXPECT_EQ(stopped.status, -1);
     ASSERT_TRUE(stopped.fatal);
-    EXPECT_EQ(stopped.fatal->printed(catalog::Charset::utf8), "エラーの数が100を超えました\nコンパイルを中断します\n");
+    EXPECT_EQ(plain_fatal(*stopped.fatal, catalog::Charset::utf8), "エラーの数が100を超えました\nコンパイルを中断します\n");
     EXPECT_EQ(stopped.error_count, 101);
 }
 

@@ -3,6 +3,7 @@
 // methods (rename, signature help, quick fixes, ...).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -208,6 +209,12 @@ TEST(Server, Settings) {
     EXPECT_EQ(warnings(compat.diagnostics()), without + 4);  // printf, f like a function, %, or f()
     compat.notify("workspace/didChangeConfiguration", {{"settings", {{"vexl", {{"cCompat", false}}}}}});
     EXPECT_EQ(warnings(compat.diagnostics()), without);
+    // The message language.
+    compat.notify("workspace/didChangeConfiguration", {{"settings", {{"language", "en"}}}});
+    const std::string english = compat.diagnostics()["diagnostics"][0]["message"];
+    EXPECT_NE(english, plain.diagnostics()["diagnostics"][0]["message"].get<std::string>());
+    EXPECT_TRUE(std::all_of(english.begin(), english.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; }))
+        << english;
 }
 
 TEST(Server, Rename) {

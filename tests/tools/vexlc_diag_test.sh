@@ -40,7 +40,7 @@ bad.vxl:6: error: 文字'#'を無視します
         output x; #
 bad.vxl:9: error: 文字'\x82'を無視します
         \x82
-bad.vxl: warning: 関数'main'はC言語で宣言されています(Cソースが不正です)
+bad.vxl:2: warning: 関数'main'はC言語で宣言されています(Cソースが不正です)
 bad.vxl:7: error: 変数'y'は宣言されていません
         y := true;
 bad.vxl:10: warning: 変数'unused'は使用されていません
@@ -66,7 +66,7 @@ expect "Japanese text: diagnostics" "$(cat stderr)" "ja.vxl - エラー 0、警�
 # A fatal error names the file; status 255.
 sh "$diag" missing.vxl 2> stderr
 expect "fatal: status" "$?" 255
-expect "fatal: diagnostics" "$(cat stderr)" "missing.vxl: fatal error: 入力ファイルが開けません
+expect "fatal: diagnostics" "$(cat stderr)" "missing.vxl:1: fatal error: 入力ファイルが開けません
 コンパイルを中断します"
 
 # No argument: the compiler's usage line on standard output, status 0.

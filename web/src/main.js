@@ -18,7 +18,7 @@ const ui = {
   run: $('run'), debug: $('debug'), stop: $('stop'), share: $('share'), examples: $('examples'),
   limit: $('step-limit'), status: $('status'), input: $('input'), output: $('output'),
   runtimeError: $('runtime-error'), diagnostics: $('diagnostics'), ctext: $('ctext'),
-  listing: $('listing'),
+  listing: $('listing'), language: $('language'),
 };
 
 // ---- editor ---------------------------------------------------------------
@@ -308,7 +308,7 @@ function showRuntimeError(text, where) {
 
 // Shows the translation of the source as loaded, without running it.
 function preview() {
-  send({ type: 'build', source: source(), run: false }, (msg) => {
+  send({ type: 'build', source: source(), language: ui.language.value, run: false }, (msg) => {
     showCompilation(msg);
     setStatus('Ready');
     finish();
@@ -327,7 +327,7 @@ function compileAndRun() {
   document.body.dataset.state = 'running';
   ui.stop.disabled = false;
   setStatus('Compiling…');
-  send({ type: 'build', source: source(), input: ui.input.value, run: true, limit }, (msg) => {
+  send({ type: 'build', source: source(), language: ui.language.value, input: ui.input.value, run: true, limit }, (msg) => {
     if (msg.type === 'compiled') {
       if (msg.output) ui.output.textContent += outDecoder.decode(msg.output, { stream: true });
       showCompilation(msg);
@@ -356,6 +356,8 @@ function compileAndRun() {
   });
 }
 ui.run.addEventListener('click', compileAndRun);
+// The messages in the other language: the translation is shown again.
+ui.language.addEventListener('change', () => { if (!current) preview(); });
 
 const debuggerUi = new Debugger({
   view, send, resend, finish, jumpToLine, setStatus, resetPanels, showCompilation, writeHash,

@@ -10,7 +10,7 @@ const MAX_OUTPUT = 1 << 20;  // bytes of program output the page takes
 
 function compile(m, msg) {
   const t0 = performance.now();
-  const r = m.compile(msg.source);
+  const r = m.compile(msg.source, msg.language || 'ja');
   return {
     status: r.status, stderr: r.stderr, ctext: r.ctext, image: r.image, listing: r.listing,
     debugText: r.debugText, lines: r.lines, cMarks: r.cMarks, globals: r.globals || [], ms: performance.now() - t0,
@@ -147,7 +147,7 @@ onmessage = async (e) => {
 // that the user's first run is as quick as the ones after it.
 function warmUp(m, sources) {
   for (const source of sources) {
-    const r = m.compile(source);
+    const r = m.compile(source, 'ja');
     if (!r.image.length) continue;
     const run = new m.Run(r.image, '3 1 4 1 5 9 2 6 -1 0', r.debugText);
     run.resume(200_000, MAX_OUTPUT);
