@@ -102,6 +102,7 @@ struct Run {
 void run_compiler(Run& run) {
     CompileOptions options;
     options.record_names = true;
+    options.check_past_full_image = true;
     options.Wc_compat = run.c_compat;
     if (run.log_tokens) options.tokens = &run.tokens;
     options.inspect = [&](const program* root, const MapManager& symbols) {
@@ -188,14 +189,14 @@ int lsp_line(const Source& src, int compiler_line) {
     return static_cast<int>(src.line_start.size()) - 1;
 }
 
-void collect_diagnostics(const Source& src, const CompileResult& result, Analysis& a) {
+void collect_diagnostics(const Source& src, const CompileResult& result, catalog::Language language, Analysis& a) {
     using catalog::Charset;
     for (int line : src.bad_lines) {
         Diagnostic d;
         d.range = whole_line(a, lsp_line(src, line));
         d.part = "flex";
         d.kind = catalog::name(catalog::Text::UnconvertibleCharacter);
-        d.text = catalog::text(catalog::Text::UnconvertibleCharacter, Charset::utf8);
+        d.text = catalog::text(catalog::Text::UnconvertibleCharacter, Charset::utf8, language);
         a.diagnostics.push_back(std::move(d));
     }
     for (const auto& r : result.diagnostics) {
@@ -204,7 +205,7 @@ void collect_diagnostics(const Source& src, const CompileResult& result, Analysi
         d.warning = r.warning;
         d.part = r.node;
         d.kind = r.class_name();
-        d.text = diagnostic_text(r, Charset::utf8);
+        d.text = diagnostic_text(r, Charset::utf8, language);
         d.values = r.values;
         if (r.related.known()) d.related = src.range(r.related);
         d.unnecessary = r.id == catalog::Text::UnusedVariable;
@@ -215,7 +216,7 @@ void collect_diagnostics(const Source& src, const CompileResult& result, Analysi
         if (result.fatal->span.known()) d.range = src.range(result.fatal->span);
         else d.range = a.diagnostics.empty() ? whole_line(a, 0) : a.diagnostics.back().range;
         d.kind = catalog::name(result.fatal->id);
-        d.text = catalog::format(result.fatal->id, result.fatal->values, Charset::utf8);
+        d.text = fatal_text(*result.fatal, Charset::utf8, language);
         a.diagnostics.push_back(std::move(d));
     }
     // A construct translated twice reports once.
@@ -455,7 +456,7 @@ Analysis analyse(std::string_view utf8, const Settings& settings, const Analysis
     run.c_compat = settings.c_compat;
     Worker::get().run(run);
     a.complete = run.tree;
-    collect_diagnostics(src, run.result, a);
+    collect_diagnostics(src, run.result, catalog::language_named(settings.language).value_or(catalog::Language::ja), a);
 
     std::vector<std::size_t> offsets;
     offsets.reserve(run.tokens.size());

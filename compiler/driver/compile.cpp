@@ -32,7 +32,7 @@ void reset_compilation() {
     debug_recorder.clear();
     parse_root = nullptr;
     first_syntax_error = {};
-    translating_at = {};
+    translating_at = image_full_at = {};
     free_all_nodes();
     free_token_texts();
 }
@@ -43,6 +43,7 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
     debug_recorder.enabled = options.g;
     map_manager.names.enabled = options.record_names;
     token_log = options.tokens;
+    word_stream.stop_when_full = !options.check_past_full_image;
     gen::check_subscripts = options.fcheck_subscripts;
     // A UTF-8 source becomes the CP932 text it stands for; a character
     // without a CP932 form, or bytes that are no UTF-8, are an error of
@@ -75,6 +76,8 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
         r.fatal = FatalStop{Text::OtherException, {}, {}};
     }
     scanner_finish();
+    if (!r.fatal && word_stream.overflowed)
+        r.fatal = FatalStop{Text::OverSomeErrors, {"65535"}, image_full_at.known() ? image_full_at : translating_at};
     if (options.inspect) {
         try {
             options.inspect(parse_root, map_manager);

@@ -49,6 +49,9 @@ struct CompileOptions {
     // For inspect: keep every declaration and use of a name in symbols.names,
     // and every token the parser was given in `tokens`.
     bool record_names = false;
+    // Check the whole program even past a full image (which is still
+    // reported, as the fatal error, at the statement that filled it).
+    bool check_past_full_image = false;
     std::vector<ScannedToken>* tokens = nullptr;
 };
 

@@ -11,7 +11,11 @@ CTextStream c_text;
 
 WordStream& WordStream::emit(unsigned word) {
     if (!enabled) return *this;
-    if (words_.size() >= image::kMaxWords) throw fatal_error::OverSomeErrors(65535);
+    if (words_.size() >= image::kMaxWords) {
+        if (stop_when_full) throw fatal_error::OverSomeErrors(65535);
+        overflowed = true;
+        return *this;
+    }
     words_.push_back(static_cast<Word>(word & 0xFFFF));
     return *this;
 }
@@ -32,6 +36,8 @@ void WordStream::clear() {
     words_.clear();
     file_name.clear();
     enabled = true;
+    stop_when_full = true;
+    overflowed = false;
 }
 
 CTextStream& CTextStream::append(const std::string& text) {

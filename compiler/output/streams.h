@@ -34,6 +34,11 @@ public:
 
     std::string file_name;
     bool enabled = true;  // while false, emit and patch have no effect
+    // Whether a full image ends the compilation (throws); when not, further
+    // words are dropped and `overflowed` is set, so that a tool can check
+    // the rest of the program.
+    bool stop_when_full = true;
+    bool overflowed = false;
 
 private:
     std::vector<Word> words_;

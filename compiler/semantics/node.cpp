@@ -31,6 +31,7 @@ std::ostream& operator<<(std::ostream& out, NodeKind kind) {
 }
 
 SourceSpan translating_at;
+SourceSpan image_full_at;
 
 int ExpressionDepth::depth_ = 0;
 

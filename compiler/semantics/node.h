@@ -119,6 +119,9 @@ private:
 // The construct being translated (a statement or declaration): where the
 // image outgrew its limit when that ends the compilation.
 extern SourceSpan translating_at;
+// The innermost statement or declaration during which the image became
+// full, when a full image does not end the compilation.
+extern SourceSpan image_full_at;
 
 // Allocates a node in the compilation's arena.
 void adopt_node(std::unique_ptr<ParseNode> node);

@@ -78,6 +78,12 @@ int statement::translate() {
     if (!stmt) return bad_tree();
     StatementMark mark(stmt->line);
     translating_at = span;
+    struct FullCheck {  // on every way out
+        const SourceSpan& at;
+        ~FullCheck() {
+            if (word_stream.overflowed && !image_full_at.known()) image_full_at = at;
+        }
+    } full_check{span};
     if (stmt->kind == NodeKind::statement_s) {  // a block
         c_text.append("{\n");
         if (c_text.enabled) ++c_text.depth;

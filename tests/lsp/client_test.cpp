@@ -224,3 +224,25 @@ TEST(LanguageServer, CommandLine) {
         EXPECT_NE(r.err.find("Try 'vexl-lsp --help'"), std::string::npos) << arg;
     }
 }
+
+// Frames that cannot be read never take the next one with them: a header
+// without a length, a length with a trailing blank, an absurd length.
+TEST(LanguageServer, BrokenFramesSpareTheNext) {
+    Session s;
+    s.request(1, "initialize", {{"capabilities", json::object()}});
+    auto frame = [](const std::string& header, int id) {
+        const std::string body = json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "shutdown"}}.dump();
+        return header + (header.empty() ? "Content-Length: " + std::to_string(body.size()) : "") + "\r\n\r\n" + body;
+    };
+    const std::string body = json{{"jsonrpc", "2.0"}, {"id", 2}, {"method", "textDocument/unheardOf"}}.dump();
+    s.raw("Content-Length: " + std::to_string(body.size()) + " \r\n\r\n" + body);
+    EXPECT_EQ(s.receive()["id"], 2);
+    s.raw("Content-Type: application/json\r\n\r\n" + body + frame("", 3));
+    EXPECT_EQ(s.receive()["error"]["code"], -32700);
+    EXPECT_EQ(s.receive()["id"], 3);
+    s.raw("Content-Length: 99999999999999999999999\r\n\r\n" + body + frame("", 4));
+    EXPECT_EQ(s.receive()["error"]["code"], -32700);
+    EXPECT_EQ(s.receive()["id"], 4);
+    s.notify("exit", json::object());
+    EXPECT_EQ(s.wait_exit(), 0);
+}

@@ -43,6 +43,42 @@ end
 if not lines[5]:find("変数'y'は宣言されていません", 1, true) then
   return finish(false, 'unexpected message: ' .. lines[5])
 end
+
+-- A working program, then rename, signature help, and hover while a
+-- function is broken by typing.
+local function ask(method, line, character, extra)
+  local params = extra or {}
+  params.textDocument = { uri = vim.uri_from_bufnr(0) }
+  params.position = { line = line, character = character }
+  local answers = vim.lsp.buf_request_sync(0, method, params, 5000) or {}
+  for _, a in pairs(answers) do if a.result then return a.result end end
+  return nil
+end
+local function hover_text(line, character)
+  local r = ask('textDocument/hover', line, character)
+  return r and r.contents and r.contents.value or ''
+end
+vim.api.nvim_buf_set_lines(0, 0, -1, false, {
+  'int total;',
+  'function int twice(int n) {',
+  '  return n * 2;',
+  '}',
+  'function void start() {',
+  '  total := twice(3);',
+  '  output total;',
+  '}',
+})
+if not hover_text(6, 10):find('int total', 1, true) then return finish(false, 'no hover on total') end
+local sig = ask('textDocument/signatureHelp', 5, 17)
+if not sig or sig.signatures[1].label ~= 'int twice(int n)' then
+  return finish(false, 'signature help: ' .. vim.inspect(sig))
+end
+local edit = ask('textDocument/rename', 2, 9, { newName = 'value' })
+local changes = edit and edit.changes and edit.changes[vim.uri_from_bufnr(0)]
+if not changes or #changes ~= 2 then return finish(false, 'rename: ' .. vim.inspect(edit)) end
+vim.api.nvim_buf_set_lines(0, 5, 5, false, { '  twice(' })
+if not hover_text(7, 10):find('int total', 1, true) then return finish(false, 'blind while typing') end
+if not hover_text(2, 9):find('parameter of twice', 1, true) then return finish(false, 'blind in twice') end
 finish(true)
 end
 

@@ -21,6 +21,7 @@ function M.attach(bufnr)
       root_dir = vim.fn.getcwd(),
       on_attach = M.config.on_attach,
       capabilities = M.config.capabilities,
+      init_options = M.config.settings,  -- e.g. { cCompat = true, language = 'en' }
     })
   end
   if client_id then
