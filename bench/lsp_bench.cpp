@@ -52,6 +52,7 @@ void ChangeToDiagnostics(benchmark::State& state) {
         send({{"jsonrpc", "2.0"}, {"method", "textDocument/didChange"},
               {"params", {{"textDocument", {{"uri", uri}, {"version", ++version}}},
                           {"contentChanges", {{{"range", {{"start", start}, {"end", end}}}, {"text", insert ? "x" : ""}}}}}}});
+        server.idle();
     }
     if (published != version) state.SkipWithError("a change went without diagnostics");
     state.counters["lines"] = 2003;

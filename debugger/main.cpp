@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "version.h"
 #include "options.h"
 #include "session.h"
 
@@ -104,7 +105,7 @@ int main(int argc, char** argv) {
         case Option::input: input = o.value; break;
         case Option::echo: echo = true; break;
         case Option::help: print_help(); return 0;
-        case Option::version: std::puts("vexldb 0.1"); return 0;
+        case Option::version: std::puts("vexldb " VEXL_VERSION); return 0;
         }
     }
     if (line.operands.size() != 1)

@@ -1,213 +1,121 @@
-// Runs the compiler's front end on a document held in memory and turns what
-// it leaves behind (diagnostics, parse tree, tokens) into positions and
-// symbols for the language server.
+// Runs the compiler on a document held in memory and turns what it leaves
+// behind (diagnostics, the tokens it scanned, the names it resolved) into
+// positions and symbols for the language server.
 #include "analysis.h"
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <condition_variable>
-#include <mutex>
 #include <map>
-#include <stdexcept>
+#include <mutex>
 
 #include "charset.h"
 #include "compile.h"
 #include "diagnostics.h"
 #include "frontend.h"
+#include "names.h"
 #include "node.h"
 #include "parser.hpp"
 #include "report.h"
+#include "symbols.h"
 
 namespace lsp {
 namespace {
 
 // The document in the compiler's character set, with the way back from
-// its byte offsets to UTF-16 positions.
+// its byte offsets to UTF-16 positions and to the document's own bytes.
+// Lines end at LF, CR LF and a lone CR, as in the protocol; the compiler
+// sees a lone CR as a character of its line.
 struct Source {
-    std::string bytes;                   // CP932, CR LF as LF
-    std::vector<std::size_t> line_start; // offset of every line in bytes
-    std::vector<std::vector<int>> column;  // per line: UTF-16 column of each byte, and of its end
-    std::vector<int> bad_lines;          // lines with a character CP932 cannot hold
+    std::string bytes;                    // CP932, CR LF as LF
+    std::vector<std::size_t> line_start;  // offset of every line in bytes
+    std::vector<int> column;              // UTF-16 column of every byte (and of the end)
+    std::vector<std::uint32_t> utf8;      // offset in the document of every byte (and of the end)
+    std::vector<int> bad_lines;           // lines (from 1, as the compiler counts) with a character CP932 lacks
 
-    // The position of a byte offset, searching from line `hint` on (the
-    // offsets asked for mostly grow).
-    Position at(std::size_t offset, std::size_t& hint) const {
-        if (hint >= line_start.size() || line_start[hint] > offset) hint = 0;
-        while (hint + 1 < line_start.size() && line_start[hint + 1] <= offset) ++hint;
-        const auto& cols = column[hint];
-        std::size_t k = std::min(offset - line_start[hint], cols.size() - 1);
-        return {static_cast<int>(hint), cols[k]};
+    Position at(std::size_t offset) const {
+        offset = std::min(offset, bytes.size());
+        auto it = std::upper_bound(line_start.begin(), line_start.end(), offset);
+        return {static_cast<int>(it - line_start.begin()) - 1, column[offset]};
     }
+    Range range(const SourceSpan& s) const { return {at(s.offset), at(s.offset + s.length)}; }
 };
 
 Source convert(std::string_view utf8, std::vector<int>& line_lengths) {
     Source s;
     s.bytes.reserve(utf8.size());
+    s.column.reserve(utf8.size() + 1);
+    s.utf8.reserve(utf8.size() + 1);
     s.line_start.push_back(0);
-    s.column.emplace_back();
-    int col = 0;
+    int col = 0, compiler_line = 1;
     for (std::size_t pos = 0; pos < utf8.size();) {
         std::size_t length;
+        const std::size_t here = pos;
         long c = charset::decode_utf8(utf8, pos, length);
         pos += length;
         if (c == '\r' && pos < utf8.size() && utf8[pos] == '\n') continue;  // text mode
-        auto& cols = s.column.back();
-        if (c == '\n') {
-            cols.push_back(col);
+        if (c == '\n' || c == '\r') {
+            s.column.push_back(col);
+            s.utf8.push_back(static_cast<std::uint32_t>(here));
+            s.bytes += static_cast<char>(c);
             line_lengths.push_back(col);
-            s.bytes += '\n';
             s.line_start.push_back(s.bytes.size());
-            s.column.emplace_back();
             col = 0;
+            if (c == '\n') ++compiler_line;
             continue;
         }
         long code = c < 0 ? -1 : charset::to_cp932(static_cast<char32_t>(c));
         if (code < 0) {
-            int line = static_cast<int>(s.line_start.size());
-            if (s.bad_lines.empty() || s.bad_lines.back() != line) s.bad_lines.push_back(line);
+            if (s.bad_lines.empty() || s.bad_lines.back() != compiler_line) s.bad_lines.push_back(compiler_line);
             code = ' ';
         }
         if (code > 0xFF) {
             s.bytes += static_cast<char>(code >> 8);
-            cols.push_back(col);
+            s.column.push_back(col);
+            s.utf8.push_back(static_cast<std::uint32_t>(here));
         }
         s.bytes += static_cast<char>(code & 0xFF);
-        cols.push_back(col);
+        s.column.push_back(col);
+        s.utf8.push_back(static_cast<std::uint32_t>(here));
         col += c > 0xFFFF ? 2 : 1;
     }
-    s.column.back().push_back(col);
+    s.column.push_back(col);
+    s.utf8.push_back(static_cast<std::uint32_t>(utf8.size()));
     line_lengths.push_back(col);
     return s;
 }
 
-// ---- What the parse tree declares -------------------------------------------
-
-struct Variable {
-    std::string name, detail;
-    bool parameter = false;
-};
-struct Function {
-    std::string name, detail;
-    std::vector<Variable> variables;  // parameters, then locals
-};
-struct Declarations {
-    std::vector<Variable> globals;
-    std::vector<Function> functions;  // in source order, duplicates included
-};
-
-std::string variable_detail(ValueType type, bool is_const, const std::string& name, bool is_array,
-                            unsigned size) {
-    std::string d = is_const ? "const " : "";
-    d += type_name(type) + " " + name;
-    if (is_array) d += "[" + std::to_string(size) + "]";
-    return d;
-}
-
-void collect_variables(const declare_valiable* v, ValueType type, bool is_const, std::vector<Variable>& out) {
-    if (!v) return;
-    if (v->left || v->right) {
-        collect_variables(v->left, type, is_const, out);
-        collect_variables(v->right, type, is_const, out);
-    } else if (!v->name.empty()) {
-        out.push_back({v->name, variable_detail(type, is_const, v->name, v->is_array, v->size)});
-    }
-}
-
-void collect_declarations(const declarations* d, std::vector<Variable>& out) {
-    for (; d; d = d->rest)
-        if (d->first) collect_variables(d->first->list, d->first->type, d->first->is_const, out);
-}
-
-void collect_parameters(const declare_parameter* p, std::vector<Variable>& out) {
-    if (!p) return;
-    if (p->left || p->right) {
-        collect_parameters(p->left, out);
-        collect_parameters(p->right, out);
-    } else if (!p->name.empty()) {
-        out.push_back({p->name, variable_detail(p->type, p->is_const, p->name, false, 1), true});
-    }
-}
-
-void collect_functions(const define_functions* f, std::vector<Function>& out) {
-    if (!f) return;
-    if (auto* def = dynamic_cast<const define_function*>(f->first)) {
-        Function fn{def->name, {}, {}};
-        if (def->params) collect_parameters(def->params->list, fn.variables);
-        std::string params;
-        for (const auto& v : fn.variables) params += (params.empty() ? "" : ", ") + v.detail;
-        fn.detail = "function " + type_name(def->result) + " " + def->name + "(" + params + ")";
-        collect_declarations(def->locals, fn.variables);
-        out.push_back(std::move(fn));
-    } else if (auto* list = dynamic_cast<const define_functions*>(f->first)) {
-        collect_functions(list, out);
-    }
-    collect_functions(f->second, out);
-}
-
-// ---- One run of the front end ------------------------------------------------
-
-struct RawToken {
-    int code;
-    std::size_t offset, length;
-};
+// ---- One run of the compiler ------------------------------------------------
 
 struct Run {
-    const Source* source;
-    Analysis* analysis;
-    Declarations decls;
-    std::vector<RawToken> tokens;
+    std::string_view bytes;       // what to compile
+    bool log_tokens = false;
+    bool c_compat = false;
+    CompileResult result;
+    std::vector<ScannedToken> tokens;
+    std::vector<NamedEntity> entities;
+    std::vector<NameSite> sites;
+    bool tree = false;
 };
 
-void run_front_end(Run& run) {
-    const Source& src = *run.source;
-    Analysis& a = *run.analysis;
-    using catalog::Charset;
-    for (int line : src.bad_lines) {
-        Diagnostic d;
-        d.line = line;
-        d.part = "flex";
-        d.kind = catalog::name(catalog::Text::UnconvertibleCharacter);
-        d.text = catalog::text(catalog::Text::UnconvertibleCharacter, Charset::utf8);
-        a.diagnostics.push_back(std::move(d));
-    }
+void run_compiler(Run& run) {
     CompileOptions options;
-    options.inspect = [&](const program* root, const MapManager&) {
-        if (!root) return;
-        collect_declarations(root->decls, run.decls.globals);
-        collect_functions(root->funcs, run.decls.functions);
+    options.record_names = true;
+    options.Wc_compat = run.c_compat;
+    if (run.log_tokens) options.tokens = &run.tokens;
+    options.inspect = [&](const program* root, const MapManager& symbols) {
+        run.tree = root != nullptr;
+        run.entities = symbols.names.entities;
+        run.sites = symbols.names.sites;
     };
-    const CompileResult result = compile_source_on_this_thread("", src.bytes, options);
-    for (const auto& r : result.diagnostics) {
-        Diagnostic d;
-        d.line = r.line;
-        d.warning = r.warning;
-        d.part = r.node;
-        d.kind = r.class_name();
-        d.text = diagnostic_text(r, Charset::utf8);
-        a.diagnostics.push_back(std::move(d));
-    }
-    if (result.fatal) {
-        Diagnostic d;
-        d.line = a.diagnostics.empty() ? 1 : a.diagnostics.back().line;
-        d.kind = catalog::name(result.fatal->id);
-        d.text = fatal_text(*result.fatal, Charset::utf8);
-        a.diagnostics.push_back(std::move(d));
-    }
-
-    // The tokens: the scanner once more, on its own, with the list closed.
-    diagnostics.clear();
-    diagnostics.enabled = false;
-    scanner_start(src.bytes);
-    for (int code; (code = next_token()) != 0;) run.tokens.push_back({code, token_offset, token_length});
-    scanner_finish();
-    diagnostics.clear();
-    free_token_texts();
+    run.result = compile_source_on_this_thread("", run.bytes, options);
 }
 
-// The front end recurses once per level of nesting in the source; like the
-// compiler it runs on a thread with room for the deepest source. The
-// thread stays for the next document, with its memory already mapped (a
-// fresh thread per change costs more than the compilation).
+// The compiler recurses once per level of nesting in the source; it runs on
+// a thread with room for the deepest source. The thread stays for the next
+// document, with its memory already mapped (a fresh thread per change costs
+// more than the compilation).
 constexpr std::size_t kStack = std::size_t{256} << 20;
 
 class Worker {
@@ -218,7 +126,7 @@ public:
     }
     void run(Run& run) {
         if (!started_) {
-            run_front_end(run);
+            run_compiler(run);
             return;
         }
         std::unique_lock lock(mutex_);
@@ -241,7 +149,7 @@ private:
         std::unique_lock lock(w->mutex_);
         for (;;) {
             w->wake_.wait(lock, [&] { return w->job_ != nullptr; });
-            run_front_end(*w->job_);
+            run_compiler(*w->job_);
             w->job_ = nullptr;
             w->wake_.notify_all();
         }
@@ -264,102 +172,243 @@ TokenClass class_of(int code) {
     }
 }
 
-Symbol make_symbol(SymbolKind kind, const std::string& name, const std::string& scope, const std::string& detail) {
-    Symbol s;
-    s.kind = kind;
-    s.name = name;
-    s.scope = scope;
-    s.detail = detail;
-    return s;
+// ---- Diagnostics ----------------------------------------------------------------
+
+Range whole_line(const Analysis& a, int line) {
+    line = std::clamp(line, 0, static_cast<int>(a.line_lengths.size()) - 1);
+    return {{line, 0}, {line, a.line_lengths[static_cast<std::size_t>(line)]}};
 }
 
-// Gives every name token its symbol. Functions cannot nest and every
-// function starts with "function", so the tokens from one "function" to the
-// next are that function's text; a name there is its parameter or local
-// when the function declares one of that name, else a global.
-void resolve(Run& run) {
-    Analysis& a = *run.analysis;
-    auto& toks = a.tokens;
-    std::map<std::string, int> globals, functions;
-    for (const auto& g : run.decls.globals) {
-        if (globals.count(g.name)) continue;
-        globals[g.name] = static_cast<int>(a.symbols.size());
-        a.symbols.push_back(make_symbol(SymbolKind::Global, g.name, "", g.detail));
+// The LSP line of a compiler line (which counts LF only).
+int lsp_line(const Source& src, int compiler_line) {
+    if (compiler_line <= 1) return 0;
+    int seen = 1;
+    for (std::size_t i = 0; i < src.bytes.size(); ++i)
+        if (src.bytes[i] == '\n' && ++seen == compiler_line) return src.at(i + 1).line;
+    return static_cast<int>(src.line_start.size()) - 1;
+}
+
+void collect_diagnostics(const Source& src, const CompileResult& result, Analysis& a) {
+    using catalog::Charset;
+    for (int line : src.bad_lines) {
+        Diagnostic d;
+        d.range = whole_line(a, lsp_line(src, line));
+        d.part = "flex";
+        d.kind = catalog::name(catalog::Text::UnconvertibleCharacter);
+        d.text = catalog::text(catalog::Text::UnconvertibleCharacter, Charset::utf8);
+        a.diagnostics.push_back(std::move(d));
     }
-    // Function texts, matched to the tree's definitions by name and order.
-    struct Region {
-        int first, last;
-        const Function* fn;
-        std::map<std::string, int> names;
-    };
-    std::vector<Region> regions;
-    std::map<std::string, int> seen;  // definitions of a name met so far
+    for (const auto& r : result.diagnostics) {
+        Diagnostic d;
+        d.range = r.span.known() ? src.range(r.span) : whole_line(a, lsp_line(src, r.line));
+        d.warning = r.warning;
+        d.part = r.node;
+        d.kind = r.class_name();
+        d.text = diagnostic_text(r, Charset::utf8);
+        d.values = r.values;
+        if (r.related.known()) d.related = src.range(r.related);
+        d.unnecessary = r.id == catalog::Text::UnusedVariable;
+        a.diagnostics.push_back(std::move(d));
+    }
+    if (result.fatal) {
+        Diagnostic d;
+        if (result.fatal->span.known()) d.range = src.range(result.fatal->span);
+        else d.range = a.diagnostics.empty() ? whole_line(a, 0) : a.diagnostics.back().range;
+        d.kind = catalog::name(result.fatal->id);
+        d.text = fatal_text(*result.fatal, Charset::utf8);
+        a.diagnostics.push_back(std::move(d));
+    }
+    // A construct translated twice reports once.
+    std::vector<Diagnostic> unique;
+    for (auto& d : a.diagnostics) {
+        bool repeated = std::any_of(unique.begin(), unique.end(), [&](const Diagnostic& u) {
+            return u.range.start.line == d.range.start.line && u.kind == d.kind && u.text == d.text &&
+                   u.warning == d.warning;
+        });
+        if (!repeated) unique.push_back(std::move(d));
+    }
+    a.diagnostics = std::move(unique);
+}
+
+// ---- Names ------------------------------------------------------------------------
+
+std::string variable_detail(const NamedEntity& e) {
+    std::string d = e.is_const ? "const " : "";
+    d += type_name(e.type) + " " + e.name;
+    if (e.is_array) d += "[" + std::to_string(e.size) + "]";
+    return d;
+}
+
+SymbolKind kind_of(NamedEntity::Kind k) {
+    switch (k) {
+    case NamedEntity::Kind::Function: return SymbolKind::Function;
+    case NamedEntity::Kind::Global: return SymbolKind::Global;
+    case NamedEntity::Kind::Parameter: return SymbolKind::Parameter;
+    case NamedEntity::Kind::Local: return SymbolKind::Local;
+    }
+    return SymbolKind::Global;
+}
+
+// The token starting at a CP932 offset of the compiled text, or -1.
+int token_at_offset(const std::vector<std::size_t>& offsets, std::size_t offset) {
+    auto it = std::lower_bound(offsets.begin(), offsets.end(), offset);
+    return it != offsets.end() && *it == offset ? static_cast<int>(it - offsets.begin()) : -1;
+}
+
+// Symbols and token links from the names the compiler resolved.
+void link_names(const Run& run, const std::vector<std::size_t>& offsets, Analysis& a) {
+    const std::size_t base = a.symbols.size();
+    for (const NamedEntity& e : run.entities) {
+        Symbol s;
+        s.kind = kind_of(e.kind);
+        s.name = e.name;
+        s.scope = e.scope;
+        s.type = type_name(e.type);
+        s.is_const = e.is_const;
+        if (e.value) s.value = *e.value;
+        s.detail = variable_detail(e);
+        if (s.kind == SymbolKind::Function) {
+            s.first_token = token_at_offset(offsets, e.extent.offset);
+            auto last = std::lower_bound(offsets.begin(), offsets.end(), e.extent.offset + e.extent.length);
+            s.last_token = static_cast<int>(last - offsets.begin()) - 1;
+            for (int p : e.parameters) s.parameters.push_back(static_cast<int>(base) + p);
+        }
+        a.symbols.push_back(std::move(s));
+    }
+    for (std::size_t i = base; i < a.symbols.size(); ++i) {
+        Symbol& s = a.symbols[i];
+        if (s.kind != SymbolKind::Function) continue;
+        std::string params;
+        for (int p : s.parameters) params += (params.empty() ? "" : ", ") + a.symbols[static_cast<std::size_t>(p)].detail;
+        s.detail = "function " + s.type + " " + s.name + "(" + params + ")";
+    }
+    for (const NameSite& site : run.sites) {
+        const int t = token_at_offset(offsets, site.span.offset);
+        if (t < 0 || a.tokens[static_cast<std::size_t>(t)].code != IDENT) continue;
+        Token& tok = a.tokens[static_cast<std::size_t>(t)];
+        const int sym = static_cast<int>(base) + site.entity;
+        if (tok.symbol >= 0 && tok.symbol != sym) continue;
+        Symbol& s = a.symbols[static_cast<std::size_t>(sym)];
+        if (site.declaration) s.declaration = t;
+        if (tok.symbol < 0) s.uses.push_back(t);  // a subtree translated twice counts once
+        tok.symbol = sym;
+    }
+    for (auto& s : a.symbols) std::sort(s.uses.begin(), s.uses.end());
+}
+
+// ---- Without a tree -----------------------------------------------------------
+
+// The text to compile instead when the compiler builds no tree: the function
+// (or global declaration) holding the first syntax error left out, keeping
+// the function's heading when it is whole, with offsets unchanged. Sets
+// [from, to) to the CP932 range left out.
+std::string without_broken_part(const std::string& bytes, const std::vector<ScannedToken>& toks,
+                                std::size_t error, std::size_t& from, std::size_t& to) {
+    int fn = -1, next = -1;
     for (int i = 0; i < static_cast<int>(toks.size()); ++i) {
-        if (toks[i].code != FUNCTION) continue;
-        if (!regions.empty()) regions.back().last = i - 1;
-        Region r{i, static_cast<int>(toks.size()) - 1, nullptr, {}};
-        if (i + 2 < static_cast<int>(toks.size()) && toks[i + 1].code == TYPE && toks[i + 2].code == IDENT) {
-            const std::string& name = toks[i + 2].text;
-            int nth = seen[name]++;
-            for (const auto& fn : run.decls.functions)
-                if (fn.name == name && nth-- == 0) {
-                    r.fn = &fn;
+        if (toks[static_cast<std::size_t>(i)].code != FUNCTION) continue;
+        if (toks[static_cast<std::size_t>(i)].offset < error) fn = i;
+        else if (next < 0) next = i;
+    }
+    std::string text = bytes;
+    from = fn >= 0 ? toks[static_cast<std::size_t>(fn)].offset : 0;
+    to = next >= 0 ? toks[static_cast<std::size_t>(next)].offset : bytes.size();
+    if (fn < 0) {  // among the global declarations: the one statement
+        for (const auto& t : toks) {
+            if (t.offset >= error) break;
+            if (t.code == ';') from = t.offset + 1;
+        }
+        for (const auto& t : toks)
+            if (t.offset >= error && (t.code == ';' || t.code == FUNCTION)) {
+                to = t.code == ';' ? t.offset + 1 : t.offset;
+                break;
+            }
+    }
+    std::size_t keep = from;
+    if (fn >= 0) {
+        // "function TYPE NAME ( ... ) {": keep it, and close the body at once.
+        std::size_t i = static_cast<std::size_t>(fn) + 1;
+        if (i + 2 < toks.size() && toks[i].code == TYPE && toks[i + 1].code == IDENT && toks[i + 2].code == '(') {
+            for (i += 3; i < toks.size() && toks[i].offset < to; ++i) {
+                if (toks[i].code == ')') {
+                    if (i + 1 < toks.size() && toks[i + 1].code == '{' && toks[i + 1].offset < error) {
+                        keep = toks[i + 1].offset + 1;
+                    }
                     break;
                 }
-        }
-        regions.push_back(std::move(r));
-    }
-    for (auto& r : regions) {
-        if (!r.fn) continue;
-        if (!functions.count(r.fn->name)) {
-            functions[r.fn->name] = static_cast<int>(a.symbols.size());
-            Symbol s = make_symbol(SymbolKind::Function, r.fn->name, "", r.fn->detail);
-            s.first_token = r.first;
-            s.last_token = r.last;
-            a.symbols.push_back(std::move(s));
-        }
-        for (const auto& v : r.fn->variables) {
-            if (r.names.count(v.name)) continue;
-            r.names[v.name] = static_cast<int>(a.symbols.size());
-            a.symbols.push_back(make_symbol(v.parameter ? SymbolKind::Parameter : SymbolKind::Local, v.name,
-                                            r.fn->name, v.detail));
+                if (toks[i].code != TYPE && toks[i].code != IDENT && toks[i].code != ',' && toks[i].code != CONST) break;
+            }
         }
     }
-    std::size_t region = 0;
-    for (int i = 0; i < static_cast<int>(toks.size()); ++i) {
-        while (region < regions.size() && regions[region].last < i) ++region;
-        Region* r = region < regions.size() && regions[region].first <= i ? &regions[region] : nullptr;
-        Token& t = toks[i];
-        if (t.code != IDENT) continue;
-        bool defines = i >= 2 && toks[i - 1].code == TYPE && toks[i - 2].code == FUNCTION;
-        bool calls = i + 1 < static_cast<int>(toks.size()) && toks[i + 1].code == '(';
-        int sym = -1;
-        if (defines || calls) {
-            auto it = functions.find(t.text);
-            if (it != functions.end()) sym = it->second;
-            t.cls = TokenClass::Function;
-            // Only the definition the tree kept declares the name.
-            if (defines && sym >= 0 && r && a.symbols[sym].first_token == r->first) a.symbols[sym].declaration = i;
-        } else {
-            if (r && r->fn) {
-                auto it = r->names.find(t.text);
-                if (it != r->names.end()) sym = it->second;
-            }
-            if (sym < 0) {
-                auto it = globals.find(t.text);
-                if (it != globals.end()) sym = it->second;
-            }
-            if (sym >= 0) {
-                Symbol& s = a.symbols[sym];
-                t.cls = s.kind == SymbolKind::Parameter ? TokenClass::Parameter : TokenClass::Variable;
-                // Declarations come first in their scope: the first use
-                // inside it is the declaring name.
-                bool in_scope = s.kind == SymbolKind::Global ? r == nullptr : r != nullptr;
-                if (s.declaration < 0 && in_scope) s.declaration = i;
-            }
+    for (std::size_t i = keep; i < to; ++i)
+        if (text[i] != '\n' && text[i] != '\r') text[i] = ' ';
+    if (keep > from && keep < to) text[keep] = '}';
+    return text;
+}
+
+// Where `offset` of `old_text` is in `new_text`, assuming the change between
+// them is one replaced stretch; npos inside that stretch.
+struct Shift {
+    std::size_t prefix = 0, suffix = 0;
+    std::size_t old_size = 0, new_size = 0;
+    Shift(std::string_view a, std::string_view b) : old_size(a.size()), new_size(b.size()) {
+        const std::size_t n = std::min(a.size(), b.size());
+        while (prefix < n && a[prefix] == b[prefix]) ++prefix;
+        while (suffix < n - prefix && a[a.size() - 1 - suffix] == b[b.size() - 1 - suffix]) ++suffix;
+    }
+    std::size_t map(std::size_t offset, std::size_t length) const {
+        if (offset + length <= prefix) return offset;
+        if (offset >= old_size - suffix) return offset - old_size + new_size;
+        return std::string::npos;
+    }
+};
+
+// Names inside the left-out stretch [from, to) (document offsets) from an
+// earlier analysis, where its tokens are still there unchanged.
+void adopt_old_names(const Analysis& old, std::size_t from, std::size_t to, Analysis& a) {
+    const Shift shift(old.text, a.text);
+    std::map<int, int> symbol_of;  // old symbol -> new
+    auto find_symbol = [&](int old_index) {
+        if (auto it = symbol_of.find(old_index); it != symbol_of.end()) return it->second;
+        const Symbol& o = old.symbols[static_cast<std::size_t>(old_index)];
+        int found = -1;
+        for (int i = 0; i < static_cast<int>(a.symbols.size()); ++i) {
+            const Symbol& s = a.symbols[static_cast<std::size_t>(i)];
+            if (s.kind == o.kind && s.name == o.name && s.scope == o.scope) found = i;
         }
-        t.symbol = sym;
-        if (sym >= 0) a.symbols[sym].uses.push_back(i);
+        if (found < 0) {
+            Symbol copy = o;
+            copy.declaration = -1;
+            copy.uses.clear();
+            copy.first_token = copy.last_token = -1;
+            copy.parameters.clear();
+            found = static_cast<int>(a.symbols.size());
+            a.symbols.push_back(std::move(copy));
+        }
+        return symbol_of[old_index] = found;
+    };
+    for (int i = 0; i < static_cast<int>(old.tokens.size()); ++i) {
+        const Token& ot = old.tokens[static_cast<std::size_t>(i)];
+        if (ot.symbol < 0) continue;
+        const std::size_t at = shift.map(ot.offset, ot.text.size());
+        if (at == std::string::npos || at < from || at >= to) continue;
+        const int t = a.token_starting(at);
+        if (t < 0 || a.tokens[static_cast<std::size_t>(t)].symbol >= 0 || a.tokens[static_cast<std::size_t>(t)].text != ot.text)
+            continue;
+        const int sym = find_symbol(ot.symbol);
+        Symbol& s = a.symbols[static_cast<std::size_t>(sym)];
+        a.tokens[static_cast<std::size_t>(t)].symbol = sym;
+        s.uses.insert(std::lower_bound(s.uses.begin(), s.uses.end(), t), t);
+        if (old.symbols[static_cast<std::size_t>(ot.symbol)].declaration == i && s.declaration < 0) s.declaration = t;
+    }
+    // A function whose body was left out still spans its old text.
+    for (auto& s : a.symbols) {
+        if (s.kind != SymbolKind::Function || s.first_token < 0) continue;
+        const std::size_t first = a.tokens[static_cast<std::size_t>(s.first_token)].offset;
+        if (first < from || first >= to) continue;
+        int last = s.first_token;
+        while (last + 1 < static_cast<int>(a.tokens.size()) && a.tokens[static_cast<std::size_t>(last) + 1].offset < to) ++last;
+        s.last_token = last;
     }
 }
 
@@ -370,47 +419,93 @@ int Analysis::token_at(Position p) const {
     int lo = 0, hi = static_cast<int>(tokens.size()), found = -1;
     while (lo < hi) {
         int mid = (lo + hi) / 2;
-        const Position& s = tokens[mid].start;
-        if (s.line < p.line || (s.line == p.line && s.character <= p.character)) found = mid, lo = mid + 1;
+        if (!(p < tokens[static_cast<std::size_t>(mid)].start)) found = mid, lo = mid + 1;
         else hi = mid;
     }
     if (found < 0) return -1;
-    const Token& t = tokens[found];
+    const Token& t = tokens[static_cast<std::size_t>(found)];
     if (t.end.line != p.line || t.end.character < p.character) return -1;
     return found;
 }
 
+int Analysis::token_starting(std::size_t offset) const {
+    auto it = std::lower_bound(tokens.begin(), tokens.end(), offset,
+                               [](const Token& t, std::size_t o) { return t.offset < o; });
+    return it != tokens.end() && it->offset == offset ? static_cast<int>(it - tokens.begin()) : -1;
+}
+
 int Analysis::function_at(Position p) const {
     for (int i = 0; i < static_cast<int>(symbols.size()); ++i) {
-        const Symbol& s = symbols[i];
-        if (s.kind != SymbolKind::Function || s.first_token < 0) continue;
-        const Position& a = tokens[s.first_token].start;
-        bool after = a.line < p.line || (a.line == p.line && a.character <= p.character);
-        bool last = s.last_token + 1 >= static_cast<int>(tokens.size());
-        const Position& b = last ? Position{1 << 30, 0} : tokens[s.last_token + 1].start;
-        bool before = p.line < b.line || (p.line == b.line && p.character < b.character);
-        if (after && before) return i;
+        const Symbol& s = symbols[static_cast<std::size_t>(i)];
+        if (s.kind != SymbolKind::Function || s.first_token < 0 || s.last_token < s.first_token) continue;
+        if (!(p < tokens[static_cast<std::size_t>(s.first_token)].start) &&
+            !(tokens[static_cast<std::size_t>(s.last_token)].end < p))
+            return i;
     }
     return -1;
 }
 
-Analysis analyse(std::string_view utf8) {
+Analysis analyse(std::string_view utf8, const Settings& settings, const Analysis* last_complete) {
     Analysis a;
+    a.text = utf8;
     Source src = convert(utf8, a.line_lengths);
-    Run run{&src, &a, {}, {}};
+    Run run;
+    run.bytes = src.bytes;
+    run.log_tokens = true;
+    run.c_compat = settings.c_compat;
     Worker::get().run(run);
+    a.complete = run.tree;
+    collect_diagnostics(src, run.result, a);
+
+    std::vector<std::size_t> offsets;
+    offsets.reserve(run.tokens.size());
     a.tokens.reserve(run.tokens.size());
-    std::size_t line = 0;
     for (const auto& raw : run.tokens) {
         Token t;
         t.code = raw.code;
         t.cls = class_of(raw.code);
-        t.start = src.at(raw.offset, line);
-        t.end = src.at(raw.offset + raw.length, line);
-        t.text = charset::cp932_to_utf8(std::string_view(src.bytes).substr(raw.offset, raw.length));
+        t.start = src.at(raw.offset);
+        t.end = src.at(raw.offset + raw.length);
+        t.offset = src.utf8[raw.offset];
+        t.text = utf8.substr(t.offset, src.utf8[raw.offset + raw.length] - t.offset);
         a.tokens.push_back(std::move(t));
+        offsets.push_back(raw.offset);
     }
-    resolve(run);
+    if (run.tree) {
+        link_names(run, offsets, a);
+    } else {
+        // The text without the broken part, as often as a part still breaks it.
+        std::string text = src.bytes;
+        std::size_t error = run.result.diagnostics.empty() ? 0 : run.result.diagnostics.back().span.offset;
+        std::size_t from = 0, to = 0, first_from = std::string::npos, last_to = 0;
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            text = without_broken_part(text, run.tokens, error, from, to);
+            first_from = std::min(first_from, from);
+            last_to = std::max(last_to, to);
+            Run again;
+            again.bytes = text;
+            Worker::get().run(again);
+            if (again.tree) {
+                link_names(again, offsets, a);
+                break;
+            }
+            if (again.result.diagnostics.empty()) break;
+            error = again.result.diagnostics.back().span.offset;
+        }
+        if (last_complete && first_from != std::string::npos)
+            adopt_old_names(*last_complete, src.utf8[std::min(first_from, src.bytes.size())],
+                            src.utf8[std::min(last_to, src.bytes.size())], a);
+    }
+    for (Token& t : a.tokens) {
+        if (t.symbol < 0) continue;
+        const SymbolKind k = a.symbols[static_cast<std::size_t>(t.symbol)].kind;
+        t.cls = k == SymbolKind::Function ? TokenClass::Function
+                : k == SymbolKind::Parameter ? TokenClass::Parameter : TokenClass::Variable;
+    }
+    // A call of a name that is no function (yet) still reads as a call.
+    for (std::size_t i = 0; i + 1 < a.tokens.size(); ++i)
+        if (a.tokens[i].code == IDENT && a.tokens[i].symbol < 0 && a.tokens[i + 1].code == '(')
+            a.tokens[i].cls = TokenClass::Function;
     return a;
 }
 

@@ -1,9 +1,11 @@
 // What the language server knows about one document: the compiler's
 // diagnostics, the scanner's tokens placed at UTF-16 positions, and the
-// names the compiler's parse tree declares, with every place they are used.
-// Built by running the compiler's own front end on the text in memory.
+// names the compiler resolved while translating, with every place they are
+// declared and used. Built by running the compiler on the text in memory.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,14 +16,25 @@ namespace lsp {
 struct Position {
     int line = 0;
     int character = 0;
+    friend bool operator<(Position a, Position b) {
+        return a.line < b.line || (a.line == b.line && a.character < b.character);
+    }
+    friend bool operator==(Position a, Position b) { return a.line == b.line && a.character == b.character; }
+};
+
+struct Range {
+    Position start, end;
 };
 
 struct Diagnostic {
-    int line = 0;  // source line from 1 (0: the warning names no line)
+    Range range;
     bool warning = false;
     std::string part;   // the reporting part of the compiler ("flex", "expression", ...)
     std::string kind;   // the diagnostic's class name
     std::string text;   // UTF-8
+    std::optional<Range> related;  // the earlier declaration of a duplicate
+    bool unnecessary = false;      // code that does nothing (an unused variable)
+    std::vector<std::string> values;  // the values written into the text
 };
 
 enum class SymbolKind { Function, Global, Parameter, Local };
@@ -31,9 +44,13 @@ struct Symbol {
     std::string name;
     std::string scope;   // the function of a parameter or local, else empty
     std::string detail;  // "int x", "const int n", "int a[10]", "function int f(int a)"
+    std::string type;    // "int", "bool", "void" (a function's result)
+    bool is_const = false;
+    std::optional<int> value;    // a constant's value
     int declaration = -1;        // token index of the declaring name, -1 if not found
     std::vector<int> uses;       // token indexes of every occurrence, declaration included
-    int first_token = -1, last_token = -1;  // a function's whole text (tokens)
+    int first_token = -1, last_token = -1;  // a function's whole definition (tokens)
+    std::vector<int> parameters;            // a function's parameters (symbol indexes)
 };
 
 // Token classes for highlighting.
@@ -45,9 +62,19 @@ struct Token {
     Position start, end;         // on one line
     std::string text;            // the token's text (UTF-8)
     int symbol = -1;             // index into Analysis::symbols for names
+    std::size_t offset = 0;      // in the document's UTF-8 text
+};
+
+// What the user asked the server for (initializationOptions and
+// workspace/didChangeConfiguration).
+struct Settings {
+    bool c_compat = false;       // the warnings of vexlc -Wc-compat
+    std::string language = "ja"; // of the messages
 };
 
 struct Analysis {
+    std::string text;            // the document analysed (UTF-8)
+    bool complete = false;       // the compiler built its tree
     std::vector<Diagnostic> diagnostics;
     std::vector<Token> tokens;
     std::vector<Symbol> symbols;
@@ -55,11 +82,17 @@ struct Analysis {
 
     // The token whose text contains or ends at `p`, or -1.
     int token_at(Position p) const;
+    // The token starting at a UTF-8 offset, or -1.
+    int token_starting(std::size_t offset) const;
     // The function whose text holds `p`, or -1 (index into symbols).
     int function_at(Position p) const;
 };
 
-// Compiles `utf8` in memory (nothing is written) and indexes it.
-Analysis analyse(std::string_view utf8);
+// Compiles `utf8` in memory (nothing is written) and indexes it. Where the
+// compiler builds no tree, the names come from the text with the broken
+// function left out and, inside it, from `last_complete` (an earlier
+// analysis with a tree) where its tokens are unchanged.
+Analysis analyse(std::string_view utf8, const Settings& settings = {},
+                 const Analysis* last_complete = nullptr);
 
 }  // namespace lsp

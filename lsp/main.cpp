@@ -3,7 +3,9 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "version.h"
 #include "jsonrpc.h"
 #include "options.h"
 #include "server.h"
@@ -44,7 +46,7 @@ int main(int argc, char** argv) {
         switch (static_cast<Option>(o.row)) {
         case Option::stdio: break;
         case Option::help: std::fputs(help_text().c_str(), stdout); return 0;
-        case Option::version: std::puts("vexl-lsp 1.0"); return 0;
+        case Option::version: std::puts("vexl-lsp " VEXL_VERSION); return 0;
         }
     }
     // A client that went away shows as a failed write, not a signal.
@@ -54,14 +56,25 @@ int main(int argc, char** argv) {
         if (connected)
             connected = lsp::write_message(stdout, message.dump(-1, ' ', false, lsp::json::error_handler_t::replace));
     });
+    // Everything already waiting is read before any of it is handled: a
+    // burst of changes is analysed once, and a request cancelled meanwhile
+    // is not run at all.
+    lsp::Reader reader(0);
+    std::vector<std::string> batch;
     std::string body;
     for (;;) {
-        lsp::ReadStatus status = lsp::read_message(stdin, body);
-        if (status == lsp::ReadStatus::End || !connected) return 1;  // the client is gone
-        if (status == lsp::ReadStatus::Broken) {
-            server.broken_frame();
-            continue;
-        }
-        if (!server.handle(body)) return server.exit_code();
+        batch.clear();
+        do {
+            lsp::ReadStatus status = reader.read(body);
+            if (status == lsp::ReadStatus::End) {
+                if (!server.handle_all(batch)) return server.exit_code();
+                return 1;  // the client is gone
+            }
+            if (status == lsp::ReadStatus::Broken) server.broken_frame();
+            else batch.push_back(std::move(body));
+        } while (reader.pending() && batch.size() < 1000);
+        if (!server.handle_all(batch)) return server.exit_code();
+        if (!connected) return 1;
+        server.idle();
     }
 }

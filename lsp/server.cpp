@@ -1,26 +1,37 @@
 // Handlers of the language server.
 #include "server.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "charset.h"
+#include "node.h"
+#include "parser.hpp"
+#include "version.h"
 
 namespace lsp {
 namespace {
 
 // JSON-RPC and protocol error codes.
 constexpr int kParseError = -32700, kInvalidRequest = -32600, kMethodNotFound = -32601,
-              kInvalidParams = -32602, kInternalError = -32603, kServerNotInitialized = -32002;
+              kInvalidParams = -32602, kInternalError = -32603, kServerNotInitialized = -32002,
+              kRequestFailed = -32803, kRequestCancelled = -32800;
 
 // Full text on open, changes as ranges.
 json sync_options() { return {{"openClose", true}, {"change", 2}}; }
 
 json completion_options() { return {{"triggerCharacters", json::array()}}; }
+json signature_help_options() { return {{"triggerCharacters", {"(", ","}}, {"retriggerCharacters", {","}}}; }
+json rename_options() { return {{"prepareProvider", true}}; }
+json code_action_options() { return {{"codeActionKinds", {"quickfix"}}}; }
 
 // Semantic token types, in the order of TokenClass.
 const char* const kTokenTypes[] = {"keyword", "type", "number", "string", "variable", "parameter", "function",
                                    "operator"};
 json semantic_tokens_options() {
     return {{"legend", {{"tokenTypes", kTokenTypes}, {"tokenModifiers", {"declaration", "readonly"}}}},
-            {"full", true}};
+            {"full", {{"delta", true}}},
+            {"range", true}};
 }
 
 struct Keyword {
@@ -33,14 +44,23 @@ constexpr Keyword kKeywords[] = {
 #undef KEYWORD
 };
 
-json position_json(Position p) { return {{"line", p.line}, {"character", p.character}}; }
-
-Position position_from(const json& p) {
-    Position pos;
-    pos.line = std::max(0, p.at("line").get<int>());
-    pos.character = std::max(0, p.at("character").get<int>());
-    return pos;
+bool is_keyword(const std::string& word) {
+    return std::any_of(std::begin(kKeywords), std::end(kKeywords), [&](const Keyword& k) { return word == k.word; });
 }
+
+json position_json(Position p) { return {{"line", p.line}, {"character", p.character}}; }
+json range_json(Range r) { return {{"start", position_json(r.start)}, {"end", position_json(r.end)}}; }
+
+// A coordinate as the protocol sends it (an unsigned integer), clamped to
+// what an int holds: no position wraps around.
+int coordinate(const json& v) {
+    if (v.is_number_unsigned()) return static_cast<int>(std::min<std::uint64_t>(v.get<std::uint64_t>(), INT_MAX));
+    if (v.is_number_integer()) return static_cast<int>(std::clamp<std::int64_t>(v.get<std::int64_t>(), 0, INT_MAX));
+    if (v.is_number_float()) return static_cast<int>(std::clamp(v.get<double>(), 0.0, static_cast<double>(INT_MAX)));
+    throw json::type_error::create(302, "a position needs numbers", &v);
+}
+
+Position position_from(const json& p) { return {coordinate(p.at("line")), coordinate(p.at("character"))}; }
 
 const char* kind_text(SymbolKind k) {
     switch (k) {
@@ -51,6 +71,15 @@ const char* kind_text(SymbolKind k) {
     }
     return "";
 }
+
+bool valid_name(const std::string& name) {
+    if (name.empty() || name.size() > 255 || is_keyword(name)) return false;
+    if (!std::isalpha(static_cast<unsigned char>(name[0])) && name[0] != '_') return false;
+    return std::all_of(name.begin(), name.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+}
+
+json text_edit(Range r, const std::string& text) { return {{"range", range_json(r)}, {"newText", text}}; }
 
 }  // namespace
 
@@ -68,6 +97,32 @@ bool Server::handle(const std::string& body) {
     }
     dispatch(message);
     return !exited_;
+}
+
+bool Server::handle_all(const std::vector<std::string>& bodies) {
+    std::vector<json> messages;
+    std::set<std::string> cancelled;  // ids as JSON text
+    for (const auto& body : bodies) {
+        json m = json::parse(body, nullptr, false);
+        if (m.is_object() && m.value("method", json()) == "$/cancelRequest" && m.contains("params") &&
+            m["params"].is_object() && m["params"].contains("id"))
+            cancelled.insert(m["params"]["id"].dump());
+        messages.push_back(std::move(m));
+    }
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        const json& m = messages[i];
+        if (m.is_object() && m.contains("id") && m.contains("method") && cancelled.count(m["id"].dump())) {
+            reply_error(m["id"], kRequestCancelled, "cancelled");
+            continue;
+        }
+        if (!handle(bodies[i])) return false;
+    }
+    return true;
+}
+
+void Server::idle() {
+    for (auto& [uri, doc] : documents_)
+        if (doc.stale) fresh(uri, doc);
 }
 
 void Server::broken_frame() { reply_error(nullptr, kParseError, "unreadable message header"); }
@@ -102,6 +157,10 @@ void Server::dispatch(const json& message) {
         if (request) reply_error(id, kServerNotInitialized, "not initialized");
         return;
     }
+    if (initialized_ && method == "initialize") {
+        if (request) reply_error(id, kInvalidRequest, "already initialized");
+        return;
+    }
     if (shut_down_ && method != "exit") {
         if (request) reply_error(id, kInvalidRequest, "shut down");
         return;
@@ -118,6 +177,8 @@ void Server::dispatch(const json& message) {
         if (request) send_({{"jsonrpc", "2.0"}, {"id", id}, {"result", result}});
     } catch (const json::exception& e) {
         if (request) reply_error(id, kInvalidParams, e.what());
+    } catch (const std::runtime_error& e) {
+        if (request) reply_error(id, kRequestFailed, e.what());
     } catch (const std::exception& e) {
         if (request) reply_error(id, kInternalError, e.what());
     }
@@ -125,15 +186,16 @@ void Server::dispatch(const json& message) {
 
 // ---- Lifecycle ------------------------------------------------------------
 
-json Server::initialize(const json&) {
+json Server::initialize(const json& params) {
     initialized_ = true;
+    if (params.contains("initializationOptions")) apply_settings(params["initializationOptions"]);
     json capabilities = json::object();
 #define LSP_METHOD(name, handler, key, value) \
     if (*key) capabilities[key] = value;
 #include "methods.def"
 #undef LSP_METHOD
     capabilities["positionEncoding"] = "utf-16";
-    return {{"capabilities", capabilities}, {"serverInfo", {{"name", "vexl-lsp"}, {"version", "1.0"}}}};
+    return {{"capabilities", capabilities}, {"serverInfo", {{"name", "vexl-lsp"}, {"version", VEXL_VERSION}}}};
 }
 
 json Server::ignore(const json&) { return nullptr; }
@@ -148,25 +210,50 @@ json Server::quit(const json&) {
     return nullptr;
 }
 
+// Settings: {"cCompat": bool, "language": "ja"|"en"}, also under "vexl".
+void Server::apply_settings(const json& options) {
+    if (!options.is_object()) return;
+    const json& o = options.contains("vexl") && options["vexl"].is_object() ? options["vexl"] : options;
+    if (o.contains("cCompat") && o["cCompat"].is_boolean()) settings_.c_compat = o["cCompat"];
+    if (o.contains("language") && o["language"].is_string()) {
+        const std::string language = o["language"];
+        if (language == "ja" || language == "en") settings_.language = language;
+    }
+}
+
+json Server::did_change_configuration(const json& params) {
+    const Settings before = settings_;
+    if (params.contains("settings")) apply_settings(params["settings"]);
+    if (before.c_compat != settings_.c_compat || before.language != settings_.language)
+        for (auto& [uri, doc] : documents_) doc.stale = true;
+    return nullptr;
+}
+
 // ---- Documents ------------------------------------------------------------
 
-void Server::analyse(const std::string& uri, Document& doc) {
-    doc.analysis = std::make_shared<const Analysis>(lsp::analyse(doc.text));
-    publish(uri, doc);
+const Analysis& Server::fresh(const std::string& uri, Document& doc) {
+    if (doc.stale || !doc.analysis) {
+        doc.analysis = std::make_shared<const Analysis>(lsp::analyse(doc.text, settings_, doc.last_complete.get()));
+        if (doc.analysis->complete) doc.last_complete = doc.analysis;
+        doc.stale = false;
+        publish(uri, doc);
+    }
+    return *doc.analysis;
 }
 
 void Server::publish(const std::string& uri, const Document& doc) {
     const Analysis& a = *doc.analysis;
     json list = json::array();
-    int last = static_cast<int>(a.line_lengths.size()) - 1;
     for (const auto& d : a.diagnostics) {
-        int line = std::min(std::max(d.line, 1) - 1, last);
-        json item = {{"range", {{"start", position_json({line, 0})},
-                                {"end", position_json({line, a.line_lengths[line]})}}},
+        json item = {{"range", range_json(d.range)},
                      {"severity", d.warning ? 2 : 1},
                      {"source", "vexlc"},
                      {"message", d.text}};
         if (!d.kind.empty()) item["code"] = d.kind;
+        if (d.unnecessary) item["tags"] = {1};
+        if (d.related)
+            item["relatedInformation"] = {{{"location", {{"uri", uri}, {"range", range_json(*d.related)}}},
+                                           {"message", "the earlier declaration"}}};
         list.push_back(std::move(item));
     }
     send_({{"jsonrpc", "2.0"},
@@ -179,13 +266,14 @@ json Server::did_open(const json& params) {
     std::string uri = item.at("uri");
     Document doc;
     doc.text = item.at("text");
-    doc.version = item.value("version", 0LL);
-    analyse(uri, documents_[uri] = std::move(doc));
+    if (item.contains("version") && item["version"].is_number_integer()) doc.version = item["version"];
+    documents_[uri] = std::move(doc);
     return nullptr;
 }
 
 json Server::did_change(const json& params) {
-    std::string uri = params.at("textDocument").at("uri");
+    const json& item = params.at("textDocument");
+    std::string uri = item.at("uri");
     auto it = documents_.find(uri);
     if (it == documents_.end()) return nullptr;
     Document& doc = it->second;
@@ -197,8 +285,10 @@ json Server::did_change(const json& params) {
             doc.text = change.at("text");
         }
     }
-    doc.version = params.at("textDocument").value("version", doc.version + 1);
-    analyse(uri, doc);
+    doc.stale = true;
+    // A version of null (allowed for a change) counts on from the last.
+    if (item.contains("version") && item["version"].is_number_integer()) doc.version = item["version"];
+    else ++doc.version;
     return nullptr;
 }
 
@@ -212,32 +302,36 @@ json Server::did_close(const json& params) {
 
 // ---- Questions about a place ------------------------------------------------
 
-Server::At Server::at(const json& params) const {
+Server::At Server::at(const json& params) {
     At at;
     at.uri = params.at("textDocument").at("uri");
     if (params.contains("position")) at.position = position_from(params.at("position"));
-    const Document* doc = document(at.uri);
-    if (!doc) return at;
-    at.analysis = doc->analysis.get();
+    auto it = documents_.find(at.uri);
+    if (it == documents_.end()) return at;
+    at.doc = &it->second;
+    at.analysis = &fresh(at.uri, it->second);
     at.token = at.analysis->token_at(at.position);
     // Just after a name (the cursor at its end) still means that name.
-    if (at.token >= 0 && at.analysis->tokens[at.token].symbol < 0 && at.position.character > 0) {
+    if (at.token >= 0 && at.analysis->tokens[static_cast<std::size_t>(at.token)].symbol < 0 && at.position.character > 0) {
         int before = at.analysis->token_at({at.position.line, at.position.character - 1});
         if (before >= 0) at.token = before;
     }
-    if (at.token >= 0) at.symbol = at.analysis->tokens[at.token].symbol;
+    if (at.token >= 0) at.symbol = at.analysis->tokens[static_cast<std::size_t>(at.token)].symbol;
     return at;
 }
 
 json Server::range_of(const Analysis& a, int token) const {
-    return {{"start", position_json(a.tokens[token].start)}, {"end", position_json(a.tokens[token].end)}};
+    const Token& t = a.tokens[static_cast<std::size_t>(token)];
+    return range_json({t.start, t.end});
 }
 
 json Server::hover(const json& params) {
     At at = this->at(params);
     if (at.symbol < 0) return nullptr;
-    const Symbol& s = at.analysis->symbols[at.symbol];
-    std::string text = "```vexl\n" + s.detail + "\n```\n" + kind_text(s.kind);
+    const Symbol& s = at.analysis->symbols[static_cast<std::size_t>(at.symbol)];
+    std::string detail = s.detail;
+    if (s.value) detail += " = " + (s.type == "bool" ? std::string(*s.value ? "true" : "false") : std::to_string(*s.value));
+    std::string text = "```vexl\n" + detail + "\n```\n" + kind_text(s.kind);
     if (!s.scope.empty()) text += " of " + s.scope;
     return {{"contents", {{"kind", "markdown"}, {"value", text}}}, {"range", range_of(*at.analysis, at.token)}};
 }
@@ -245,7 +339,7 @@ json Server::hover(const json& params) {
 json Server::definition(const json& params) {
     At at = this->at(params);
     if (at.symbol < 0) return nullptr;
-    int decl = at.analysis->symbols[at.symbol].declaration;
+    int decl = at.analysis->symbols[static_cast<std::size_t>(at.symbol)].declaration;
     if (decl < 0) return nullptr;
     return {{"uri", at.uri}, {"range", range_of(*at.analysis, decl)}};
 }
@@ -255,10 +349,28 @@ json Server::references(const json& params) {
     json list = json::array();
     if (at.symbol < 0) return list;
     bool with_declaration = params.value("/context/includeDeclaration"_json_pointer, true);
-    const Symbol& s = at.analysis->symbols[at.symbol];
+    const Symbol& s = at.analysis->symbols[static_cast<std::size_t>(at.symbol)];
     for (int use : s.uses)
         if (with_declaration || use != s.declaration)
             list.push_back({{"uri", at.uri}, {"range", range_of(*at.analysis, use)}});
+    return list;
+}
+
+json Server::document_highlight(const json& params) {
+    At at = this->at(params);
+    json list = json::array();
+    if (at.symbol < 0) return list;
+    const Analysis& a = *at.analysis;
+    const Symbol& s = a.symbols[static_cast<std::size_t>(at.symbol)];
+    for (int use : s.uses) {
+        // Text for the declaration, Write for a store, Read otherwise.
+        int kind = 2;
+        const auto next = static_cast<std::size_t>(use) + 1;
+        if (use == s.declaration) kind = 1;
+        else if (next < a.tokens.size() && a.tokens[next].code == ASSIGN) kind = 3;
+        else if (use > 0 && a.tokens[static_cast<std::size_t>(use) - 1].code == INPUT) kind = 3;
+        list.push_back({{"range", range_of(a, use)}, {"kind", kind}});
+    }
     return list;
 }
 
@@ -276,17 +388,25 @@ json Server::document_symbol(const json& params) {
     for (const auto& s : a.symbols) {
         if (s.declaration < 0) continue;
         if (s.kind == SymbolKind::Function) {
-            json range = {{"start", position_json(a.tokens[s.first_token].start)},
-                          {"end", position_json(a.tokens[s.last_token].end)}};
+            const int first = s.first_token >= 0 ? s.first_token : s.declaration;
+            const int last = s.last_token >= first ? s.last_token : s.declaration;
+            json range = range_json({a.tokens[static_cast<std::size_t>(first)].start,
+                                     a.tokens[static_cast<std::size_t>(last)].end});
             functions[s.name] = list.size();
             list.push_back(entry(s, 12, range));
         } else if (s.kind == SymbolKind::Global) {
-            list.push_back(entry(s, 13, range_of(a, s.declaration)));
+            list.push_back(entry(s, s.is_const ? 14 : 13, range_of(a, s.declaration)));
         } else if (auto f = functions.find(s.scope); f != functions.end()) {
-            list[f->second]["children"].push_back(entry(s, 13, range_of(a, s.declaration)));
+            list[f->second]["children"].push_back(entry(s, s.is_const ? 14 : 13, range_of(a, s.declaration)));
         }
     }
-    return list;
+    // In the order of the text.
+    auto start = [](const json& e) {
+        return Position{e["range"]["start"]["line"].get<int>(), e["range"]["start"]["character"].get<int>()};
+    };
+    std::vector<json> sorted(list.begin(), list.end());
+    std::stable_sort(sorted.begin(), sorted.end(), [&](const json& x, const json& y) { return start(x) < start(y); });
+    return sorted;
 }
 
 json Server::completion(const json& params) {
@@ -296,39 +416,254 @@ json Server::completion(const json& params) {
     if (!at.analysis) return items;
     const Analysis& a = *at.analysis;
     int fn = a.function_at(at.position);
-    std::string scope = fn >= 0 ? a.symbols[fn].name : "";
+    std::string scope = fn >= 0 ? a.symbols[static_cast<std::size_t>(fn)].name : "";
     for (const auto& s : a.symbols) {
         bool visible = s.kind == SymbolKind::Function || s.kind == SymbolKind::Global || s.scope == scope;
         if (!visible || s.declaration < 0) continue;
-        items.push_back({{"label", s.name}, {"kind", s.kind == SymbolKind::Function ? 3 : 6}, {"detail", s.detail}});
+        items.push_back({{"label", s.name}, {"kind", s.kind == SymbolKind::Function ? 3 : s.is_const ? 21 : 6},
+                         {"detail", s.detail}});
     }
     return items;
 }
 
-json Server::semantic_tokens(const json& params) {
+// The call around the cursor: the innermost "NAME (" not yet closed before
+// it, and how many commas of that call come before the cursor.
+json Server::signature_help(const json& params) {
     At at = this->at(params);
-    json data = json::array();
-    if (!at.analysis) return {{"data", data}};
+    if (!at.analysis) return nullptr;
     const Analysis& a = *at.analysis;
+    int depth = 0, commas = 0, open = -1;
+    for (int i = static_cast<int>(a.tokens.size()) - 1; i >= 0; --i) {
+        const Token& t = a.tokens[static_cast<std::size_t>(i)];
+        if (!(t.start < at.position)) continue;
+        if (t.code == ';' || t.code == '{' || t.code == '}') break;
+        if (t.code == ')') ++depth;
+        else if (t.code == '(' && depth > 0) --depth;
+        else if (t.code == '(') {
+            if (i > 0 && a.tokens[static_cast<std::size_t>(i) - 1].code == IDENT) {
+                open = i - 1;
+                break;
+            }
+            commas = 0;  // a parenthesised expression inside the call
+        } else if (t.code == ',' && depth == 0) {
+            ++commas;
+        }
+    }
+    if (open < 0) return nullptr;
+    const std::string& name = a.tokens[static_cast<std::size_t>(open)].text;
+    auto fn = std::find_if(a.symbols.begin(), a.symbols.end(),
+                           [&](const Symbol& s) { return s.kind == SymbolKind::Function && s.name == name; });
+    if (fn == a.symbols.end()) return nullptr;
+    std::string label = fn->type + " " + fn->name + "(";
+    json parameters = json::array();
+    for (std::size_t k = 0; k < fn->parameters.size(); ++k) {
+        if (k) label += ", ";
+        const std::string& p = a.symbols[static_cast<std::size_t>(fn->parameters[k])].detail;
+        const auto begin = charset::utf16_length(label);
+        label += p;
+        parameters.push_back({{"label", {begin, charset::utf16_length(label)}}});
+    }
+    label += ")";
+    json signature = {{"label", label}, {"parameters", parameters}};
+    return {{"signatures", {signature}}, {"activeSignature", 0},
+            {"activeParameter", std::min<int>(commas, std::max<int>(0, static_cast<int>(fn->parameters.size()) - 1))}};
+}
+
+json Server::prepare_rename(const json& params) {
+    At at = this->at(params);
+    if (at.symbol < 0 || at.analysis->symbols[static_cast<std::size_t>(at.symbol)].declaration < 0) return nullptr;
+    return {{"range", range_of(*at.analysis, at.token)},
+            {"placeholder", at.analysis->tokens[static_cast<std::size_t>(at.token)].text}};
+}
+
+json Server::rename(const json& params) {
+    At at = this->at(params);
+    const std::string name = params.at("newName");
+    if (at.symbol < 0) throw std::runtime_error("no name to rename here");
+    if (!valid_name(name)) throw std::runtime_error("'" + name + "' is no valid name");
+    const Analysis& a = *at.analysis;
+    const Symbol& s = a.symbols[static_cast<std::size_t>(at.symbol)];
+    // The compiler keeps one name space for functions and one for the
+    // variables in scope: globals and the current function's own.
+    for (const auto& other : a.symbols) {
+        if (&other == &s || other.name != name) continue;
+        bool clash;
+        if (s.kind == SymbolKind::Function) clash = other.kind == SymbolKind::Function;
+        else if (s.kind == SymbolKind::Global) clash = other.kind != SymbolKind::Function;
+        else clash = other.kind == SymbolKind::Global || (other.kind != SymbolKind::Function && other.scope == s.scope);
+        if (clash) throw std::runtime_error("'" + name + "' is already declared (" + other.detail + ")");
+    }
+    json edits = json::array();
+    for (int use : s.uses) edits.push_back({{"range", range_of(a, use)}, {"newText", name}});
+    return {{"changes", {{at.uri, edits}}}};
+}
+
+json Server::code_action(const json& params) {
+    At at = this->at(params);
+    json actions = json::array();
+    if (!at.analysis) return actions;
+    const Analysis& a = *at.analysis;
+    const json& wanted = params.value("/context/diagnostics"_json_pointer, json::array());
+    auto edit_action = [&](const std::string& title, const json& diagnostic, json edits) {
+        actions.push_back({{"title", title},
+                           {"kind", "quickfix"},
+                           {"diagnostics", {diagnostic}},
+                           {"isPreferred", true},
+                           {"edit", {{"changes", {{at.uri, std::move(edits)}}}}}});
+    };
+    for (const json& d : wanted) {
+        const std::string code = d.value("code", "");
+        const Position start = position_from(d.at("range").at("start"));
+        const int t = a.token_at(start);
+        if (code == "VariableNotDeclared" && t >= 0) {
+            // "int NAME;" as the first line of the function's body (or of the program).
+            const std::string& name = a.tokens[static_cast<std::size_t>(t)].text;
+            Position where{0, 0};
+            std::string indent;
+            const int fn = a.function_at(start);
+            if (fn >= 0) {
+                const Symbol& f = a.symbols[static_cast<std::size_t>(fn)];
+                for (int i = f.first_token; i <= f.last_token; ++i)
+                    if (a.tokens[static_cast<std::size_t>(i)].code == '{') {
+                        where = {a.tokens[static_cast<std::size_t>(i)].end.line + 1, 0};
+                        break;
+                    }
+                indent = "    ";
+            }
+            const bool boolean = t + 2 < static_cast<int>(a.tokens.size()) &&
+                                 a.tokens[static_cast<std::size_t>(t) + 1].code == ASSIGN &&
+                                 a.tokens[static_cast<std::size_t>(t) + 2].code == BOOLEAN;
+            edit_action("Declare '" + name + "'", d,
+                        {text_edit({where, where}, indent + (boolean ? "bool " : "int ") + name + ";\n")});
+        } else if (code == "UnusedVariable" && t >= 0) {
+            // The declaration statement, or its one name in a list.
+            int first = t, last = t;
+            while (first > 0 && a.tokens[static_cast<std::size_t>(first) - 1].code != ';' &&
+                   a.tokens[static_cast<std::size_t>(first) - 1].code != '{')
+                --first;
+            while (last + 1 < static_cast<int>(a.tokens.size()) && a.tokens[static_cast<std::size_t>(last)].code != ';') ++last;
+            int names = 0, depth = 0;
+            for (int i = first; i <= last; ++i) {
+                const int c = a.tokens[static_cast<std::size_t>(i)].code;
+                depth += c == '(' || c == '[' ? 1 : c == ')' || c == ']' ? -1 : 0;
+                if (c == ',' && depth == 0) ++names;
+            }
+            Range cut;
+            if (names == 0) {
+                cut = {a.tokens[static_cast<std::size_t>(first)].start, a.tokens[static_cast<std::size_t>(last)].end};
+                // The whole line when the statement is all it holds.
+                const bool alone_before = first == 0 || a.tokens[static_cast<std::size_t>(first) - 1].end.line < cut.start.line;
+                const bool alone_after = last + 1 >= static_cast<int>(a.tokens.size()) ||
+                                         a.tokens[static_cast<std::size_t>(last) + 1].start.line > cut.end.line;
+                if (alone_before && alone_after) cut = {{cut.start.line, 0}, {cut.end.line + 1, 0}};
+            } else {
+                // From the name to the next comma, or from the comma before it.
+                int end = t;
+                depth = 0;
+                while (end + 1 <= last) {
+                    const int c = a.tokens[static_cast<std::size_t>(end) + 1].code;
+                    if (depth == 0 && (c == ',' || c == ';')) break;
+                    depth += c == '(' || c == '[' ? 1 : c == ')' || c == ']' ? -1 : 0;
+                    ++end;
+                }
+                if (a.tokens[static_cast<std::size_t>(end) + 1].code == ',')
+                    cut = {a.tokens[static_cast<std::size_t>(t)].start, a.tokens[static_cast<std::size_t>(end) + 2].start};
+                else
+                    cut = {a.tokens[static_cast<std::size_t>(t) - 1].start, a.tokens[static_cast<std::size_t>(end)].end};
+            }
+            edit_action("Remove unused '" + a.tokens[static_cast<std::size_t>(t)].text + "'", d, {text_edit(cut, "")});
+        } else if (code == "ParseError") {
+            // "NAME = value;" (or NAME[i] = value) as a statement means ":=".
+            for (int i = t >= 0 ? t : 0; i < static_cast<int>(a.tokens.size()) && i <= t + 1; ++i) {
+                const Token& eq = a.tokens[static_cast<std::size_t>(i)];
+                if (eq.code != '=' || i == 0) continue;
+                const int before = a.tokens[static_cast<std::size_t>(i) - 1].code;
+                if (before == IDENT || before == ']') edit_action("Write ':=' for '='", d, {text_edit({eq.start, eq.end}, ":=")});
+                break;
+            }
+        }
+    }
+    return actions;
+}
+
+json Server::folding_range(const json& params) {
+    At at = this->at(params);
+    json list = json::array();
+    if (!at.analysis) return list;
+    const Analysis& a = *at.analysis;
+    std::vector<int> open;
+    for (int i = 0; i < static_cast<int>(a.tokens.size()); ++i) {
+        const Token& t = a.tokens[static_cast<std::size_t>(i)];
+        if (t.code == '{') open.push_back(i);
+        else if (t.code == '}' && !open.empty()) {
+            const Token& o = a.tokens[static_cast<std::size_t>(open.back())];
+            open.pop_back();
+            if (t.start.line - 1 > o.start.line)
+                list.push_back({{"startLine", o.start.line}, {"endLine", t.start.line - 1}, {"kind", "region"}});
+        }
+    }
+    return list;
+}
+
+// Five numbers per token between two positions, as the protocol packs them.
+std::vector<int> Server::token_data(const Analysis& a, Position from, Position to) const {
+    std::vector<int> data;
     Position last;
     for (int i = 0; i < static_cast<int>(a.tokens.size()); ++i) {
-        const Token& t = a.tokens[i];
+        const Token& t = a.tokens[static_cast<std::size_t>(i)];
+        if (t.start < from || !(t.start < to)) continue;
         int modifiers = 0;
         if (t.symbol >= 0) {
-            const Symbol& s = a.symbols[t.symbol];
+            const Symbol& s = a.symbols[static_cast<std::size_t>(t.symbol)];
             if (s.declaration == i) modifiers |= 1;
-            if (s.detail.rfind("const ", 0) == 0) modifiers |= 2;
+            if (s.is_const) modifiers |= 2;
         }
         int delta_line = t.start.line - last.line;
         int delta_char = delta_line == 0 ? t.start.character - last.character : t.start.character;
-        data.push_back(delta_line);
-        data.push_back(delta_char);
-        data.push_back(t.end.character - t.start.character);
-        data.push_back(static_cast<int>(t.cls));
-        data.push_back(modifiers);
+        data.insert(data.end(), {delta_line, delta_char, t.end.character - t.start.character, static_cast<int>(t.cls),
+                                 modifiers});
         last = t.start;
     }
-    return {{"data", data}};
+    return data;
+}
+
+json Server::semantic_tokens(const json& params) {
+    At at = this->at(params);
+    if (!at.analysis) return {{"data", json::array()}};
+    at.doc->tokens_sent = token_data(*at.analysis, {0, 0}, {INT_MAX, INT_MAX});
+    at.doc->tokens_id = std::to_string(++tokens_serial_);
+    return {{"resultId", at.doc->tokens_id}, {"data", at.doc->tokens_sent}};
+}
+
+json Server::semantic_tokens_delta(const json& params) {
+    At at = this->at(params);
+    if (!at.analysis) return {{"data", json::array()}};
+    std::vector<int> data = token_data(*at.analysis, {0, 0}, {INT_MAX, INT_MAX});
+    const bool known = params.value("previousResultId", "") == at.doc->tokens_id && !at.doc->tokens_id.empty();
+    std::vector<int> old = std::move(at.doc->tokens_sent);
+    at.doc->tokens_sent = data;
+    at.doc->tokens_id = std::to_string(++tokens_serial_);
+    if (!known) return {{"resultId", at.doc->tokens_id}, {"data", data}};
+    // One edit: what lies between the common beginning and end.
+    std::size_t prefix = 0, suffix = 0;
+    while (prefix < old.size() && prefix < data.size() && old[prefix] == data[prefix]) ++prefix;
+    while (suffix < old.size() - prefix && suffix < data.size() - prefix &&
+           old[old.size() - 1 - suffix] == data[data.size() - 1 - suffix])
+        ++suffix;
+    json edits = json::array();
+    if (prefix != old.size() || old.size() != data.size())
+        edits.push_back({{"start", prefix},
+                         {"deleteCount", old.size() - prefix - suffix},
+                         {"data", std::vector<int>(data.begin() + static_cast<long>(prefix),
+                                                   data.end() - static_cast<long>(suffix))}});
+    return {{"resultId", at.doc->tokens_id}, {"edits", edits}};
+}
+
+json Server::semantic_tokens_range(const json& params) {
+    At at = this->at(params);
+    if (!at.analysis) return {{"data", json::array()}};
+    const json& r = params.at("range");
+    return {{"data", token_data(*at.analysis, position_from(r.at("start")), position_from(r.at("end")))}};
 }
 
 }  // namespace lsp

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "version.h"
 #include "debuginfo.h"
 #include "image.h"
 #include "listing.h"
@@ -267,7 +268,7 @@ int main(int argc, char** argv) {
         case Option::trace: tracing = true; break;
         case Option::source: with_source = true; break;
         case Option::help: print_help(); return 0;
-        case Option::version: std::puts("vexldump 0.1"); return 0;
+        case Option::version: std::puts("vexldump " VEXL_VERSION); return 0;
         }
     }
     if (line.operands.size() != 1) return usage();

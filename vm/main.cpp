@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "version.h"
 #include "machine.h"
 #include "options.h"
 #include "native/engine.h"
@@ -34,7 +35,7 @@ constexpr cli::OptionRow kOptions[] = {
 #undef VEXL_OPTION
 };
 
-constexpr const char* kVersion = "vexl 0.1\n";
+constexpr const char* kVersion = "vexl " VEXL_VERSION "\n";
 
 struct Settings {
     vm::Limits limits;

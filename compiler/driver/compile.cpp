@@ -41,6 +41,8 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
     reset_compilation();
     r.input_name = name;
     debug_recorder.enabled = options.g;
+    map_manager.names.enabled = options.record_names;
+    token_log = options.tokens;
     gen::check_subscripts = options.fcheck_subscripts;
     // A UTF-8 source becomes the CP932 text it stands for; a character
     // without a CP932 form, or bytes that are no UTF-8, are an error of
@@ -93,6 +95,7 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
     reset_compilation();
     debug_recorder.enabled = false;
     gen::check_subscripts = false;
+    token_log = nullptr;
 }
 
 // The translation recurses once per level of nesting in the source, and

@@ -16,6 +16,7 @@
 
 class program;
 class MapManager;
+struct ScannedToken;
 
 namespace option_field {
 // The type and initial value of an options.def field: a flag is a bool, an
@@ -45,6 +46,10 @@ struct CompileOptions {
     // symbol table, in which only the functions are left. Runs on the
     // compiler's thread.
     std::function<void(const program* root, const MapManager& symbols)> inspect;
+    // For inspect: keep every declaration and use of a name in symbols.names,
+    // and every token the parser was given in `tokens`.
+    bool record_names = false;
+    std::vector<ScannedToken>* tokens = nullptr;
 };
 
 // The diagnostics (input_name, diagnostics, counts, fatal: record.h, printed

@@ -1,6 +1,7 @@
 // The command line of vexlc around one in-memory compilation: it finds and
 // reads the source, prints the diagnostics and the summary line, and writes
 // the two output files when no error was listed.
+#include "version.h"
 #include "driver.h"
 
 #include <sys/stat.h>
@@ -36,7 +37,7 @@ constexpr cli::OptionRow kOptions[] = {
 #undef VEXLC_OPTION
 };
 
-constexpr const char* kVersion = "vexlc 0.1\n";
+constexpr const char* kVersion = "vexlc " VEXL_VERSION "\n";
 
 [[maybe_unused]] void assign(bool& flag, std::string) { flag = true; }
 [[maybe_unused]] void assign(std::string& field, std::string value) { field = std::move(value); }

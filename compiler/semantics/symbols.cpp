@@ -67,4 +67,5 @@ void MapManager::clear() {
     functions_.clear();
     current_scope = kGlobal;
     declaring_locals = false;
+    names.clear();
 }

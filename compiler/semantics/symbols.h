@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "names.h"
 #include "node.h"
 
 struct VariableEntry {
@@ -24,6 +25,7 @@ struct VariableEntry {
     bool is_parameter = false;
     std::uint16_t size = 1;  // words: the element count of an array
     SourceSpan declared;     // the declaring name
+    int entity = -1;         // in MapManager::names, while recorded
 };
 
 struct FunctionEntry {
@@ -37,6 +39,7 @@ struct FunctionEntry {
     bool returns_on_all_paths = false;
     std::vector<std::uint16_t> loops;       // break trampoline of each open loop
     SourceSpan declared;                    // the name in the (first) definition
+    int entity = -1;                        // in MapManager::names, while recorded
 };
 
 class MapManager {
@@ -59,6 +62,9 @@ public:
 
     std::string current_scope = kGlobal;
     bool declaring_locals = false;
+    // Every declaration and use of a name, when asked for (kept by clear()
+    // only as far as its switch goes: it starts off).
+    NameIndex names;
 
 private:
     std::map<std::string, VariableEntry> variables_;

@@ -25,6 +25,7 @@ int func_call::translate() {
     if (!f) {
         return report<error::FunctionNotDefined>(name);
     }
+    map_manager.names.use(span, f->entity);
     type = f->result;
     c_text.append(name).append("(");
     std::vector<ValueType> types;

@@ -38,6 +38,21 @@ int ParseNode::duplicate(const std::string& name) const {
     return report_duplicate<error::var_AlreadyDec>(earlier ? earlier->declared : SourceSpan{}, name);
 }
 
+// Records a declared variable in the name index.
+static void record(VariableEntry& v, const declare_valiable& node) {
+    NamedEntity e;
+    e.kind = map_manager.current_scope == MapManager::kGlobal ? NamedEntity::Kind::Global : NamedEntity::Kind::Local;
+    e.name = node.name;
+    e.scope = e.kind == NamedEntity::Kind::Local ? map_manager.current_scope : "";
+    e.type = v.type;
+    e.is_const = v.is_const;
+    e.is_array = v.is_array;
+    e.size = v.size;
+    e.declared = node.span;
+    if (v.is_const && !v.is_array) e.value = map_manager.names.constant_value(node.init);
+    v.entity = map_manager.names.declare(std::move(e));
+}
+
 // Reserves `size` words: sp -= size.
 static void emit_reserve(unsigned size) {
     gen::ldi(GR0, static_cast<Word>(size));
@@ -67,6 +82,7 @@ int declare_valiable::translate(bool c, ValueType t) {
         v.is_const = c;
         v.type = t;
         v.is_array = true;
+        if (map_manager.names.enabled) record(v, *this);
         if (c) warn<error::ConstArray>();
         emit_reserve(size);
         return 0;
@@ -81,6 +97,7 @@ int declare_valiable::translate(bool c, ValueType t) {
     VariableEntry& v = *map_manager.find_variable(name);
     v.is_const = c;
     v.type = t;
+    if (map_manager.names.enabled) record(v, *this);
     if (!init) {
         if (c) warn<error::ConstNotInitialised>();
         return 0;

@@ -189,6 +189,7 @@ int exp_variable::translate() {
     if (!v) {
         return report<error::VariableNotDeclared>(name);
     }
+    map_manager.names.use(span, v->entity);
     type = v->type;
     v->used = true;
     c_text.append(name);
@@ -232,6 +233,7 @@ int assignment::translate() {
     if (!v) {
         return report<error::VariableNotDeclared>(name);
     }
+    map_manager.names.use(span, v->entity);
     // Checked before anything is written; assigning does not count as use.
     if (v->is_const) {
         return report<error::AssignToConst>();

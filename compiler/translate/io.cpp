@@ -13,6 +13,7 @@ int input_statement::translate() {
     if (!v) {
         return report<error::VariableNotDeclared>(name);
     }
+    map_manager.names.use(span, v->entity);
     if (v->is_const) {
         return report<error::AssignToConst>();
     }

@@ -82,6 +82,15 @@ int define_function::declare() {
     }
     FunctionEntry& entry = *map_manager.find_function(name);
     entry.result = result;
+    if (map_manager.names.enabled) {
+        NamedEntity e;
+        e.kind = NamedEntity::Kind::Function;
+        e.name = name;
+        e.type = result;
+        e.declared = span;
+        e.extent = extent;
+        entry.entity = map_manager.names.declare(std::move(e));
+    }
     c_text.append(type_name(result)).append(" ").append(name).append("(");
     if (params) params->signature(entry);
     c_text.append(");\n");
@@ -170,5 +179,17 @@ int declare_parameter::translate() {
     VariableEntry& v = *map_manager.find_variable(name);
     v.type = type;
     v.is_const = is_const;
+    if (map_manager.names.enabled) {
+        NamedEntity e;
+        e.kind = NamedEntity::Kind::Parameter;
+        e.name = name;
+        e.scope = map_manager.current_scope;
+        e.type = type;
+        e.is_const = is_const;
+        e.declared = span;
+        v.entity = map_manager.names.declare(std::move(e));
+        const int function = map_manager.current().entity;
+        if (function >= 0) map_manager.names.entities[static_cast<std::size_t>(function)].parameters.push_back(v.entity);
+    }
     return 0;
 }

@@ -138,9 +138,11 @@ TEST(LanguageServer, ScriptedSession) {
     EXPECT_EQ(list[0]["range"]["start"], position(6, 0)) << d.dump();
     EXPECT_EQ(list[0]["range"]["end"], position(6, 34));
     EXPECT_EQ(list[0]["message"], "Shift-JISで表せない文字があります");
+    // Token ranges: the ';' where the expression broke off, counted in UTF-16.
     std::string line_2;
     for (const auto& item : list)
-        if (item["range"]["start"]["line"] == 2) {
+        if (item["range"]["start"]["line"] == 2 && item["code"] == "ParseError") {
+            EXPECT_EQ(item["range"]["start"]["character"], 29);
             EXPECT_EQ(item["range"]["end"]["character"], 30);
             EXPECT_EQ(item["severity"], 1);
             line_2 += item["message"].get<std::string>() + "|";

@@ -14,8 +14,8 @@ vim.opt.runtimepath:append(repo .. '/editors/nvim')
 vim.cmd('filetype plugin on')
 require('vexl').setup({ cmd = { server } })
 
--- Line 3: an assignment without its value; line 5: an undeclared name,
--- after a text in Japanese.
+-- Line 2: an unused variable; line 3: an assignment without its value;
+-- line 5: an undeclared name, after a text in Japanese.
 local source = table.concat({
   'function void start() {',
   '  int x;',
@@ -37,7 +37,7 @@ local got = vim.wait(10000, function() return #vim.diagnostic.get(0) > 0 end, 50
 if not got then return finish(false, 'no diagnostics arrived') end
 local lines = {}
 for _, d in ipairs(vim.diagnostic.get(0)) do lines[d.lnum + 1] = d.message end
-if not lines[3] or not lines[5] or lines[1] or lines[2] or lines[4] then
+if not lines[2] or not lines[3] or not lines[5] or lines[1] or lines[4] or lines[6] then
   return finish(false, 'diagnostics at the wrong lines: ' .. vim.inspect(vim.diagnostic.get(0)))
 end
 if not lines[5]:find("変数'y'は宣言されていません", 1, true) then
