@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "charset.h"
+#include "format.h"
 #include "node.h"
 #include "parser.hpp"
 #include "version.h"
@@ -664,6 +665,59 @@ json Server::semantic_tokens_range(const json& params) {
     if (!at.analysis) return {{"data", json::array()}};
     const json& r = params.at("range");
     return {{"data", token_data(*at.analysis, position_from(r.at("start")), position_from(r.at("end")))}};
+}
+
+// ---- formatting (vexlc --format) ---------------------------------------------
+
+namespace {
+
+// The edit that turns `before` into the formatted text: the lines between
+// their common first and last lines replaced; none when nothing changes or
+// the text cannot be formatted.
+json format_edit(const std::string& before, const format::Result& r) {
+    json edits = json::array();
+    if (!r.ok || r.text == before) return edits;
+    auto lines = [](const std::string& text) {
+        std::vector<std::string_view> out;
+        std::string_view rest(text);
+        for (std::size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1))
+            out.push_back(rest.substr(0, end + 1));
+        out.push_back(rest);  // after the last line break (maybe empty)
+        return out;
+    };
+    const auto a = lines(before), b = lines(r.text);
+    std::size_t head = 0;
+    while (head + 1 < a.size() && head + 1 < b.size() && a[head] == b[head]) ++head;
+    std::size_t tail = 0;
+    while (tail + 1 < a.size() - head && tail + 1 < b.size() - head && a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
+        ++tail;
+    std::string text;
+    for (std::size_t k = head; k < b.size() - tail; ++k) text += b[k];
+    const std::size_t end_line = a.size() - 1 - tail;
+    const int end_character = tail == 0 ? static_cast<int>(charset::utf16_length(a[end_line])) : 0;
+    const std::size_t to_line = tail == 0 ? end_line : end_line + 1;
+    edits.push_back({{"range", {{"start", {{"line", head}, {"character", 0}}},
+                                {"end", {{"line", to_line}, {"character", end_character}}}}},
+                     {"newText", text}});
+    return edits;
+}
+
+}  // namespace
+
+json Server::formatting(const json& params) {
+    const Document* d = document(params.at("textDocument").at("uri"));
+    if (!d) return nullptr;
+    return format_edit(d->text, format::format_source(d->text));
+}
+
+json Server::range_formatting(const json& params) {
+    const Document* d = document(params.at("textDocument").at("uri"));
+    if (!d) return nullptr;
+    const Position from = position_from(params.at("range").at("start"));
+    const Position to = position_from(params.at("range").at("end"));
+    // A range that ends at the start of a line leaves that line out.
+    const int last = to.line > from.line && to.character == 0 ? to.line - 1 : to.line;
+    return format_edit(d->text, format::format_lines(d->text, from.line + 1, last + 1));
 }
 
 }  // namespace lsp

@@ -64,6 +64,8 @@ private:
     json semantic_tokens(const json& params);
     json semantic_tokens_delta(const json& params);
     json semantic_tokens_range(const json& params);
+    json formatting(const json& params);
+    json range_formatting(const json& params);
 
     void dispatch(const json& message);
     void reply_error(const json& id, int code, const std::string& text);

@@ -11,6 +11,7 @@
 
 #include "bindings.h"
 #include "compile.h"
+#include "format.h"
 #include "listing.h"
 #include "profile/counter.h"
 #include "profile/line_counts.h"
@@ -148,10 +149,23 @@ private:
     vm::Fault fault_ = vm::Fault::none;
 };
 
+// The editor's text in the canonical layout (vexlc --format): {ok, text}
+// or {ok: false, line, error}.
+val format_text(const std::string& source) {
+    const format::Result r = format::format_source(source);
+    val result = val::object();
+    result.set("ok", r.ok);
+    result.set("text", r.text);
+    result.set("line", r.line);
+    result.set("error", r.error);
+    return result;
+}
+
 }  // namespace
 
 EMSCRIPTEN_BINDINGS(vexl) {
     emscripten::function("compile", &compile);
+    emscripten::function("format", &format_text);
     emscripten::class_<Run>("Run")
         .constructor<val, std::string, std::string>()
         .function("resume", &Run::resume)

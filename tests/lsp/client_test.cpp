@@ -200,6 +200,32 @@ TEST(LanguageServer, ScriptedSession) {
     EXPECT_EQ(s.wait_exit(), 0);
 }
 
+// Formatting answers with the changed lines only; a range keeps the lines
+// outside it; a text that cannot be formatted gets no edit.
+TEST(LanguageServer, Formatting) {
+    Session s;
+    json init = s.request(1, "initialize", {{"capabilities", json::object()}});
+    EXPECT_EQ(init["result"]["capabilities"]["documentFormattingProvider"], true);
+    EXPECT_EQ(init["result"]["capabilities"]["documentRangeFormattingProvider"], true);
+    s.notify("textDocument/didOpen", {{"textDocument", {{"uri", kUri}, {"languageId", "vexl"}, {"version", 1},
+                                      {"text", "int g;\nfunction void start() {\noutput  \"é\";\n  g:=1;\n}\n"}}}});
+    const json doc = {{"uri", kUri}};
+    json edits = s.request(2, "textDocument/formatting", {{"textDocument", doc}, {"options", json::object()}})["result"];
+    ASSERT_EQ(edits.size(), 1u);
+    EXPECT_EQ(edits[0]["range"], json({{"start", position(2, 0)}, {"end", position(4, 0)}}));
+    EXPECT_EQ(edits[0]["newText"], "    output \"é\";\n    g := 1;\n");
+    edits = s.request(3, "textDocument/rangeFormatting",
+                      {{"textDocument", doc}, {"range", {{"start", position(3, 0)}, {"end", position(4, 0)}}},
+                       {"options", json::object()}})["result"];
+    ASSERT_EQ(edits.size(), 1u);
+    EXPECT_EQ(edits[0]["range"], json({{"start", position(3, 0)}, {"end", position(4, 0)}}));
+    EXPECT_EQ(edits[0]["newText"], "    g := 1;\n");
+    s.notify("textDocument/didChange", {{"textDocument", {{"uri", kUri}, {"version", 2}}},
+                                        {"contentChanges", {{{"text", "x := 1; #"}}}}});
+    EXPECT_EQ(s.request(4, "textDocument/formatting", {{"textDocument", doc}, {"options", json::object()}})["result"],
+              json::array());
+}
+
 TEST(LanguageServer, ClientThatDisappears) {
     Session s;
     s.request(1, "initialize", {{"capabilities", json::object()}});

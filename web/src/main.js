@@ -19,7 +19,7 @@ const ui = {
   run: $('run'), debug: $('debug'), stop: $('stop'), share: $('share'), examples: $('examples'),
   limit: $('step-limit'), status: $('status'), input: $('input'), output: $('output'),
   runtimeError: $('runtime-error'), diagnostics: $('diagnostics'), ctext: $('ctext'),
-  listing: $('listing'), language: $('language'),
+  listing: $('listing'), language: $('language'), format: $('format'),
 };
 
 // ---- editor ---------------------------------------------------------------
@@ -360,6 +360,21 @@ function compileAndRun() {
   });
 }
 ui.run.addEventListener('click', compileAndRun);
+// The source in the canonical layout; a source that cannot be laid out
+// stays as it is and the status names its line.
+ui.format.addEventListener('click', () => {
+  if (current) return;
+  send({ type: 'format', source: source() }, (msg) => {
+    finish();
+    if (!msg.ok) {
+      setStatus(`Not formatted: line ${msg.line}: ${msg.error}`);
+      return;
+    }
+    if (msg.text !== source()) setSource(msg.text);
+    setStatus('Formatted');
+  });
+});
+
 // The messages in the other language: the translation is shown again.
 ui.language.addEventListener('change', () => { if (!current) preview(); });
 

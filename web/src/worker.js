@@ -172,6 +172,8 @@ onmessage = async (e) => {
       debugCommand(msg);
     } else if (msg.type === 'debug-seek') {
       debugSeek(msg);
+    } else if (msg.type === 'format') {
+      postMessage({ type: 'formatted', id: msg.id, ...m.format(msg.source) });
     } else if (msg.type === 'build') {
       const compiled = compile(m, msg);
       if (msg.run && compiled.image.length) {

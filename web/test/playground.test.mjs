@@ -81,6 +81,26 @@ test('a diagnostic is marked in the gutter and a click lands on its line', async
   await page.close();
 });
 
+test('Format lays the source out; English messages on request', async () => {
+  const page = await open();
+  await setSource(page, 'function void start(){output 1;}');
+  await page.click('#format');
+  await page.waitForSelector('body[data-state="idle"]');
+  await page.waitForFunction(() => document.getElementById('status').textContent === 'Formatted');
+  assert.equal(await page.evaluate(() => window.playground.view.state.doc.toString()),
+    'function void start() {\n    output 1;\n}\n');
+  await setSource(page, 'function void start() {\n    x := 1; #\n}\n');
+  await page.click('#format');
+  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Not formatted'));
+  assert.match(await page.textContent('#status'), /line 2/);
+  await page.selectOption('#language', 'en');  // shows the translation again
+  await page.waitForFunction(() => document.getElementById('status').textContent === 'Ready');
+  await runToEnd(page);
+  assert.match(await page.locator('#diagnostics li.error').first().textContent(), /^error\(2\): flex: illegal character/);
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
 test('a share link round-trips the source and the input', async () => {
   const source = 'function void start() {\n    int n;\n    input n;\n    output "二倍: ";\n    output n * 2;\n}\n';
   const page = await open();
