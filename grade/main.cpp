@@ -216,6 +216,7 @@ int main(int argc, char** argv) {
         }
         case Option::results_json: results_file = o.value; break;
         case Option::vexl: settings.vexl = o.value; break;
+        case Option::vexl_option: settings.vexl_options.push_back(o.value); break;
         case Option::scratch: settings.scratch = o.value; break;
         case Option::progress: progress = o.value; break;
         case Option::help: print_help(); return 0;
