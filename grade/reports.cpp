@@ -306,7 +306,8 @@ th{background:#f4f4f4}td.num{text-align:right}
 pre{background:#f8f8f8;border:1px solid #ddd;padding:6px;overflow-x:auto;white-space:pre-wrap}
 table.diff{font-family:monospace;width:100%}table.diff td{border:none;white-space:pre-wrap;padding:0 6px}
 tr.del{background:#fdd}tr.add{background:#dfd}td.mark{width:1em;color:#666}
-section.submission{border-top:2px solid #888;margin-top:2em}.source-line code{background:#fee;padding:2px}
+section.submission{border-top:2px solid #888;margin-top:2em}h3{font-size:1em;margin:.6em 0 .3em}
+.source-line code{background:#fee;padding:2px;white-space:pre}
 )";
 
 void html_diff(std::ostream& out, const Test& test, const TestResult& r) {

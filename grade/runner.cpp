@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,16 +54,32 @@ struct Job {
     std::size_t test;  // kCompile for the compilation
 };
 
-// A running child and what it has written so far.
+// A running child. A compilation writes its diagnostics into a pipe; a run
+// writes into two files and is watched through a descriptor of its process
+// (pidfd), so that the batch wakes once per run, when it ends.
 struct Child {
     Job job;
     pid_t pid = -1;
-    int fd[2] = {-1, -1};  // standard output, standard error (-1 once at its end)
-    std::string bytes[2];
-    std::size_t cap[2] = {0, 0};
+    int fd = -1;  // the compilation's pipe or the run's pidfd; -1 at its end
+    std::string bytes;
     Clock::time_point start, deadline;
     bool killed = false;
+    bool reaped = false;  // a run that has been waited for
+    int wstatus = 0;
+    fs::path out_file, err_file;
+
+    bool done() const { return job.test == kCompile ? fd < 0 : reaped; }
 };
+
+// The first `cap` bytes of a file.
+std::string read_capped(const fs::path& name, std::size_t cap) {
+    std::string bytes;
+    std::ifstream in(name, std::ios::binary);
+    char buffer[65536];
+    while (bytes.size() < cap && in.read(buffer, sizeof buffer).gcount() > 0)
+        bytes.append(buffer, std::min<std::size_t>(static_cast<std::size_t>(in.gcount()), cap - bytes.size()));
+    return bytes;
+}
 
 void write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -184,9 +201,9 @@ public:
     // Children still running after a failure of the batch are stopped.
     ~Batch() {
         for (Child& c : children_) {
+            if (c.fd >= 0) ::close(c.fd);
+            if (c.reaped) continue;
             ::kill(c.pid, SIGKILL);
-            for (int fd : c.fd)
-                if (fd >= 0) ::close(fd);
             while (::waitpid(c.pid, nullptr, 0) < 0 && errno == EINTR) {}
         }
         std::error_code ec;
@@ -247,7 +264,7 @@ private:
             }
             wait_and_read();
             for (std::size_t i = 0; i < children_.size();) {
-                if (children_[i].fd[0] < 0 && children_[i].fd[1] < 0) {
+                if (children_[i].done()) {
                     Child done = std::move(children_[i]);
                     children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(i));
                     finish(done);
@@ -278,8 +295,7 @@ private:
             }
             ::close(out[1]);
             if (c.pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-            c.fd[0] = out[0];
-            c.cap[0] = kMaxDiagnostics;
+            c.fd = out[0];
             c.deadline = c.start + std::chrono::duration_cast<Clock::duration>(
                                        std::chrono::duration<double>(settings_.compile_timeout));
         } else {
@@ -297,31 +313,29 @@ private:
 
             const int in = ::open(input_file(job.test).c_str(), O_RDONLY | O_CLOEXEC);
             if (in < 0) throw std::runtime_error("cannot open " + input_file(job.test).string());
-            int out[2], err[2];
-            make_pipe(out);
-            make_pipe(err);
+            c.out_file = folder(job.submission) / (std::to_string(job.test + 1) + ".out");
+            c.err_file = folder(job.submission) / (std::to_string(job.test + 1) + ".err");
+            const int out = ::open(c.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            const int err = ::open(c.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (out < 0 || err < 0) {
+                for (int fd : {in, out, err})
+                    if (fd >= 0) ::close(fd);
+                throw std::runtime_error("cannot write in " + folder(job.submission).string());
+            }
             posix_spawn_file_actions_t actions;
             posix_spawn_file_actions_init(&actions);
             posix_spawn_file_actions_adddup2(&actions, in, 0);
-            posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-            posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+            posix_spawn_file_actions_adddup2(&actions, out, 1);
+            posix_spawn_file_actions_adddup2(&actions, err, 2);
             const bool search = settings_.vexl.find('/') == std::string::npos;
             const int rc = search ? posix_spawnp(&c.pid, argv[0], &actions, nullptr, argv.data(), environ)
                                   : posix_spawn(&c.pid, argv[0], &actions, nullptr, argv.data(), environ);
             posix_spawn_file_actions_destroy(&actions);
-            ::close(in);
-            ::close(out[1]);
-            ::close(err[1]);
-            if (rc != 0) {
-                ::close(out[0]);
-                ::close(err[0]);
-                throw std::runtime_error("cannot start " + settings_.vexl + ": " + std::strerror(rc));
-            }
-            c.fd[0] = out[0];
-            c.fd[1] = err[0];
-            // Room for the register dump after the program's own output.
-            c.cap[0] = test.limits.max_output > (1ull << 30) ? (1ull << 30) : test.limits.max_output + 4096;
-            c.cap[1] = kMaxErrors;
+            for (int fd : {in, out, err}) ::close(fd);
+            if (rc != 0) throw std::runtime_error("cannot start " + settings_.vexl + ": " + std::strerror(rc));
+            // Without a pidfd (before Linux 5.3) the loop looks every few
+            // milliseconds.
+            c.fd = static_cast<int>(::syscall(SYS_pidfd_open, c.pid, 0));
             c.deadline = c.start + std::chrono::duration_cast<Clock::duration>(
                                        std::chrono::duration<double>(test.limits.timeout));
         }
@@ -330,37 +344,47 @@ private:
 
     void wait_and_read() {
         std::vector<pollfd> fds;
-        std::vector<std::pair<std::size_t, int>> owner;
+        std::vector<std::size_t> owner;
         Clock::time_point next = Clock::time_point::max();
+        bool unwatched = false;
         for (std::size_t i = 0; i < children_.size(); ++i) {
-            for (int k = 0; k < 2; ++k)
-                if (children_[i].fd[k] >= 0) {
-                    fds.push_back({children_[i].fd[k], POLLIN, 0});
-                    owner.emplace_back(i, k);
-                }
-            if (!children_[i].killed) next = std::min(next, children_[i].deadline);
+            const Child& c = children_[i];
+            if (c.fd >= 0) {
+                fds.push_back({c.fd, POLLIN, 0});
+                owner.push_back(i);
+            } else if (!c.done()) {
+                unwatched = true;
+            }
+            if (!c.killed) next = std::min(next, c.deadline);
         }
         int timeout = -1;
         if (next != Clock::time_point::max()) {
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
             timeout = static_cast<int>(std::clamp<long long>(wait, 0, 1000000));
         }
+        if (unwatched && (timeout < 0 || timeout > 2)) timeout = 2;
         const int n = ::poll(fds.data(), fds.size(), timeout);
         if (n < 0 && errno != EINTR) throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
         char buffer[65536];
         for (std::size_t f = 0; n > 0 && f < fds.size(); ++f) {
             if (!fds[f].revents) continue;
-            Child& c = children_[owner[f].first];
-            const int k = owner[f].second;
-            const ssize_t got = ::read(c.fd[k], buffer, sizeof buffer);
+            Child& c = children_[owner[f]];
+            if (c.job.test != kCompile) continue;  // a pidfd: reaped below
+            const ssize_t got = ::read(c.fd, buffer, sizeof buffer);
             if (got > 0) {
-                const std::size_t room = c.cap[k] - std::min(c.cap[k], c.bytes[k].size());
-                c.bytes[k].append(buffer, std::min(room, static_cast<std::size_t>(got)));
+                c.bytes.append(buffer, std::min(kMaxDiagnostics - std::min(kMaxDiagnostics, c.bytes.size()),
+                                                static_cast<std::size_t>(got)));
             } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
-                ::close(c.fd[k]);
-                c.fd[k] = -1;
+                ::close(c.fd);
+                c.fd = -1;
             }
         }
+        for (Child& c : children_)
+            if (c.job.test != kCompile && !c.reaped && ::waitpid(c.pid, &c.wstatus, WNOHANG) == c.pid) {
+                c.reaped = true;
+                if (c.fd >= 0) ::close(c.fd);
+                c.fd = -1;
+            }
         const Clock::time_point now = Clock::now();
         for (Child& c : children_)
             if (!c.killed && now >= c.deadline) {
@@ -370,13 +394,14 @@ private:
     }
 
     void finish(Child& c) {
-        int wstatus = 0;
-        while (::waitpid(c.pid, &wstatus, 0) < 0 && errno == EINTR) {}
+        int wstatus = c.wstatus;
+        if (!c.reaped)
+            while (::waitpid(c.pid, &wstatus, 0) < 0 && errno == EINTR) {}
         const double seconds = std::chrono::duration<double>(Clock::now() - c.start).count();
         SubmissionResult& s = results_[c.job.submission];
         ++done_;
         if (c.job.test == kCompile) {
-            s.diagnostics = std::move(c.bytes[0]);
+            s.diagnostics = std::move(c.bytes);
             if (c.killed) {
                 s.diagnostics += "vexl-grade: the compilation did not end within " +
                                  seconds_text(settings_.compile_timeout) + " s\n";
@@ -406,8 +431,14 @@ private:
         const Test& test = suite_.tests[c.job.test];
         SubmissionResult& s = results_[c.job.submission];
         TestResult& r = s.tests[c.job.test];
-        r.output = std::move(c.bytes[0]);
-        r.errors = std::move(c.bytes[1]);
+        // Room for the register dump after the program's own output.
+        r.output = read_capped(c.out_file, std::min<std::uint64_t>(test.limits.max_output, 1ull << 30) + 4096);
+        r.errors = read_capped(c.err_file, kMaxErrors);
+        if (settings_.scratch.empty()) {
+            std::error_code ec;
+            fs::remove(c.out_file, ec);
+            fs::remove(c.err_file, ec);
+        }
         r.seconds = seconds;
         if (c.killed) {
             r.status = Status::timeout;

@@ -1,7 +1,8 @@
 // Grading a batch: each submission compiled once in a child process of its
 // own, each test run by the vexl program in a child process with the test's
-// limits and a wall-clock timeout, up to `jobs` children at a time. Results
-// do not depend on the order in which children finish.
+// limits and a wall-clock timeout, up to `jobs` children at a time, in a
+// scratch folder per submission. Results do not depend on the order in
+// which children finish.
 #pragma once
 
 #include <cstddef>
@@ -45,7 +46,7 @@ struct BatchSettings {
     std::string vexl;              // the machine program
     std::vector<std::string> vexl_options;  // given to vexl before the limits
     unsigned jobs = 1;
-    std::string scratch;           // a folder to compile into and keep; "" a temporary one
+    std::string scratch;           // a folder to compile and run in, kept; "" a temporary one
     double compile_timeout = 60;   // seconds
     // Called after each finished compilation or run with the counts.
     std::function<void(std::size_t done, std::size_t total)> progress;
