@@ -46,6 +46,13 @@ bool match_named(std::string_view name, Match& match) {
     return false;
 }
 
+std::string match_choices() {
+    std::string out;
+    for (std::size_t i = 0; i < std::size(kMatchNames); ++i)
+        out += (i == 0 ? "\"" : i + 1 == std::size(kMatchNames) ? " or \"" : ", \"") + std::string(kMatchNames[i]) + "\"";
+    return out;
+}
+
 struct Expectation::Pattern {
     pcre2_code* code = nullptr;
     ~Pattern() { pcre2_code_free(code); }

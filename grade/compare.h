@@ -19,6 +19,8 @@ enum class Match {
 const char* match_name(Match match);
 // False when `name` names no way of comparing.
 bool match_named(std::string_view name, Match& match);
+// "\"exact\", \"trim\" or \"regex\"" for the complaints.
+std::string match_choices();
 
 // One test's expected output, ready to be compared with many outputs.
 class Expectation {

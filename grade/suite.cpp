@@ -84,7 +84,7 @@ public:
         }
         if (table.contains("match")) {
             const toml::value& v = table.at("match");
-            if (!match_named(text(v, "match"), match)) fail(v, "'match' must be \"exact\", \"trim\" or \"regex\"");
+            if (!match_named(text(v, "match"), match)) fail(v, "'match' must be " + match_choices());
         }
     }
 
