@@ -174,14 +174,12 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    // -jN as -j N.
+    // -j N and -jN are short for --jobs.
     std::vector<std::string> args(argv, argv + argc);
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--") break;
-        if (args[i].size() > 2 && args[i].rfind("-j", 0) == 0 && args[i][2] != '=') {
-            args.insert(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args[i].substr(2));
-            args[i] = "-j";
-        }
+        if (args[i] == "-j") args[i] = "--jobs";
+        else if (args[i].rfind("-j", 0) == 0) args[i] = "--jobs=" + args[i].substr(2);
     }
     std::vector<const char*> argp;
     for (const std::string& a : args) argp.push_back(a.c_str());
@@ -194,8 +192,7 @@ int main(int argc, char** argv) {
     std::string results_file, progress = "auto";
     for (const cli::ParsedOption& o : line.options) {
         switch (static_cast<Option>(o.row)) {
-        case Option::jobs:
-        case Option::jobs_long: {
+        case Option::jobs: {
             unsigned n = 0;
             const char* end = o.value.data() + o.value.size();
             const auto r = std::from_chars(o.value.data(), end, n);

@@ -121,6 +121,28 @@ TEST(Grade, CommandLineAndSubmissionsThatAreNoSource) {
     EXPECT_EQ(files, (std::vector<std::string>{"empty", "one", "one/a.vxl", "suite.toml", "two", "two/a.vxl", "two/b.vxl"}));
 }
 
+// Output with control bytes and a broken Shift-JIS character stays
+// readable and valid in every report.
+TEST(Grade, OutputThatIsNoText) {
+    vexltest::TempDir dir;
+    dir.write("suite.toml", "[[test]]\nname = \"t\"\nexpected = \"ok\\n\"\n");
+    dir.write("odd.vxl", "function void start() {\n    output \"a\x01\x1b[31m\x82\";\n}\n");
+    for (const char* format : {"--format=json", "--format=junit", "--format=html", "--format=table"}) {
+        const vexltest::ProcessResult r = grade({format, (dir / "suite.toml").string(), (dir / "odd.vxl").string()});
+        ASSERT_TRUE(r.exited_with(0)) << format << ": " << r.describe() << r.err;
+        EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << format;
+        if (std::string_view(format) == "--format=json") {
+            EXPECT_EQ(json::parse(r.out).at("submissions")[0].at("tests")[0].at("status"), "wrong");
+        } else if (std::string_view(format) == "--format=junit") {
+            EXPECT_NE(r.out.find("a\\x01\\x1B[31m\\x82"), std::string::npos) << r.out;
+            dir.write("odd.xml", r.out);
+            const vexltest::ProcessResult valid =
+                run_process({{"/usr/bin/xmllint", "--noout", "--schema", JUNIT_XSD, (dir / "odd.xml").string()}});
+            EXPECT_TRUE(!valid.started || valid.exited_with(0)) << valid.err;
+        }
+    }
+}
+
 // The batch: the kind of each generated submission, the template it is
 // made from (NAME stands for a name unique to the submission) and what
 // it must get on the two tests (7 -> 14 worth 2 points, 5 -> 10 with no
@@ -181,7 +203,7 @@ TEST(Grade, GeneratedBatchIsTheSameWithOneOrEightJobs) {
 
     std::vector<std::string> eight = args, one = args;
     eight.insert(eight.begin(), "-j8");
-    one.insert(one.begin(), "-j1");
+    one.insert(one.begin(), {"-j", "1"});
     const vexltest::ProcessResult parallel = grade(eight);
     ASSERT_TRUE(parallel.exited_with(0)) << parallel.describe() << parallel.err;
     EXPECT_EQ(outcomes(parallel.out), expected);
