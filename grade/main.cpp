@@ -211,6 +211,14 @@ int main(int argc, char** argv) {
             if (!format) return bad_usage("unknown format '" + o.value + "' (" + names + ")");
             break;
         }
+        case Option::timeout_factor: {
+            char* end = nullptr;
+            const double x = std::strtod(o.value.c_str(), &end);
+            if (o.value.empty() || *end || !(x > 0) || x > 1000)
+                return bad_usage("invalid timeout factor '" + o.value + "' (more than 0, at most 1000)");
+            settings.timeout_factor = x;
+            break;
+        }
         case Option::results_json: results_file = o.value; break;
         case Option::vexl: settings.vexl = o.value; break;
         case Option::vexl_option: settings.vexl_options.push_back(o.value); break;

@@ -336,8 +336,8 @@ private:
             // Without a pidfd (before Linux 5.3) the loop looks every few
             // milliseconds.
             c.fd = static_cast<int>(::syscall(SYS_pidfd_open, c.pid, 0));
-            c.deadline = c.start + std::chrono::duration_cast<Clock::duration>(
-                                       std::chrono::duration<double>(test.limits.timeout));
+            c.deadline = c.start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                       test.limits.timeout * settings_.timeout_factor));
         }
         children_.push_back(std::move(c));
     }
@@ -442,7 +442,7 @@ private:
         r.seconds = seconds;
         if (c.killed) {
             r.status = Status::timeout;
-            r.detail = "no end within " + seconds_text(test.limits.timeout) + " s";
+            r.detail = "no end within " + seconds_text(test.limits.timeout * settings_.timeout_factor) + " s";
         } else if (WIFSIGNALED(wstatus)) {
             r.status = Status::runtime_error;
             r.detail = "the machine stopped on signal " + std::to_string(WTERMSIG(wstatus)) + " (" +

@@ -48,6 +48,7 @@ struct BatchSettings {
     unsigned jobs = 1;
     std::string scratch;           // a folder to compile and run in, kept; "" a temporary one
     double compile_timeout = 60;   // seconds
+    double timeout_factor = 1;     // every test's timeout is multiplied by it
     // Called after each finished compilation or run with the counts.
     std::function<void(std::size_t done, std::size_t total)> progress;
 };

@@ -3,9 +3,9 @@
 # page loads from its file alone, and the rendered document holds every
 # submission, the differences of a wrong answer, the compile errors and a
 # runtime error at its source line. Skipped (77) without chromium.
-#   html_browser_test.sh VEXL_GRADE VEXL GRADING_DIR WORK_DIR
+#   html_browser_test.sh VEXL_GRADE VEXL GRADING_DIR WORK_DIR [TIMEOUT_FACTOR]
 set -u
-grade=$1 vexl=$2 examples=$3 work=$4
+grade=$1 vexl=$2 examples=$3 work=$4 factor=${5:-1}
 browser=$(command -v chromium || command -v chromium-browser || true)
 [ -n "$browser" ] || { echo "chromium not installed: skipped"; exit 77; }
 rm -rf "$work" && mkdir -p "$work" || exit 1
@@ -13,7 +13,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 cd "$examples" || exit 1
-"$grade" --vexl="$vexl" --progress=never --format=html gcd.toml gcd/correct.vxl gcd/lcm-product.vxl \
+"$grade" --vexl="$vexl" --progress=never --timeout-factor="$factor" --format=html gcd.toml gcd/correct.vxl gcd/lcm-product.vxl \
     gcd/divides-by-zero.vxl primes/no-semicolon.vxl > "$work/report.html" 2> "$work/stderr" ||
     fail "vexl-grade: status $?: $(cat "$work/stderr")"
 timeout 60 "$browser" --headless --no-sandbox --disable-gpu --user-data-dir="$work/profile" \
