@@ -81,24 +81,36 @@ extra=$((sample * (tests - 1)))
 printf '50\n' > "$work/in"
 
 # Interleaved rounds; the best time of each kind counts (the machine may be
-# shared).
+# shared). With GNU time, the processor time (user + system, the children
+# waited for included) is measured too: on a busy machine it shows the
+# cost better than the wall time, which includes waiting for a processor.
 best() { if [ -z "$1" ] || [ "$2" -lt "$1" ]; then echo "$2"; else echo "$1"; fi; }
-all="" first="" plain=""
+gnutime=""
+[ -x /usr/bin/time ] && gnutime="/usr/bin/time -f %U+%S -a -o"
+cpu() { [ -n "$gnutime" ] && awk -F+ '{ s += ($1 + $2) * 1e9 } END { printf "%d", s }' "$1" || echo 0; }
+cat > "$work/plain.sh" <<SH
+i=0
+while [ "\$i" -lt "$extra" ]; do
+  "$vexl" --max-steps=1000000 --max-output=4096 -- "$work/scratch/1/prog.exec" < "$work/in" > /dev/null
+  i=\$((i + 1))
+done
+SH
+all="" first="" plain="" cpu_all="" cpu_first="" cpu_plain=""
 round=1
 while [ "$round" -le "${ROUNDS:-3}" ]; do
+  rm -f "$work/t1" "$work/t2" "$work/t3"
   start=$(now)
-  "$grade" -j1 --vexl="$vexl" --progress=never --format=json "$work/suite.toml" $list > /dev/null
+  $gnutime ${gnutime:+"$work/t1"} "$grade" -j1 --vexl="$vexl" --progress=never --format=json "$work/suite.toml" $list > /dev/null
   all=$(best "$all" $(($(now) - start)))
   start=$(now)
-  "$grade" -j1 --vexl="$vexl" --progress=never --format=json "$work/one.toml" $list > /dev/null
+  $gnutime ${gnutime:+"$work/t2"} "$grade" -j1 --vexl="$vexl" --progress=never --format=json "$work/one.toml" $list > /dev/null
   first=$(best "$first" $(($(now) - start)))
   start=$(now)
-  i=0
-  while [ "$i" -lt "$extra" ]; do
-    "$vexl" --max-steps=1000000 --max-output=4096 -- "$work/scratch/1/prog.exec" < "$work/in" > /dev/null
-    i=$((i + 1))
-  done
+  $gnutime ${gnutime:+"$work/t3"} sh "$work/plain.sh"
   plain=$(best "$plain" $(($(now) - start)))
+  cpu_all=$(best "$cpu_all" "$(cpu "$work/t1")")
+  cpu_first=$(best "$cpu_first" "$(cpu "$work/t2")")
+  cpu_plain=$(best "$cpu_plain" "$(cpu "$work/t3")")
   round=$((round + 1))
 done
 
@@ -108,3 +120,7 @@ echo "batch: $subs submissions x $tests tests = $runs runs with -j$jobs: $(ms $f
 echo "per run (-j1, $extra runs): kit $(echo "$all $first $extra" | awk '{ printf "%.3f", ($1 - $2) / $3 / 1e6 }') ms," \
      "plain vexl from the shell $(echo "$plain $extra" | awk '{ printf "%.3f", $1 / $2 / 1e6 }') ms," \
      "kit adds $(echo "$all $first $plain $extra" | awk '{ printf "%.3f", ($1 - $2 - $3) / $4 / 1e6 }') ms"
+[ -n "$gnutime" ] &&
+echo "processor time per run: kit $(echo "$cpu_all $cpu_first $extra" | awk '{ printf "%.3f", ($1 - $2) / $3 / 1e6 }') ms," \
+     "plain vexl from the shell $(echo "$cpu_plain $extra" | awk '{ printf "%.3f", $1 / $2 / 1e6 }') ms," \
+     "kit adds $(echo "$cpu_all $cpu_first $cpu_plain $extra" | awk '{ printf "%.3f", ($1 - $2 - $3) / $4 / 1e6 }') ms"
