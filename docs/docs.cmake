@@ -26,6 +26,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/man/vexl.1
   ${PROJECT_SOURCE_DIR}/man/vexldump.1
   ${PROJECT_SOURCE_DIR}/man/vexldb.1
+  ${PROJECT_SOURCE_DIR}/man/vexl-grade.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # The documents keep the README's layout, so that its links to docs/...
 # work in the installed copy too.

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, and any named
 # on the command line, if any is missing.
 set -e
-PKGS="cmake make g++ gcc flex bison pkg-config libgtest-dev libbenchmark-dev groff-base libxbyak-dev libedit-dev nlohmann-json3-dev neovim tmux luajit lua5.4 libseccomp-dev libtoml11-dev python3-jsonschema vim $*"
+PKGS="cmake make g++ gcc flex bison pkg-config libgtest-dev libbenchmark-dev groff-base libxbyak-dev libedit-dev nlohmann-json3-dev neovim tmux luajit lua5.4 libseccomp-dev libtoml11-dev python3-jsonschema vim libpcre2-dev libxml2-utils $*"
 missing=""
 for p in $PKGS; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

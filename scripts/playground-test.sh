@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds the playground and runs its browser tests in a headless chromium.
+# Builds the playground and runs its browser tests in a headless chromium,
+# then the HTML report of vexl-grade in the same browser.
 # The page's screenshot is left in build-web/playground.png (docs/playground.png
 # is a copy of it).
 set -e
@@ -13,3 +14,10 @@ if ! command -v chromium >/dev/null 2>&1; then
 fi
 cd web
 node test/playground.test.mjs ../build-web/playground ../examples ../build-web/playground.png
+# The grading kit's HTML report in the same browser (with the native build
+# of scripts/test.sh; the ctest run there skipped it when chromium was not
+# installed yet).
+cd ..
+if [ -x build/grade/vexl-grade ]; then
+  ctest --test-dir build -R '^grade\.html_browser$' --output-on-failure
+fi

@@ -11,10 +11,11 @@ rm -rf "$prefix"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-for f in bin/vexlc bin/vexl bin/vexldump bin/vexldb bin/vexlc-diag; do
+for f in bin/vexlc bin/vexl bin/vexldump bin/vexldb bin/vexlc-diag bin/vexl-grade; do
     [ -x "$prefix/$f" ] || fail "$f not installed as a program"
 done
 for f in share/man/man1/vexlc.1 share/man/man1/vexl.1 share/man/man1/vexldump.1 share/man/man1/vexldb.1 \
+         share/man/man1/vexl-grade.1 share/doc/vexl/docs/grading.md share/doc/vexl/examples/grading/gcd.toml \
          share/doc/vexl/README.md share/doc/vexl/docs/language.md share/doc/vexl/docs/machine.md \
          share/doc/vexl/examples/hanoi.vxl \
          share/vexl/editors/vim/syntax/vexl.vim share/vexl/editors/vim/ftdetect/vexl.vim \
@@ -49,6 +50,13 @@ vexl hanoi < "$examples/hanoi.in" > out
 cmp -s out "$examples/hanoi.out" || fail "vexl hanoi: output differs from hanoi.out"
 vexldump hanoi.exec > listing || fail "vexldump hanoi.exec failed"
 [ -s listing ] || fail "empty listing"
+
+# The grading kit finds the vexl beside it and grades an example suite.
+cd "$prefix/share/doc/vexl/examples/grading" || exit 1
+"$prefix/bin/vexl-grade" --progress=never --format=json gcd.toml gcd/correct.vxl > "$work/grade.json" 2> "$work/grade.err" ||
+    fail "vexl-grade from the installed copy: $(cat "$work/grade.err")"
+grep -q '"score": 4,' "$work/grade.json" || fail "vexl-grade: the correct gcd does not score 4: $(cat "$work/grade.json")"
+cd "$work" || exit 1
 
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
 rm -rf "$prefix" "$prefix.log"
