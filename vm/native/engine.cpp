@@ -59,9 +59,16 @@
 
 #include <xbyak/xbyak.h>
 
+#include "conventions.h"
 #include "semantics.h"
 
 namespace vm::native {
+
+namespace {
+RegionTranslator g_region_translator = nullptr;
+}  // namespace
+
+void set_region_translator(RegionTranslator translator) { g_region_translator = translator; }
 
 namespace {
 
@@ -87,37 +94,6 @@ constexpr std::uint64_t kCostPerInsn = 30;
 constexpr unsigned kDefaultHot = 40;
 
 std::atomic<int> g_hot{-1};  // -1: not chosen yet
-
-// Why translated code returned to the driver.
-enum Exit : std::uint32_t {
-    kDispatch = 0,     // pc has no translation yet, or lies past the code
-    kInterpret = 1,    // the loop does the instruction at pc
-    kBudget = 2,       // the step budget does not cover the block at pc
-    kOutputLimit = 3,  // an output instruction used up the output room
-};
-
-// What an input or output routine tells translated code.
-enum IoStatus : std::uint32_t {
-    kIoDone = 0,
-    kIoLoop = 1,   // leave the instruction to the loop
-    kIoLimit = 2,  // the output room ran out during the instruction
-};
-
-// The run context translated code loads from and stores back to (rbp).
-struct Context {
-    std::uint32_t regs[image::kRegisterCount];
-    std::uint32_t flags;
-    std::uint32_t pc;
-    std::uint32_t reason;
-    std::uint64_t budget;
-    std::uint32_t lowest_sp;  // for Stats (runs with stats only)
-    std::uint64_t entry_rsp;  // the host stack at entry: restored at exit, used for calls out
-    std::uint64_t stack_top;  // translated code's own stack
-    std::uint64_t call_limit; // below it calls take no more return entries
-    Word* mem;
-    void** table;
-    Machine* machine;
-};
 
 // A decoded instruction of a block.
 struct Insn {
@@ -417,7 +393,18 @@ const void* Engine::translate(Word pc) {
             translating_ = false;
             return nullptr;
         }
-        emit_block(pc, block, falls_through, next);
+        // A translator of regions gets the first say (tier 2).
+        const void* region = nullptr;
+        if (g_region_translator) {
+            RegionSite site{*gen_, kBlockBytes, code_, pc, counting_, lowest_sp_, table_, exit_, exit_dispatch_};
+            region = g_region_translator(site);
+        }
+        if (region) {
+            table_[pc] = const_cast<void*>(region);
+            translated_.push_back(pc);
+        } else {
+            emit_block(pc, block, falls_through, next);
+        }
         if (!protect(from, from + kBlockBytes, false)) {
             translating_ = false;
             return nullptr;
