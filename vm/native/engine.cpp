@@ -113,6 +113,9 @@ struct CodeSpace {
     std::uint8_t* code = nullptr;
     std::uint8_t* stack = nullptr;  // kStackBytes, its lowest page a guard
     void** table = static_cast<void**>(std::calloc(kPcs, sizeof(void*)));
+    // Arrivals per pc; cleared when a run takes the space over from another.
+    std::uint16_t* counts = static_cast<std::uint16_t*>(std::calloc(kPcs, sizeof(std::uint16_t)));
+    bool counts_used = false;
     CodeSpace() {
         void* p = mmap(nullptr, kCodeBytes, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p != MAP_FAILED) code = static_cast<std::uint8_t*>(p);
@@ -127,6 +130,7 @@ struct CodeSpace {
     }
     ~CodeSpace() {
         std::free(table);
+        std::free(counts);
         if (code) munmap(code, kCodeBytes);
         if (stack) munmap(stack, kStackBytes);
     }
@@ -137,7 +141,7 @@ struct CodeSpace {
     const void* exit_dispatch = nullptr;
     CodeSpace(const CodeSpace&) = delete;
     CodeSpace& operator=(const CodeSpace&) = delete;
-    bool usable() const { return code && table && stack; }
+    bool usable() const { return code && table && stack && counts; }
 };
 thread_local std::unique_ptr<CodeSpace> t_spare_space;
 
@@ -207,7 +211,7 @@ private:
     std::unique_ptr<CodeSpace> space_;
     std::uint8_t* mem_ = nullptr;  // the code mapping, kCodeBytes
     void** table_ = nullptr;       // host code per pc, null until translated
-    std::unique_ptr<std::uint16_t[]> counts_;  // arrivals per pc
+    std::uint16_t* counts_ = nullptr;  // arrivals per pc
     Profile profile_;
     std::uint64_t credit_ = 0;  // loop instructions not yet spent on translating
     bool translating_ = true;   // false once code memory failed: the loop runs on
@@ -256,7 +260,9 @@ Engine::Engine(Machine& m, bool counting, bool lowest_sp)
     mem_ = space_->code;
     table_ = space_->table;
     try {
-        counts_.reset(new std::uint16_t[kPcs]());
+        counts_ = space_->counts;
+        if (space_->counts_used) std::memset(counts_, 0, kPcs * sizeof(std::uint16_t));
+        space_->counts_used = true;
         gen_ = std::make_unique<Gen>(kCodeBytes, mem_);
         gen_->setDefaultJmpNEAR(true);
         if (space_->stubs_end == 0) {
@@ -278,7 +284,7 @@ Engine::Engine(Machine& m, bool counting, bool lowest_sp)
     exit_ = space_->exit;
     exit_dispatch_ = space_->exit_dispatch;
     profile_.translated = const_cast<const void* const*>(table_);
-    profile_.counts = counts_.get();
+    profile_.counts = counts_;
     profile_.threshold = std::uint16_t(std::max(1u, hot_));
 }
 
