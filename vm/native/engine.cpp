@@ -785,7 +785,8 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
         g.mov(edx, i.a);
         call_out(reinterpret_cast<const void*>(&io_ini), i, done);
         break;
-    default:  // decode() leaves everything else to the loop
+    default:  // an opcode without a case here: the loop does it
+        g.jmp(side_exit(i, done));
         break;
     }
     if (moves_sp) track_sp();
