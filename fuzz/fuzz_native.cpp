@@ -6,7 +6,9 @@
 //                     run with an output limit and stats
 //   next n bytes      standard input
 //   the rest          the image, big-endian words, or the generator's choices
-// Both engines run it within a step cap; any difference in output, error
+// Both engines run it within a step cap, the translating one translating
+// every address at once or after 1 or 3 arrivals (by the input's length),
+// so that runs switch between translated code and the loop; any difference in output, error
 // text, end, steps, registers, flags, data memory or stats is a finding.
 #include <malloc.h>
 
@@ -68,6 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (mode == 3) limits.max_output = input_len;  // any small room
     const bool stats = mode == 3;
     const auto ref = vmtest::observe(words, input, false, &limits, stats);
+    static const unsigned kHot[] = {0, 1, 3};
+    vm::native::set_hot_threshold(kHot[size % 3]);
     const auto nat = vmtest::observe(words, input, true, &limits, stats);
     const std::string diff = vmtest::difference(*ref, *nat);
     if (!diff.empty()) {

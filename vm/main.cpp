@@ -24,6 +24,7 @@
 #include "options.h"
 #include "native/engine.h"
 #include "profile/line_counts.h"
+#include "sandbox.h"
 #include "source_report.h"
 
 namespace {
@@ -49,6 +50,7 @@ struct Settings {
     // Files for the counts of a counting run; empty: not wanted.
     std::string line_counts, line_counts_json, profile;
     bool counting() const { return !line_counts.empty() || !line_counts_json.empty() || !profile.empty(); }
+    bool sandbox = true;
     // The translating engine where this build has one, else the loop.
     vm::Machine::Engine engine = vm::native::available() ? vm::native::execute : nullptr;
 };
@@ -188,6 +190,7 @@ int main(int argc, char** argv) {
         case Option::line_counts: settings.line_counts = o.value; break;
         case Option::line_counts_json: settings.line_counts_json = o.value; break;
         case Option::profile: settings.profile = o.value; break;
+        case Option::no_sandbox: settings.sandbox = false; break;
         case Option::engine: settings.engine = engine_named(o.value); break;
         case Option::help: print_help(); return 0;
         case Option::version: std::cout << kVersion; return 0;
@@ -206,15 +209,23 @@ int main(int argc, char** argv) {
         vm::Stats stats;
         vm::RunResult result;
         vm::Stats* const wanted = settings.stats ? &stats : nullptr;
+        // After loading: the debug file is opened for a runtime error's
+        // report, and the process confines itself to what a run needs. A
+        // counting run writes its files after the run and stays unconfined.
+        std::ifstream debug_file;
+        const auto confine = [&] {
+            debug_file.open(vm::debug_file_for(image), std::ios::binary);
+            if (settings.sandbox) vm::sandbox::confine();
+        };
         const int status = settings.counting() ? counted_run(machine, image, settings, wanted, result)
-                                               : machine.run_file(image, settings.limits, wanted, &result);
+                                               : machine.run_file(image, settings.limits, wanted, &result, confine);
         std::cout.flush();
         if (status == 3) std::cerr << "vexl: " << vm::limit_text(result, settings.limits) << '\n';
         if (result.end == vm::RunResult::End::output_error) {
             const std::string why = machine.write_error();
             std::cerr << "vexl: write error on standard output" << (why.empty() ? "" : ": " + why) << '\n';
         }
-        vm::report_source_location(machine, image, result, std::cerr);
+        vm::report_source_location(machine, image, result, std::cerr, debug_file.is_open() ? &debug_file : nullptr);
         // Only a run that started has figures (status 1 is also "not found").
         if (settings.stats && (status != 1 || result.end == vm::RunResult::End::fault))
             print_stats(stats);
