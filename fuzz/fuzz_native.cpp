@@ -6,8 +6,10 @@
 //                     run with an output limit and stats
 //   next n bytes      standard input
 //   the rest          the image, big-endian words, or the generator's choices
-// Both engines run it within a step cap; any difference in output, error
-// text, end, steps, registers, flags, data memory or stats is a finding.
+// The loop and the translating engine (its first tier alone, then with the
+// second tier forced on every block) run it within a step cap; any
+// difference in output, error text, end, steps, registers, flags, data
+// memory or stats is a finding.
 #include <malloc.h>
 
 #include <cstdint>
@@ -68,11 +70,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (mode == 3) limits.max_output = input_len;  // any small room
     const bool stats = mode == 3;
     const auto ref = vmtest::observe(words, input, false, &limits, stats);
-    const auto nat = vmtest::observe(words, input, true, &limits, stats);
-    const std::string diff = vmtest::difference(*ref, *nat);
-    if (!diff.empty()) {
-        std::fprintf(stderr, "fuzz_native: the engines differ in %s\n", diff.c_str());
-        std::abort();
+    // The translating engine with its first tier alone, then with the
+    // second tier on every block.
+    for (int tier = 1; tier <= 2; ++tier) {
+        vm::native::force_tier(tier);
+        const auto nat = vmtest::observe(words, input, true, &limits, stats);
+        const std::string diff = vmtest::difference(*ref, *nat);
+        if (!diff.empty()) {
+            std::fprintf(stderr, "fuzz_native: tier %d differs from the loop in %s\n", tier, diff.c_str());
+            std::abort();
+        }
     }
     return 0;
 }

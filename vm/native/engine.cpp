@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -42,6 +43,8 @@
 #include <vector>
 
 #include <xbyak/xbyak.h>
+
+#include "x86_block.h"
 
 namespace vm::native {
 
@@ -56,13 +59,6 @@ constexpr int kMaxBlock = 64;                                // instructions per
 constexpr std::size_t kPcs = 65536;
 constexpr int kBlocksAtOnce = 1024;  // blocks translated in one go at most
 constexpr int kReturnStackBytes = 64 << 10;  // host stack for the return entries of calls
-
-// Why translated code returned to the driver.
-enum Exit : std::uint32_t {
-    kDispatch = 0,   // pc has no translation yet, or lies past the code
-    kInterpret = 1,  // the loop does the instruction at pc
-    kBudget = 2,     // the step budget does not cover the block at pc
-};
 
 // The run context translated code loads from and stores back to (rbp).
 struct Context {
@@ -79,17 +75,6 @@ struct Context {
 };
 
 std::uint32_t flags_word(bool zf, bool sf) { return zf ? 0 : sf ? 0x80000000u : 1; }
-
-// A decoded instruction of a block.
-struct Insn {
-    Word pc;
-    unsigned op;
-    unsigned a;
-    unsigned x;
-    Word adr;
-    unsigned words;
-    bool native;  // false: the loop does it (always a block's last instruction)
-};
 
 bool is_output_or_input(unsigned op) { return op >= 0xF0; }
 
@@ -119,7 +104,7 @@ thread_local std::unique_ptr<CodeSpace> t_spare_space;
 
 class Engine {
 public:
-    Engine(Machine& m, bool counting, bool lowest_sp);
+    Engine(Machine& m, bool counting, bool lowest_sp, int tier);
     ~Engine();
     bool ready() const { return enter_ != nullptr; }
     RunResult run(const Limits* limits, Stats* stats);
@@ -150,6 +135,7 @@ private:
     const std::size_t n_;
     const bool counting_;
     const bool lowest_sp_;
+    const int tier_;  // 2: blocks also get the second tier's version
     std::unique_ptr<CodeSpace> space_;
     std::uint8_t* mem_ = nullptr;  // the code mapping, kCodeBytes
     void** table_ = nullptr;       // host code per pc, null until translated
@@ -184,16 +170,13 @@ private:
     bool shifted_flags_ = false;  // the host's ZF and SF follow F (just after CMP)
 };
 
-// Host registers of the guest registers, and of the flags.
-Xbyak::Reg32 r32(unsigned r) { return Xbyak::Reg32(int(8 + r)); }
-Xbyak::Reg16 r16(unsigned r) { return Xbyak::Reg16(int(8 + r)); }
-Xbyak::Reg64 r64(unsigned r) { return Xbyak::Reg64(int(8 + r)); }
+// The guest flags' host register.
 const Xbyak::Reg32 kF(15);
 const Xbyak::Reg16 kSp16(8 + image::SP);
 const Xbyak::Reg64 kSp64(8 + image::SP);
 
-Engine::Engine(Machine& m, bool counting, bool lowest_sp)
-    : m_(m), code_(m.code()), n_(m.code().size()), counting_(counting), lowest_sp_(lowest_sp),
+Engine::Engine(Machine& m, bool counting, bool lowest_sp, int tier)
+    : m_(m), code_(m.code()), n_(m.code().size()), counting_(counting), lowest_sp_(lowest_sp), tier_(tier),
       space_(std::move(t_spare_space)) {
     if (!space_) space_ = std::make_unique<CodeSpace>();
     if (!space_->usable()) return;
@@ -350,10 +333,29 @@ void Engine::emit_block(Word start) {
     side_exits_.clear();
     shifted_flags_ = false;
 
-    std::uint8_t* const entry = const_cast<std::uint8_t*>(g.getCurr());
+    std::uint8_t* entry = const_cast<std::uint8_t*>(g.getCurr());
     Xbyak::Label& start_label = labels_.emplace_back();
     block_start_ = &start_label;
-    g.L(start_label);
+    if (tier_ >= 2 && block_native_ > 0) {
+        // The second tier's version first; its entry falls back to this
+        // tier's version (below) when its assumptions do not hold.
+        Xbyak::Label& tier1 = labels_.emplace_back();
+        Tier2Block t2{g, block, falls_through, Word(next), start, block_native_, counting_, lowest_sp_,
+                      int(offsetof(Context, lowest_sp)), exit_, start_label, tier1,
+                      [&](std::size_t k) {
+                          shifted_flags_ = false;
+                          emit_insn(block, k);
+                          shifted_flags_ = false;
+                          return k;
+                      },
+                      [&](std::size_t k) { goto_target(block[k]); },
+                      [&](Word pc) { goto_fixed(pc); }};
+        emit_tier2(t2);
+        entry = const_cast<std::uint8_t*>(start_label.getAddress());
+        g.L(tier1);
+    } else {
+        g.L(start_label);
+    }
     Xbyak::Label& budget = labels_.emplace_back();
     if (counting_ && block_native_ > 0) {
         g.cmp(Xbyak::util::rsi, block_native_);
@@ -725,8 +727,22 @@ RunResult Engine::run(const Limits* limits, Stats* stats) {
 
 bool available() { return true; }
 
+namespace {
+int g_tier = 0;  // 0: as VEXL_TIER says
+}  // namespace
+
+void force_tier(int tier) { g_tier = tier; }
+
 RunResult execute(Machine& machine, const Limits* limits, Stats* stats) {
-    Engine engine(machine, limits != nullptr, stats != nullptr);
+    int tier = g_tier;
+    if (tier == 0) {
+        static const int from_environment = [] {
+            const char* t = std::getenv("VEXL_TIER");
+            return t && t[0] == '2' && t[1] == 0 ? 2 : 1;
+        }();
+        tier = from_environment;
+    }
+    Engine engine(machine, limits != nullptr, stats != nullptr, tier);
     if (!engine.ready()) return machine.execute_reference(limits, stats);
     return engine.run(limits, stats);
 }
@@ -738,6 +754,8 @@ RunResult execute(Machine& machine, const Limits* limits, Stats* stats) {
 namespace vm::native {
 
 bool available() { return false; }
+
+void force_tier(int) {}
 
 RunResult execute(Machine& machine, const Limits* limits, Stats* stats) {
     return machine.execute_reference(limits, stats);

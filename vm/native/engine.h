@@ -17,6 +17,11 @@ namespace vm::native {
 // code memory may still fail at run time, which falls back to the loop.
 bool available();
 
+// The second tier (see tier2.cpp) for every translated block: 2 forces it,
+// 1 keeps it off, 0 (the default) leaves it to the environment variable
+// VEXL_TIER (2 forces it). For tests; not thread-safe.
+void force_tier(int tier);
+
 // Runs as Machine::execute_reference does, with the same results; fits
 // Machine::set_engine.
 RunResult execute(Machine& machine, const Limits* limits, Stats* stats);
