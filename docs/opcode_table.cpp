@@ -35,7 +35,7 @@ struct Row {
 #define S 'S'
 #define T 'T'
 const Row kRows[] = {
-#define OP(name, code, mnem, form, words) {#name, code, mnem, form, words},
+#define OP(name, code, mnem, form, words, roles, effect) {#name, code, mnem, form, words},
 #include "opcodes.def"
 #undef OP
 };
@@ -95,7 +95,7 @@ std::string generate() {
     }
     // The comment of each row, by row name.
     std::map<std::string, std::string> effect;
-    // A row reads: OP(name, code, "mnemonic", form, words)  // effect
+    // A row reads: OP(name, code, "mnemonic", form, words, roles, effect)  // text
     std::istringstream lines(def);
     for (std::string line; std::getline(lines, line);) {
         const auto start = line.find_first_not_of(" \t");

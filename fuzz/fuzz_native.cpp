@@ -6,10 +6,12 @@
 //                     run with an output limit and stats
 //   next n bytes      standard input
 //   the rest          the image, big-endian words, or the generator's choices
-// The loop and the translating engine (its first tier alone, then with the
-// second tier forced on every block) run it within a step cap; any
-// difference in output, error text, end, steps, registers, flags, data
-// memory or stats is a finding.
+// The loop and the translating engine run it within a step cap, the
+// translating one translating every address at once or after 1 or 3
+// arrivals (by the input's length), so that runs switch between translated
+// code and the loop, with its first tier alone and then with the second
+// tier forced on every block; any difference in output, error text, end,
+// steps, registers, flags, data memory or stats is a finding.
 #include <malloc.h>
 
 #include <cstdint>
@@ -70,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (mode == 3) limits.max_output = input_len;  // any small room
     const bool stats = mode == 3;
     const auto ref = vmtest::observe(words, input, false, &limits, stats);
-    // The translating engine with its first tier alone, then with the
-    // second tier on every block.
+    static const unsigned kHot[] = {0, 1, 3};
+    vm::native::set_hot_threshold(kHot[size % 3]);
     for (int tier = 1; tier <= 2; ++tier) {
         vm::native::force_tier(tier);
         const auto nat = vmtest::observe(words, input, true, &limits, stats);

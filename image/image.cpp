@@ -10,12 +10,23 @@ namespace image {
 const std::array<OpInfo, 256>& op_table() {
     static const std::array<OpInfo, 256> table = [] {
         std::array<OpInfo, 256> t{};
-#define OP(name, code, mnem, form, words) t[code] = OpInfo{mnem, Form::form, words};
+#define OP(name, code, mnem, form, words, roles, effect) \
+    t[code] = OpInfo{mnem, Form::form, words, roles, Effect::effect};
 #include "opcodes.def"
 #undef OP
         return t;
     }();
     return table;
+}
+
+std::size_t instruction_length(const Word* code, std::size_t size, std::size_t pc) {
+    if (pc >= size) return 0;
+    const OpInfo& info = op_info(opcode_of(code[pc]));
+    if (!info.defined() || pc + info.words > size) return 0;
+    if (info.form != Form::T) return info.words;
+    for (std::size_t p = pc + info.words; p < size; ++p)
+        if (code[p] == 0) return p + 1 - pc;
+    return 0;
 }
 
 const char* register_name(unsigned reg) {

@@ -17,16 +17,54 @@ using Word = std::uint16_t;
 enum class Form : std::uint8_t { Undefined, N, M, R, I, J, A, S, T };
 
 enum Opcode : std::uint8_t {
-#define OP(name, code, mnem, form, words) name = code,
+#define OP(name, code, mnem, form, words, roles, effect) name = code,
 #include "opcodes.def"
 #undef OP
+};
+
+// What an instruction reads, writes and does: the roles column of
+// opcodes.def (its header explains each bit).
+enum Role : std::uint32_t {
+    RA = 1u << 0,
+    RB = 1u << 1,
+    RX = 1u << 2,
+    LOAD = 1u << 3,
+    STORE = 1u << 4,
+    WA = 1u << 5,
+    FR = 1u << 6,
+    FC = 1u << 7,
+    PUSH = 1u << 8,
+    POPS = 1u << 9,
+    BR = 1u << 10,
+    GO = 1u << 11,
+    OUT = 1u << 12,
+    IN = 1u << 13,
+    DZ = 1u << 14,
+};
+
+// The operation of an instruction: the effect column of opcodes.def.
+enum class Effect : std::uint8_t {
+    none, move, address, add, sub, mul, div, mod, and_, or_, xor_, cmp,
+    jmi, jnz, jze, jpl, jump,
 };
 
 struct OpInfo {
     const char* mnemonic = nullptr;  // null for an undefined opcode
     Form form = Form::Undefined;
     std::uint8_t words = 0;          // fixed length; OUTS adds its text
+    std::uint32_t roles = 0;         // Role bits
+    Effect effect = Effect::none;
     bool defined() const { return mnemonic != nullptr; }
+    bool has(std::uint32_t role_bits) const { return (roles & role_bits) != 0; }
+    // Moves sp: pushes, pops and calls, not counting a write of register a
+    // that names sp.
+    bool moves_sp() const { return has(PUSH | POPS); }
+    // Ends a straight line of code: any jump, call or return.
+    bool ends_block() const { return has(BR | GO); }
+    bool does_io() const { return has(OUT | IN); }
+    // Whether the instruction uses field r, and field x, as register numbers.
+    bool uses_r() const { return has(RA); }
+    bool uses_x() const { return has(RB | RX); }
 };
 
 // Indexed by the opcode byte; undefined opcodes have a null mnemonic.
@@ -47,6 +85,12 @@ constexpr unsigned field_r(Word w) { return (w >> 4) & 0xF; }
 constexpr unsigned field_x(Word w) { return w & 0xF; }
 
 constexpr std::size_t kMaxWords = 65536;  // largest image the compiler writes
+
+// Number of words of the instruction at code[pc] (for OUTS: the instruction
+// word, its text and the terminating 0x0000), or 0 when it is undefined or
+// does not fit inside the code (an operand word or a text terminator past
+// the end).
+std::size_t instruction_length(const Word* code, std::size_t size, std::size_t pc);
 
 // Reads a whole image: two bytes per word, high byte first; an odd final
 // byte is dropped.

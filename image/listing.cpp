@@ -50,8 +50,10 @@ std::string list_image(const std::vector<Word>& words) {
         const unsigned r = field_r(w), x = field_x(w);
 
         // Undefined opcodes and instructions cut off by the end of the image
-        // are data as far as the listing can tell: one word, then go on.
-        if (!info.defined() || pc + info.words > words.size()) {
+        // are data as far as the listing can tell: one word, then go on (a
+        // text without its terminator is still listed as text).
+        const std::size_t length = instruction_length(words.data(), words.size(), pc);
+        if (length == 0 && !(info.defined() && info.form == Form::T)) {
             add_line(out, pc, hex4(w), "DW 0x" + hex4(w));
             ++pc;
             continue;
@@ -62,21 +64,19 @@ std::string list_image(const std::vector<Word>& words) {
             // Printable ASCII as itself (a backslash too, so escapes read as
             // in the source); everything else, and the quote, as {XXXX}.
             std::string text;
-            std::size_t p = pc + 1;
-            while (p < words.size() && words[p] != 0) {
-                const Word c = words[p++];
+            const std::size_t end = length ? pc + length - 1 : words.size();
+            for (std::size_t p = pc + info.words; p < end; ++p) {
+                const Word c = words[p];
                 if (c >= 0x20 && c <= 0x7E && c != 0x22)
                     text += static_cast<char>(c);
                 else
                     text += "{" + hex4(c) + "}";
             }
-            if (p < words.size()) {
+            if (length)
                 add_line(out, pc, hex4(w), mnem + " \"" + text + "\"");
-                pc = p + 1;  // continue after the terminator
-            } else {
+            else
                 add_line(out, pc, hex4(w), mnem + " \"" + text + "... (no terminator)");
-                pc = p;
-            }
+            pc = end + (length ? 1 : 0);  // continue after the terminator
             continue;
         }
 
@@ -101,7 +101,7 @@ std::string list_image(const std::vector<Word>& words) {
         std::string word_column = hex4(w);
         if (info.words > 1) word_column += " " + hex4(operand);
         add_line(out, pc, word_column, text);
-        pc += info.words;
+        pc += length;
     }
     return out;
 }

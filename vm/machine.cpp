@@ -1,14 +1,17 @@
 // The machine: loader, execution loop with all instruction handlers, error
 // reporting and the register dump.
 //
-// The loop is one function per run policy (plain, step-capped, traced). It
-// keeps pc, the registers and the flags in local variables and dispatches
-// through a 256-entry table of label addresses indexed by the opcode byte
-// (GCC's labels as values), so each instruction costs one bounds test on pc,
-// one table load and one indirect jump, plus the checks of its own fields.
-// Runtime faults jump to one exit that writes the error line and the dump.
+// The loop is one function per run policy (plain, step-capped, traced,
+// limited, profiled). It keeps pc, the registers and the flags in local
+// variables and dispatches through a 256-entry table of label addresses
+// indexed by the opcode byte (GCC's labels as values, set up once per
+// policy), so each instruction costs one bounds test on pc, one table load
+// and one indirect jump, plus the checks of its own fields. What each
+// instruction computes comes from semantics.h. Runtime faults jump to one
+// exit that writes the error line and the dump.
 #include "machine.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +21,9 @@
 #include <istream>
 #include <new>
 #include <ostream>
+#include <system_error>
+
+#include "semantics.h"
 
 namespace vm {
 
@@ -29,17 +35,20 @@ struct PlainRun {
     static constexpr bool kCapped = false;
     static constexpr bool kTraced = false;
     static constexpr bool kLimited = false;
+    static constexpr bool kProfiled = false;
 };
 struct CappedRun {
     static constexpr bool kCapped = true;
     static constexpr bool kTraced = false;
     static constexpr bool kLimited = false;
+    static constexpr bool kProfiled = false;
     std::uint64_t limit;
 };
 struct TracedRun {
     static constexpr bool kCapped = true;
     static constexpr bool kTraced = true;
     static constexpr bool kLimited = false;
+    static constexpr bool kProfiled = false;
     std::uint64_t limit;
     const TraceHook* hook;
 };
@@ -49,13 +58,24 @@ struct LimitedRun {
     static constexpr bool kCapped = true;
     static constexpr bool kTraced = false;
     static constexpr bool kLimited = true;
+    static constexpr bool kProfiled = false;
     std::uint64_t limit;
     Word lowest_sp;
 };
+// A limited run for an engine that hands back at translated or hot addresses.
+struct ProfiledRun {
+    static constexpr bool kCapped = true;
+    static constexpr bool kTraced = false;
+    static constexpr bool kLimited = true;
+    static constexpr bool kProfiled = true;
+    std::uint64_t limit;
+    Word lowest_sp;
+    Profile* profile;
+};
 
 constexpr int kReg = image::kRegisterCount;
-constexpr unsigned kZF = 1;
-constexpr unsigned kSF = 2;
+using sem::kSF;
+using sem::kZF;
 
 // Byte written for a backslash followed by one of the escape letters, or -1.
 int escape_byte(Word e) {
@@ -181,6 +201,14 @@ RunResult Machine::execute_reference(const Limits* limits, Stats* stats) {
     return result;
 }
 
+RunResult Machine::execute_profiled(std::uint64_t max_steps, Profile& profile) {
+    ProfiledRun policy{max_steps, regs_[image::SP], &profile};
+    profile.handed_back = false;
+    RunResult result = run_loop(policy);
+    profile.lowest_sp = policy.lowest_sp;
+    return result;
+}
+
 RunResult Machine::execute_traced(const TraceHook& hook, std::uint64_t max_steps) {
     TracedRun policy{max_steps, &hook};
     return run_loop(policy);
@@ -215,7 +243,26 @@ void Machine::dump() {
 // input stream into the failed state, and every later read fails at once.
 bool Machine::read_integer(Word& value) {
     out_.flush();
-    if (in_.fail()) return false;
+    if (!input_error_.empty() || in_.fail()) return false;
+    // The stream buffer reports a read error (standard input closed, or a
+    // directory) by throwing; that becomes the machine's own message.
+    try {
+        return scan_integer(value);
+    } catch (const std::system_error& e) {
+        const int code = e.code().category() == std::system_category() ||
+                                 e.code().category() == std::generic_category()
+                             ? e.code().value()
+                             : 0;
+        input_error_ = std::string("cannot read standard input: ") +
+                       (code > 0 ? std::generic_category().message(code) : std::string("read error"));
+    } catch (const std::exception&) {
+        input_error_ = "cannot read standard input: read error";
+    }
+    in_.setstate(std::ios::badbit);
+    return false;
+}
+
+bool Machine::scan_integer(Word& value) {
     std::streambuf* sb = in_.rdbuf();
     if (sb == nullptr) {
         in_.setstate(std::ios::badbit);
@@ -273,6 +320,23 @@ void Machine::write_bool(Word value) {
     else
         emit("false", 5);
 }
+
+bool Machine::put_integer(Word value) {
+    write_integer(value);
+    return !output_cut_;
+}
+
+bool Machine::put_bool(Word value) {
+    write_bool(value);
+    return !output_cut_;
+}
+
+bool Machine::put_text(Word pc) {
+    write_text(std::size_t(pc) + 1);
+    return !output_cut_;
+}
+
+bool Machine::get_integer(Word& value) { return read_integer(value); }
 
 // Writes the inline text that starts at code[start], interpreting backslash
 // escapes. Returns the index of the terminating 0x0000 word, or npos when
@@ -340,12 +404,19 @@ std::size_t Machine::write_text(std::size_t p) {
 template <class Policy>
 RunResult Machine::run_loop(Policy& policy) {
     // Undefined opcodes point at the illegal-operation exit (the table's
-    // "no handler" entry).
-    const void* dispatch[256];
-    for (auto& entry : dispatch) entry = &&op_undefined;
-#define OP(name, code, mnem, form, words) dispatch[code] = &&op_##name;
+    // "no handler" entry). Filled once per policy, on its first run.
+    struct Table {
+        const void* entry[256];
+    };
+    static const Table table = ({
+        Table t;
+        for (auto& e : t.entry) e = &&op_undefined;
+#define OP(name, code, mnem, form, words, roles, effect) t.entry[code] = &&op_##name;
 #include "opcodes.def"
 #undef OP
+        t;
+    });
+    const void* const* const dispatch = table.entry;
 
     Word R[kReg];
     for (int i = 0; i < kReg; ++i) R[i] = regs_[i];
@@ -392,6 +463,21 @@ RunResult Machine::run_loop(Policy& policy) {
         DISPATCH();                                                            \
     } while (0)
 
+// After a taken jump, a call or a return: a profiled run counts the arrival
+// and hands back at a translated or hot address.
+#define ARRIVED()                                                              \
+    do {                                                                       \
+        if constexpr (Policy::kProfiled) {                                     \
+            Profile& p_ = *policy.profile;                                     \
+            if (p_.translated[pc] || ++p_.counts[pc] >= p_.threshold) {        \
+                if (R[image::SP] < policy.lowest_sp) policy.lowest_sp = R[image::SP]; \
+                p_.handed_back = true;                                         \
+                goto step_limit;                                               \
+            }                                                                  \
+        }                                                                      \
+        NEXT();                                                                \
+    } while (0)
+
 // After an output instruction's write: a limited run stops once the output
 // room is used up, with pc still at the instruction.
 #define OUTPUT_CHECK()                                                         \
@@ -426,10 +512,8 @@ RunResult Machine::run_loop(Policy& policy) {
             ea = adr_;                                                         \
         } else {                                                               \
             if (x_ >= kReg) [[unlikely]] goto fault_memory;                    \
-            const std::uint32_t e_ =                                           \
-                std::uint32_t(std::int32_t(std::int16_t(adr_)) + R[x_]);       \
-            if (e_ > 0xFFFF) [[unlikely]] goto fault_memory;                   \
-            ea = Word(e_);                                                     \
+            if (!sem::effective_address(adr_, true, R[x_], ea)) [[unlikely]]   \
+                goto fault_memory;                                             \
         }                                                                      \
     }
 
@@ -443,7 +527,7 @@ RunResult Machine::run_loop(Policy& policy) {
             t = adr_;                                                          \
         } else {                                                               \
             if (x_ >= kReg) [[unlikely]] goto fault_memory;                    \
-            t = Word(R[x_] + adr_);                                            \
+            t = sem::target(adr_, R[x_]);                                      \
         }                                                                      \
     }
 
@@ -453,36 +537,35 @@ RunResult Machine::run_loop(Policy& policy) {
     do {                                                                       \
         const Word r_ = Word(value);                                           \
         R[a] = r_;                                                             \
-        flags = r_ == 0 ? kZF : 0;                                             \
+        flags = sem::result_flags(r_);                                         \
     } while (0)
 
 // A binary operation in its memory form (2 words) and register form (1 word).
-#define BINARY(name_m, name_r, op)                                             \
+#define BINARY(name_m, name_r, effect)                                         \
     op_##name_m : {                                                            \
         REG_A(a);                                                              \
         EFFECTIVE_ADDRESS(ea);                                                 \
-        SET_RESULT(a, unsigned(R[a]) op unsigned(mem[ea]));                    \
+        SET_RESULT(a, sem::compute(effect, R[a], mem[ea]));                    \
         pc = Word(pc + 2);                                                     \
         NEXT();                                                                \
     }                                                                          \
     op_##name_r : {                                                            \
         REG_A(a);                                                              \
         REG_B(b);                                                              \
-        SET_RESULT(a, unsigned(R[a]) op unsigned(R[b]));                       \
+        SET_RESULT(a, sem::compute(effect, R[a], R[b]));                       \
         pc = Word(pc + 1);                                                     \
         NEXT();                                                                \
     }
 
 // DIV and MOD: the divisor is obtained and tested for zero before register
-// a is checked; both operands are signed and the quotient truncates toward
-// zero (int arithmetic, so -32768 / -1 is 32768 and stores as 0x8000).
-#define DIVISION(name_m, name_r, op)                                           \
+// a is checked.
+#define DIVISION(name_m, name_r, effect)                                       \
     op_##name_m : {                                                            \
         EFFECTIVE_ADDRESS(ea);                                                 \
         const Word d = mem[ea];                                                \
         if (d == 0) [[unlikely]] goto fault_zero;                              \
         REG_A(a);                                                              \
-        SET_RESULT(a, int(std::int16_t(R[a])) op int(std::int16_t(d)));        \
+        SET_RESULT(a, sem::compute(effect, R[a], d));                          \
         pc = Word(pc + 2);                                                     \
         NEXT();                                                                \
     }                                                                          \
@@ -491,21 +574,21 @@ RunResult Machine::run_loop(Policy& policy) {
         const Word d = R[b];                                                   \
         if (d == 0) [[unlikely]] goto fault_zero;                              \
         REG_A(a);                                                              \
-        SET_RESULT(a, int(std::int16_t(R[a])) op int(std::int16_t(d)));        \
+        SET_RESULT(a, sem::compute(effect, R[a], d));                          \
         pc = Word(pc + 1);                                                     \
         NEXT();                                                                \
     }
 
 // A conditional jump reads its operand and index register only when taken.
-#define JUMP_IF(name, cond)                                                    \
+#define JUMP_IF(name, effect)                                                  \
     op_##name : {                                                              \
-        if (!(cond)) {                                                         \
+        if (!sem::taken(effect, flags)) {                                      \
             pc = Word(pc + 2);                                                 \
             NEXT();                                                            \
         }                                                                      \
         TARGET(t);                                                             \
         pc = t;                                                                \
-        NEXT();                                                                \
+        ARRIVED();                                                             \
     }
 
     try {
@@ -551,38 +634,35 @@ RunResult Machine::run_loop(Policy& policy) {
         NEXT();
     }
 
-        BINARY(ADD_M, ADD_R, +)
-        BINARY(SUB_M, SUB_R, -)
-        BINARY(MUL_M, MUL_R, *)
-        DIVISION(DIV_M, DIV_R, /)
-        DIVISION(MOD_M, MOD_R, %)
-        BINARY(AND_M, AND_R, &)
-        BINARY(OR_M, OR_R, |)
-        BINARY(XOR_M, XOR_R, ^)
+        BINARY(ADD_M, ADD_R, image::Effect::add)
+        BINARY(SUB_M, SUB_R, image::Effect::sub)
+        BINARY(MUL_M, MUL_R, image::Effect::mul)
+        DIVISION(DIV_M, DIV_R, image::Effect::div)
+        DIVISION(MOD_M, MOD_R, image::Effect::mod)
+        BINARY(AND_M, AND_R, image::Effect::and_)
+        BINARY(OR_M, OR_R, image::Effect::or_)
+        BINARY(XOR_M, XOR_R, image::Effect::xor_)
 
-    // CMP: the 16-bit difference, not widened; SF is its bit 15.
     op_CMP_M: {
         REG_A(a);
         EFFECTIVE_ADDRESS(ea);
-        const Word d = Word(R[a] - mem[ea]);
-        flags = d == 0 ? kZF : (d >> 15) * kSF;
+        flags = sem::compare_flags(R[a], mem[ea]);
         pc = Word(pc + 2);
         NEXT();
     }
     op_CMP_R: {
         REG_A(a);
         REG_B(b);
-        const Word d = Word(R[a] - R[b]);
-        flags = d == 0 ? kZF : (d >> 15) * kSF;
+        flags = sem::compare_flags(R[a], R[b]);
         pc = Word(pc + 1);
         NEXT();
     }
 
-        JUMP_IF(JMI, flags & kSF)
-        JUMP_IF(JNZ, !(flags & kZF))
-        JUMP_IF(JZE, flags & kZF)
-        JUMP_IF(JUMP, true)
-        JUMP_IF(JPL, flags == 0)
+        JUMP_IF(JMI, image::Effect::jmi)
+        JUMP_IF(JNZ, image::Effect::jnz)
+        JUMP_IF(JZE, image::Effect::jze)
+        JUMP_IF(JUMP, image::Effect::jump)
+        JUMP_IF(JPL, image::Effect::jpl)
 
     // The stack grows down from 0xFFFF; sp addresses the next free word and
     // wraps silently.
@@ -622,13 +702,13 @@ RunResult Machine::run_loop(Policy& policy) {
         sp = Word(sp - 1);
         TARGET(t);
         pc = t;
-        NEXT();
+        ARRIVED();
     }
     op_RET: {
         Word& sp = R[image::SP];
         sp = Word(sp + 1);
         pc = mem[sp];
-        NEXT();
+        ARRIVED();
     }
 
     op_OUTI_M: {
@@ -668,17 +748,24 @@ RunResult Machine::run_loop(Policy& policy) {
     }
     // INI: the target is checked before anything is read; a failed read
     // leaves it unchanged and is no fault.
+    // Standard input that cannot be read at all stops the run.
     op_INI_M: {
         EFFECTIVE_ADDRESS(ea);
         Word v;
-        if (read_integer(v)) mem[ea] = v;
+        if (read_integer(v))
+            mem[ea] = v;
+        else if (!input_error_.empty()) [[unlikely]]
+            goto fault_input;
         pc = Word(pc + 2);
         NEXT();
     }
     op_INI_R: {
         REG_A(a);
         Word v;
-        if (read_integer(v)) R[a] = v;
+        if (read_integer(v))
+            R[a] = v;
+        else if (!input_error_.empty()) [[unlikely]]
+            goto fault_input;
         pc = Word(pc + 1);
         NEXT();
     }
@@ -691,6 +778,10 @@ RunResult Machine::run_loop(Policy& policy) {
         goto fault;
     fault_zero:
         fault = Fault::zero_divide;
+        goto fault;
+    fault_input:
+        fault = Fault::other;
+        message = input_error_;
         goto fault;
     } catch (const std::exception& e) {
         fault = Fault::other;
@@ -714,11 +805,12 @@ RunResult Machine::run_loop(Policy& policy) {
 #undef BINARY
 #undef DIVISION
 #undef JUMP_IF
+#undef ARRIVED
 
 finished:
     end = RunResult::End::finished;
     goto save;
-[[maybe_unused]] step_limit:  // reached by capped runs only
+[[maybe_unused]] step_limit:  // reached by capped runs only (and profiled ones handing back)
     end = RunResult::End::step_limit;
     goto save;
 [[maybe_unused]] output_limit:  // reached by limited runs only

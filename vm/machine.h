@@ -79,6 +79,20 @@ struct TraceStep {
 };
 using TraceHook = std::function<void(const TraceStep&)>;
 
+// How the loop serves an engine that translates only hot code (vm/native):
+// it counts the arrivals at each address by a taken jump, a call or a
+// return, and hands the run back (before the instruction there starts) when
+// it arrives at an address the engine has translated, or one whose count
+// reaches the threshold.
+struct Profile {
+    const void* const* translated = nullptr;  // per pc: non-null once translated
+    std::uint16_t* counts = nullptr;          // per pc, kMemoryWords entries
+    std::uint16_t threshold = 1;
+    // Set by the run.
+    bool handed_back = false;  // stopped at such an address (the end is step_limit)
+    Word lowest_sp = 0xFFFF;   // the lowest sp seen
+};
+
 class Machine {
 public:
     Machine(std::istream& in, std::ostream& out, std::ostream& err);
@@ -112,6 +126,10 @@ public:
     void set_engine(Engine engine) { engine_ = engine; }
     // The loop of this class, whatever the engine.
     RunResult execute_reference(const Limits* limits, Stats* stats);
+    // For engines (vm/native): a stretch of the loop that stops before
+    // instruction max_steps + 1 and when `profile` says so, counting steps in
+    // the result, with the output room set by set_output_room().
+    RunResult execute_profiled(std::uint64_t max_steps, Profile& profile);
     // As execute_capped(), calling hook after every completed instruction.
     RunResult execute_traced(const TraceHook& hook,
                              std::uint64_t max_steps = UINT64_MAX);
@@ -134,12 +152,32 @@ public:
     void set_memory(Word addr, Word v) { memory_[addr] = v; }
     const std::vector<Word>& code() const { return code_; }
 
+    // Program output and input for engines that run instructions themselves:
+    // the machine's own formatting, buffering and input rules. The output
+    // calls write what fits into the output room and return false when the
+    // room ran out (the run must then stop at the instruction).
+    bool put_integer(Word value);
+    bool put_bool(Word value);
+    // OUTS at pc, whose text must end inside the code.
+    bool put_text(Word pc);
+    // INI: true when a number was read into value; false when none could be
+    // (the target stays unchanged). After an input error (see input_error())
+    // it returns false at once.
+    bool get_integer(Word& value);
+    // Why standard input could not be read at all ("" while it could): the
+    // next INI on the loop stops the run with it.
+    const std::string& input_error() const { return input_error_; }
+    void set_output_room(std::uint64_t bytes) { output_room_ = bytes; output_cut_ = false; }
+    std::uint64_t output_room() const { return output_room_; }
+    std::uint64_t bytes_written() const { return bytes_written_; }
+
 private:
     template <class Policy>
     RunResult run_loop(Policy& policy);
 
     void report(RunResult& result);
     bool read_integer(Word& value);
+    bool scan_integer(Word& value);
     void emit(const char* bytes, std::size_t count);
     void write_integer(Word value);
     void write_bool(Word value);
@@ -163,6 +201,7 @@ private:
     std::uint64_t bytes_written_ = 0;
     std::uint64_t output_room_ = Limits::kNone;
     bool output_cut_ = false;
+    std::string input_error_;
     Engine engine_ = nullptr;
 };
 

@@ -23,7 +23,20 @@ std::string input_text(Seeded& s) {
     return text;
 }
 
-TEST(NativeEngine, AgreesWithTheLoopOnGeneratedImages) {
+// Translating everything at once, and after a few arrivals (runs that go
+// back and forth between the loop and translated code).
+class NativeEngine : public ::testing::TestWithParam<unsigned> {
+protected:
+    void SetUp() override {
+        saved_ = vm::native::hot_threshold();
+        vm::native::set_hot_threshold(GetParam());
+    }
+    void TearDown() override { vm::native::set_hot_threshold(saved_); }
+    unsigned saved_ = 0;
+};
+INSTANTIATE_TEST_SUITE_P(Hot, NativeEngine, ::testing::Values(0u, 2u));
+
+TEST_P(NativeEngine, AgreesWithTheLoopOnGeneratedImages) {
     Seeded s{std::mt19937(20261207)};
     ImageGen<Seeded> gen{s, {}, 0};
     int ends[4] = {0, 0, 0, 0};
@@ -46,7 +59,7 @@ TEST(NativeEngine, AgreesWithTheLoopOnGeneratedImages) {
 }
 
 // Uncapped runs translate without step counting.
-TEST(NativeEngine, AgreesUncapped) {
+TEST_P(NativeEngine, AgreesUncapped) {
     Seeded s{std::mt19937(7)};
     ImageGen<Seeded> gen{s, {}, 0};
     int compared = 0;

@@ -1,39 +1,54 @@
-// The translating engine for x86-64.
+// The translating engine for x86-64 (tier 1).
 //
-// Execution reaches an address, the engine translates the block that starts
-// there (straight-line code up to an unconditional jump, a call, a return,
-// an instruction it leaves to the loop, or kMaxBlock instructions), records
-// the host code in a table indexed by pc and runs it. A jump to a fixed
-// address goes straight to the block there once that block exists: until
-// then it leaves through the dispatcher, and translating the target patches
-// the jump. Computed targets (returns, jumps through a register) look the
-// table up at run time.
+// A run starts on the machine's loop, which counts how often execution
+// arrives at each address by a taken jump, a call or a return (a profiled
+// stretch, Machine::execute_profiled). An address that has arrived
+// hot_threshold() times is hot: the engine translates the block that starts
+// there (straight-line code through conditional jumps, up to an
+// unconditional jump, a call, a return, an instruction it leaves to the
+// loop, or kMaxBlock instructions), records the host code in a table
+// indexed by pc and runs it. The loop hands back whenever it arrives at a
+// translated address. Translating costs more than interpreting a few
+// instructions, so it is paid from a credit that only the loop's executed
+// instructions earn: translation never costs more than a small multiple of
+// the work the run has done, whatever the image.
+//
+// A jump to a fixed address goes straight to the block there once that
+// block exists: until then it leaves through the dispatcher, and
+// translating the target later patches the jump. Computed targets (returns,
+// jumps through a register) look the table up at run time. A hot region can
+// be handed to another translator by hooking translate() (see tier_hook).
 //
 // Register conventions inside translated code:
 //   r8d-r14d  GR0-GR4, bp, sp (16-bit values, upper bits always zero)
-//   r15d      the flags F: ZF is F == 0 and SF is F < 0 (signed). An
-//             instruction that sets ZF and clears SF copies its result into
-//             F; CMP stores its 16-bit difference shifted left by 16.
+//   r15d      the flags, packed as vm/semantics.h describes
 //   rbx       data memory, rdi the pc table, rbp the run context
 //   rsi       the remaining step budget (step-counted runs only)
 //   rax, rcx, rdx scratch
-// Translated code never calls out. Whatever it does not translate, it
-// leaves to the machine's own loop for one step with the state exactly as
-// the loop would have it before that instruction: input and output, and
-// every instruction that fails (a register number 7-15, an operand word past
-// the code, an effective address out of range, a zero divisor, an undefined
-// opcode). The loop then does the instruction and its partial effects, or
-// writes the error and the dump, and translated code carries on after it.
+// Translated code runs on a stack of its own (for the return entries of
+// calls), so the host's stack limit does not bound the guest's calls; the
+// machine's output and input routines are called on the host stack.
+// Output and input run inside translated code through the machine's own
+// routines (formatting, buffering, the output room). Whatever it does not
+// translate, it leaves to the machine's loop with the state exactly as the
+// loop would have it before that instruction: every instruction that fails
+// (a register number 7-15, an operand word or a text past the code, an
+// effective address out of range, a zero divisor, an undefined opcode) and
+// input that cannot be read. The loop then does the instruction and its
+// partial effects, or writes the error and the dump.
 //
 // Code memory is mapped writable or executable, never both, and bounded:
-// when it fills up, all translations are dropped and made anew.
+// only the pages being written are made writable, and when it fills up all
+// translations are dropped and made anew.
 #include "engine.h"
 
 #if defined(VEXL_NATIVE_X86_64)
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +59,7 @@
 
 #include <xbyak/xbyak.h>
 
+#include "semantics.h"
 #include "x86_block.h"
 
 namespace vm::native {
@@ -52,13 +68,33 @@ namespace {
 
 using image::Form;
 using image::Opcode;
+using image::OpInfo;
 
 constexpr std::size_t kCodeBytes = std::size_t(16) << 20;  // bound of the code memory
 constexpr std::size_t kBlockBytes = std::size_t(64) << 10;  // more than one block ever takes
 constexpr int kMaxBlock = 64;                                // instructions per block
 constexpr std::size_t kPcs = 65536;
-constexpr int kBlocksAtOnce = 1024;  // blocks translated in one go at most
-constexpr int kReturnStackBytes = 64 << 10;  // host stack for the return entries of calls
+// The stack translated code runs on: return entries of calls (16 bytes
+// each) down to kStackReserve above its guard page.
+constexpr std::size_t kStackBytes = std::size_t(128) << 10;
+constexpr std::size_t kStackReserve = 4096;
+constexpr std::size_t kPage = 4096;
+
+// What translating costs, in instructions of the loop: a fixed part (the
+// page protection calls) and a part per instruction translated. The loop's
+// instructions earn the credit that pays for it.
+constexpr std::uint64_t kCostPerBlock = 1500;
+constexpr std::uint64_t kCostPerInsn = 30;
+constexpr unsigned kDefaultHot = 40;
+
+std::atomic<int> g_hot{-1};  // -1: not chosen yet
+
+// What an input or output routine tells translated code.
+enum IoStatus : std::uint32_t {
+    kIoDone = 0,
+    kIoLoop = 1,   // leave the instruction to the loop
+    kIoLimit = 2,  // the output room ran out during the instruction
+};
 
 // The run context translated code loads from and stores back to (rbp).
 struct Context {
@@ -68,28 +104,36 @@ struct Context {
     std::uint32_t reason;
     std::uint64_t budget;
     std::uint32_t lowest_sp;  // for Stats (runs with stats only)
-    std::uint64_t entry_rsp;  // the host stack at entry, restored at exit
+    std::uint64_t entry_rsp;  // the host stack at entry: restored at exit, used for calls out
+    std::uint64_t stack_top;  // translated code's own stack
     std::uint64_t call_limit; // below it calls take no more return entries
     Word* mem;
     void** table;
+    Machine* machine;
 };
 
-std::uint32_t flags_word(bool zf, bool sf) { return zf ? 0 : sf ? 0x80000000u : 1; }
-
-bool is_output_or_input(unsigned op) { return op >= 0xF0; }
-
-// Code memory and the pc table. Mapping them costs more than a short run,
-// so a run hands them on to the next run on the same thread.
+// Code memory, the pc table and the stack. Mapping them costs more than a
+// short run, so a run hands them on to the next run on the same thread.
 struct CodeSpace {
     std::uint8_t* code = nullptr;
+    std::uint8_t* stack = nullptr;  // kStackBytes, its lowest page a guard
     void** table = static_cast<void**>(std::calloc(kPcs, sizeof(void*)));
     CodeSpace() {
-        void* p = mmap(nullptr, kCodeBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* p = mmap(nullptr, kCodeBytes, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p != MAP_FAILED) code = static_cast<std::uint8_t*>(p);
+        p = mmap(nullptr, kStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p != MAP_FAILED) {
+            stack = static_cast<std::uint8_t*>(p);
+            if (mprotect(stack, kPage, PROT_NONE) != 0) {
+                munmap(stack, kStackBytes);
+                stack = nullptr;
+            }
+        }
     }
     ~CodeSpace() {
         std::free(table);
         if (code) munmap(code, kCodeBytes);
+        if (stack) munmap(stack, kStackBytes);
     }
     // The entry and exit stubs at the start of the code, made by the first run.
     std::size_t stubs_end = 0;
@@ -98,9 +142,37 @@ struct CodeSpace {
     const void* exit_dispatch = nullptr;
     CodeSpace(const CodeSpace&) = delete;
     CodeSpace& operator=(const CodeSpace&) = delete;
-    bool usable() const { return code && table; }
+    bool usable() const { return code && table && stack; }
 };
 thread_local std::unique_ptr<CodeSpace> t_spare_space;
+
+// The machine's output and input routines as translated code calls them:
+// the guest registers are in the context, and INI writes its target there
+// or in data memory.
+std::uint32_t io_status(bool room_left) { return room_left ? kIoDone : kIoLimit; }
+std::uint32_t io_outi(Context* c, std::uint32_t value) {
+    try { return io_status(c->machine->put_integer(Word(value))); } catch (...) { return kIoLoop; }
+}
+std::uint32_t io_outb(Context* c, std::uint32_t value) {
+    try { return io_status(c->machine->put_bool(Word(value))); } catch (...) { return kIoLoop; }
+}
+std::uint32_t io_outs(Context* c, std::uint32_t pc) {
+    try { return io_status(c->machine->put_text(Word(pc))); } catch (...) { return kIoLoop; }
+}
+// Input into register `target` (0-6) or, from 0x10000 on, data memory.
+std::uint32_t io_ini(Context* c, std::uint32_t target) {
+    Word v;
+    try {
+        if (!c->machine->get_integer(v)) return c->machine->input_error().empty() ? kIoDone : kIoLoop;
+    } catch (...) {
+        return kIoLoop;
+    }
+    if (target >= 0x10000)
+        c->mem[target - 0x10000] = v;
+    else
+        c->regs[target] = v;
+    return kIoDone;
+}
 
 class Engine {
 public:
@@ -113,22 +185,23 @@ private:
     using Gen = Xbyak::CodeGenerator;
     using Enter = void (*)(Context*, const void*);
 
-    bool writable(bool yes);
+    bool protect(std::uint8_t* from, std::uint8_t* to, bool writable);
     void emit_stubs();
     const void* translate(Word pc);
     void flush();
     Insn decode(Word pc) const;
-    void emit_block(Word start);
+    void emit_block(Word start, const std::vector<Insn>& block, bool falls_through, std::size_t next);
     void emit_insn(const std::vector<Insn>& block, std::size_t& k);
     Xbyak::Address operand(const Insn& i, int k);
     Xbyak::Label& side_exit(const Insn& i, int k);
     void goto_fixed(Word target);
     void goto_target(const Insn& i);
     void dispatch_dynamic();
+    void call_out(const void* routine, const Insn& i, int k);
+    void track_sp();
     void sync_to_machine();
     void sync_from_machine();
-    void track_sp();
-    RunResult loop_step(const Limits& limits);
+    RunResult on_loop(std::uint64_t max_steps);
 
     Machine& m_;
     const std::vector<Word>& code_;
@@ -136,12 +209,16 @@ private:
     const bool counting_;
     const bool lowest_sp_;
     const int tier_;  // 2: blocks also get the second tier's version
+    const unsigned hot_;
     std::unique_ptr<CodeSpace> space_;
     std::uint8_t* mem_ = nullptr;  // the code mapping, kCodeBytes
     void** table_ = nullptr;       // host code per pc, null until translated
+    std::unique_ptr<std::uint16_t[]> counts_;  // arrivals per pc
+    Profile profile_;
+    std::uint64_t credit_ = 0;  // loop instructions not yet spent on translating
+    bool translating_ = true;   // false once code memory failed: the loop runs on
     std::unique_ptr<Gen> gen_;
     std::vector<Word> translated_;
-    std::vector<Word> work_;  // blocks to translate next
     // Jumps to a fixed pc without a translation yet: the 5-byte "mov eax,pc"
     // that starts each is patched into a direct jump once it exists.
     std::unordered_map<Word, std::vector<std::uint8_t*>> pending_;
@@ -153,8 +230,6 @@ private:
     // ZF and SF both set: no instruction does that, but a machine may be
     // handed over so. F cannot hold it, so the loop runs until a flag changes.
     bool both_flags_ = false;
-    std::uint64_t room_ = Limits::kNone;  // output the run may still write
-    std::uint64_t bytes_ = 0;             // output written so far
 
     // State of the block being emitted.
     Word block_pc_ = 0;
@@ -164,7 +239,8 @@ private:
     struct SideExit {
         Xbyak::Label* label;
         Word pc;
-        int executed;
+        int given_back;  // budget not used by the instructions done before leaving
+        Exit reason;
     };
     std::vector<SideExit> side_exits_;
     bool shifted_flags_ = false;  // the host's ZF and SF follow F (just after CMP)
@@ -177,18 +253,19 @@ const Xbyak::Reg64 kSp64(8 + image::SP);
 
 Engine::Engine(Machine& m, bool counting, bool lowest_sp, int tier)
     : m_(m), code_(m.code()), n_(m.code().size()), counting_(counting), lowest_sp_(lowest_sp), tier_(tier),
-      space_(std::move(t_spare_space)) {
+      hot_(hot_threshold()), space_(std::move(t_spare_space)) {
     if (!space_) space_ = std::make_unique<CodeSpace>();
     if (!space_->usable()) return;
     mem_ = space_->code;
     table_ = space_->table;
     try {
+        counts_.reset(new std::uint16_t[kPcs]());
         gen_ = std::make_unique<Gen>(kCodeBytes, mem_);
         gen_->setDefaultJmpNEAR(true);
         if (space_->stubs_end == 0) {
-            if (!writable(true)) return;
+            if (!protect(mem_, mem_ + kPage, true)) return;
             emit_stubs();
-            if (!writable(false)) return;
+            if (!protect(mem_, mem_ + kPage, false)) return;
             space_->stubs_end = stubs_end_;
             space_->enter = reinterpret_cast<const void*>(enter_);
             space_->exit = exit_;
@@ -196,12 +273,16 @@ Engine::Engine(Machine& m, bool counting, bool lowest_sp, int tier)
         }
         gen_->setSize(space_->stubs_end);
     } catch (const std::exception&) {
+        enter_ = nullptr;
         return;
     }
     stubs_end_ = space_->stubs_end;
     enter_ = reinterpret_cast<Enter>(const_cast<void*>(space_->enter));
     exit_ = space_->exit;
     exit_dispatch_ = space_->exit_dispatch;
+    profile_.translated = const_cast<const void* const*>(table_);
+    profile_.counts = counts_.get();
+    profile_.threshold = std::uint16_t(std::max(1u, hot_));
 }
 
 Engine::~Engine() {
@@ -211,8 +292,12 @@ Engine::~Engine() {
     if (!t_spare_space) t_spare_space = std::move(space_);
 }
 
-bool Engine::writable(bool yes) {
-    return mprotect(mem_, kCodeBytes, yes ? PROT_READ | PROT_WRITE : PROT_READ | PROT_EXEC) == 0;
+// Makes the pages of [from, to) writable (and not executable) or
+// executable (and not writable).
+bool Engine::protect(std::uint8_t* from, std::uint8_t* to, bool writable) {
+    const auto page = [](std::uint8_t* p) { return reinterpret_cast<std::uintptr_t>(p) & ~(kPage - 1); };
+    const std::uintptr_t lo = page(from), hi = page(to - 1) + kPage;
+    return mprotect(reinterpret_cast<void*>(lo), hi - lo, writable ? PROT_READ | PROT_WRITE : PROT_READ | PROT_EXEC) == 0;
 }
 
 // The way in (enter: context, block) and the way out (exit: eax = pc,
@@ -225,12 +310,11 @@ void Engine::emit_stubs() {
     for (const auto& r : {rbx, rbp, r12, r13, r14, r15}) g.push(r);
     g.mov(rbp, rdi);
     g.mov(rax, rsi);
-    // Calls push (return pc, host return address) pairs on the host stack,
-    // so that a return to the pc of the top pair returns on the host too
+    // Calls push (return pc, host return address) pairs on the stack, so
+    // that a return to the pc of the top pair returns on the host too
     // (which the processor predicts). An impossible pc marks the bottom.
     g.mov(g.qword[rbp + offsetof(Context, entry_rsp)], rsp);
-    g.lea(rcx, g.ptr[rsp - kReturnStackBytes]);
-    g.mov(g.qword[rbp + offsetof(Context, call_limit)], rcx);
+    g.mov(rsp, g.qword[rbp + offsetof(Context, stack_top)]);
     g.push(-1);
     g.push(0);
     for (unsigned r = 0; r < image::kRegisterCount; ++r)
@@ -263,70 +347,87 @@ void Engine::flush() {
     gen_->setSize(stubs_end_);
 }
 
-// Fields an instruction uses must name registers 0-6 and its operand word
-// must lie inside the code; otherwise the loop does (and fails) it.
+// Fields an instruction uses must name registers 0-6, and its operand word
+// or text must lie inside the code; otherwise the loop does (and fails) it.
 Insn Engine::decode(Word pc) const {
     const Word w = code_[pc];
-    Insn i{pc, image::opcode_of(w), image::field_r(w), image::field_x(w), 0, 1, false};
-    const image::OpInfo& info = image::op_info(i.op);
-    if (!info.defined() || i.op == image::OUTS || is_output_or_input(i.op)) return i;
-    i.words = info.words;
-    if (i.words == 2) {
-        if (std::size_t(pc) + 1 >= n_) return i;
-        i.adr = code_[std::size_t(pc) + 1];
-    }
+    const OpInfo& info = image::op_info(image::opcode_of(w));
+    Insn i{pc, image::opcode_of(w), image::field_r(w), image::field_x(w), 0, 1, false, &info};
+    const std::size_t length = image::instruction_length(code_.data(), n_, pc);
+    if (length == 0) return i;
+    i.words = unsigned(length);
+    if (info.words == 2) i.adr = code_[std::size_t(pc) + 1];
     constexpr unsigned kReg = image::kRegisterCount;
-    bool uses_a = false, uses_x = false;
-    switch (info.form) {
-    case Form::M:
-    case Form::R: uses_a = uses_x = true; break;
-    case Form::I:
-    case Form::S: uses_a = true; break;
-    case Form::J:
-    case Form::A: uses_x = true; break;
-    default: break;
-    }
-    i.native = !(uses_a && i.a >= kReg) && !(uses_x && i.x >= kReg);
+    i.native = !(info.uses_r() && i.a >= kReg) && !(info.uses_x() && i.x >= kReg);
     return i;
 }
 
-// Translates the block at pc and, while the code memory is writable anyway
-// (switching costs more than translating), the blocks it leads to.
+// Translates the block at a hot pc, when the credit covers it.
 const void* Engine::translate(Word pc) {
-    try {
-        if (gen_->getSize() + kBlockBytes > kCodeBytes) flush();
-        if (!writable(true)) return nullptr;
-        work_.assign(1, pc);
-        for (int count = 0; !work_.empty() && count < kBlocksAtOnce; ++count) {
-            const Word next = work_.back();
-            work_.pop_back();
-            if (next >= n_ || table_[next]) continue;
-            if (gen_->getSize() + kBlockBytes > kCodeBytes) break;
-            emit_block(next);
-        }
-    } catch (const std::exception&) {
-        writable(false);
+    if (!translating_) {
+        counts_[pc] = 0;
         return nullptr;
     }
-    if (!writable(false)) return nullptr;
-    return table_[pc];
-}
-
-void Engine::emit_block(Word start) {
-    Gen& g = *gen_;
     std::vector<Insn> block;
     bool falls_through = false;
-    std::size_t next = start;
+    std::size_t next = pc;
     for (;;) {
         const Insn i = decode(Word(next));
         block.push_back(i);
-        if (!i.native || i.op == image::JUMP || i.op == image::CALL || i.op == image::RET) break;
+        if (!i.native || i.info->has(image::GO)) break;
         next += i.words;
         if (next > 0xFFFF || next >= n_ || block.size() == kMaxBlock) {
             falls_through = true;
             break;
         }
     }
+    const std::uint64_t cost = kCostPerBlock + kCostPerInsn * block.size();
+    if (hot_ != 0) {
+        if (credit_ < cost) {
+            counts_[pc] = 0;  // prove it again
+            return nullptr;
+        }
+        credit_ -= cost;
+    }
+    try {
+        if (gen_->getSize() + kBlockBytes > kCodeBytes) flush();
+        std::uint8_t* const from = const_cast<std::uint8_t*>(gen_->getCurr());
+        if (!protect(from, from + kBlockBytes, true)) {
+            translating_ = false;
+            return nullptr;
+        }
+        emit_block(pc, block, falls_through, next);
+        if (!protect(from, from + kBlockBytes, false)) {
+            translating_ = false;
+            return nullptr;
+        }
+    } catch (const std::exception&) {
+        translating_ = false;
+        return nullptr;
+    }
+    // Jumps waiting for this block go straight to it now.
+    if (auto it = pending_.find(pc); it != pending_.end()) {
+        const std::uint8_t* entry = static_cast<const std::uint8_t*>(table_[pc]);
+        for (std::uint8_t* site : it->second) {
+            if (!protect(site, site + 5, true)) {
+                translating_ = false;
+                return nullptr;
+            }
+            const std::int32_t rel = std::int32_t(entry - (site + 5));
+            site[0] = 0xE9;  // jmp rel32 over the "mov eax, pc"
+            std::memcpy(site + 1, &rel, 4);
+            if (!protect(site, site + 5, false)) {
+                translating_ = false;
+                return nullptr;
+            }
+        }
+        pending_.erase(it);
+    }
+    return table_[pc];
+}
+
+void Engine::emit_block(Word start, const std::vector<Insn>& block, bool falls_through, std::size_t next) {
+    Gen& g = *gen_;
     block_pc_ = start;
     block_native_ = int(std::count_if(block.begin(), block.end(), [](const Insn& i) { return i.native; }));
     labels_.clear();
@@ -365,13 +466,13 @@ void Engine::emit_block(Word start) {
     for (std::size_t k = 0; k < block.size(); ++k) emit_insn(block, k);
     if (falls_through) goto_fixed(Word(next));
 
-    // Out of line: leaving for the loop at an instruction, with the budget
-    // of the instructions not done given back.
+    // Out of line: leaving at an instruction, with the budget of the
+    // instructions not done given back.
     for (const SideExit& s : side_exits_) {
         g.L(*s.label);
-        if (counting_ && block_native_ > s.executed) g.add(Xbyak::util::rsi, block_native_ - s.executed);
+        if (counting_ && s.given_back > 0) g.add(Xbyak::util::rsi, s.given_back);
         g.mov(Xbyak::util::eax, s.pc);
-        g.mov(Xbyak::util::ecx, kInterpret);
+        g.mov(Xbyak::util::ecx, s.reason);
         g.jmp(exit_);
     }
     g.L(budget);
@@ -384,19 +485,13 @@ void Engine::emit_block(Word start) {
 
     table_[start] = entry;
     translated_.push_back(start);
-    if (auto it = pending_.find(start); it != pending_.end()) {
-        for (std::uint8_t* site : it->second) {
-            const std::int32_t rel = std::int32_t(entry - (site + 5));
-            site[0] = 0xE9;  // jmp rel32 over the "mov eax, pc"
-            std::memcpy(site + 1, &rel, 4);
-        }
-        pending_.erase(it);
-    }
 }
 
+// Leaving for the loop at instruction i, the k-th of the block (k
+// instructions done before it).
 Xbyak::Label& Engine::side_exit(const Insn& i, int k) {
     Xbyak::Label& l = labels_.emplace_back();
-    side_exits_.push_back({&l, i.pc, k});
+    side_exits_.push_back({&l, i.pc, block_native_ - k, kInterpret});
     return l;
 }
 
@@ -430,7 +525,6 @@ void Engine::goto_fixed(Word target) {
         g.mov(eax, target);  // B8 imm32: five bytes, patched later
         g.jmp(exit_dispatch_);
         pending_[target].push_back(site);
-        work_.push_back(target);
     }
 }
 
@@ -464,6 +558,41 @@ void Engine::goto_target(const Insn& i) {
     dispatch_dynamic();
 }
 
+// Calls one of the io_ routines with the context and esi (set by the
+// caller), on the host stack, with the guest registers in the context
+// around the call. Its status leaves for the loop at the instruction, or
+// stops the run at the output limit after it.
+void Engine::call_out(const void* routine, const Insn& i, int k) {
+    using namespace Xbyak::util;
+    Gen& g = *gen_;
+    for (unsigned r = 0; r < image::kRegisterCount; ++r)
+        g.mov(g.dword[rbp + offsetof(Context, regs) + 4 * r], r32(r));
+    g.mov(g.qword[rbp + offsetof(Context, budget)], rsi);
+    g.mov(rdi, rbp);
+    g.mov(esi, edx);
+    g.mov(rcx, rsp);
+    g.mov(rsp, g.qword[rbp + offsetof(Context, entry_rsp)]);
+    g.push(rcx);  // entry_rsp is 8 modulo 16: the call is aligned
+    g.mov(rax, reinterpret_cast<std::uintptr_t>(routine));
+    g.call(rax);
+    g.pop(rsp);
+    for (unsigned r = 0; r < image::kRegisterCount; ++r)
+        g.mov(r32(r), g.dword[rbp + offsetof(Context, regs) + 4 * r]);
+    g.mov(rsi, g.qword[rbp + offsetof(Context, budget)]);
+    g.mov(rdi, g.qword[rbp + offsetof(Context, table)]);
+    Xbyak::Label& loop = labels_.emplace_back();
+    Xbyak::Label& limit = labels_.emplace_back();
+    g.test(eax, eax);
+    Xbyak::Label& done = labels_.emplace_back();
+    g.jz(done);
+    g.cmp(eax, kIoLimit);
+    g.je(limit);
+    g.jmp(loop);
+    g.L(done);
+    side_exits_.push_back({&loop, i.pc, block_native_ - k, kInterpret});
+    side_exits_.push_back({&limit, i.pc, block_native_ - k - 1, kOutputLimit});
+}
+
 void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
     using namespace Xbyak::util;
     Gen& g = *gen_;
@@ -473,21 +602,13 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
         g.mov(eax, i.pc);
         g.mov(ecx, kInterpret);
         g.jmp(exit_);
-        // Where the loop is likely to hand back.
-        if (const image::OpInfo& info = image::op_info(i.op); info.defined()) {
-            std::size_t next = std::size_t(i.pc) + info.words;
-            if (i.op == image::OUTS) {
-                while (next < n_ && code_[next] != 0) ++next;
-                ++next;
-            }
-            if (next <= 0xFFFF) work_.push_back(Word(next));
-        }
         return;
     }
     const auto A = r32(i.a), B = r32(i.x);
     const auto A16 = r16(i.a), B16 = r16(i.x);
     const bool after_cmp = shifted_flags_ && k > 0;
     shifted_flags_ = false;
+    // Packed flags of a stored result: the result itself.
     auto set_flags = [&](const Xbyak::Reg32& r) { g.mov(kF, r); };
     auto push = [&](const Xbyak::Reg16& v) {
         g.mov(g.word[rbx + kSp64 * 2], v);
@@ -505,10 +626,8 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
     }
 
     // Runs with stats keep the lowest sp seen after each instruction.
-    const bool writes_a = (i.op >= image::LD_M && i.op <= image::LD_R && i.op != image::ST) ||
-                          (i.op >= image::ADD_M && i.op <= image::XOR_R) || i.op == image::POP;
-    const bool moves_sp = (writes_a && i.a == image::SP) || i.op == image::PUSH_R ||
-                          i.op == image::PUSH_M || i.op == image::POP;
+    const bool moves_sp = i.info->moves_sp() || (i.info->has(image::WA) && i.a == image::SP);
+    const image::Effect effect = i.info->effect;
     switch (i.op) {
     case image::NOP: break;
     case image::LD_M: g.movzx(A, operand(i, done)); set_flags(A); break;
@@ -521,24 +640,41 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
             g.movzx(A, A16);
         }
         break;
-    case image::LDI: g.mov(A, i.adr); g.mov(kF, i.adr); break;
+    case image::LDI: g.mov(A, i.adr); g.mov(kF, sem::packed_result(i.adr)); break;
     case image::LD_R: g.mov(A, B); set_flags(A); break;
-#define VEXL_BINARY(M, R, insn)                                                \
-    case image::M: g.insn(A16, operand(i, done)); set_flags(A); break;         \
-    case image::R: g.insn(A16, B16); set_flags(A); break;
-    VEXL_BINARY(ADD_M, ADD_R, add)
-    VEXL_BINARY(SUB_M, SUB_R, sub)
-    VEXL_BINARY(MUL_M, MUL_R, imul)
-    VEXL_BINARY(AND_M, AND_R, and_)
-    VEXL_BINARY(OR_M, OR_R, or_)
-    VEXL_BINARY(XOR_M, XOR_R, xor_)
-#undef VEXL_BINARY
+    case image::ADD_M: case image::ADD_R:
+    case image::SUB_M: case image::SUB_R:
+    case image::MUL_M: case image::MUL_R:
+    case image::AND_M: case image::AND_R:
+    case image::OR_M: case image::OR_R:
+    case image::XOR_M: case image::XOR_R: {
+        // The host operation of each effect, on 16 bits (sem::compute).
+        const bool memory = i.info->has(image::LOAD);
+        auto apply = [&](auto op) {
+            if (memory)
+                (g.*op)(A16, operand(i, done));
+            else
+                (g.*op)(A16, B16);
+        };
+        using RO = void (Gen::*)(const Xbyak::Operand&, const Xbyak::Operand&);
+        switch (effect) {
+        case image::Effect::add: apply(static_cast<RO>(&Gen::add)); break;
+        case image::Effect::sub: apply(static_cast<RO>(&Gen::sub)); break;
+        case image::Effect::mul: apply(static_cast<void (Gen::*)(const Xbyak::Reg&, const Xbyak::Operand&)>(&Gen::imul)); break;
+        case image::Effect::and_: apply(static_cast<RO>(&Gen::and_)); break;
+        case image::Effect::or_: apply(static_cast<RO>(&Gen::or_)); break;
+        default: apply(static_cast<RO>(&Gen::xor_)); break;
+        }
+        set_flags(A);
+        break;
+    }
     case image::DIV_M:
     case image::DIV_R:
     case image::MOD_M:
     case image::MOD_R: {
-        // A zero divisor leaves for the loop, which reports it.
-        if (i.op == image::DIV_M || i.op == image::MOD_M)
+        // sem::quotient and sem::remainder: 32-bit signed division of the
+        // sign-extended operands. A zero divisor leaves for the loop.
+        if (i.info->has(image::LOAD))
             g.movsx(ecx, operand(i, done));
         else
             g.movsx(ecx, B16);
@@ -547,13 +683,14 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
         g.movsx(eax, A16);
         g.cdq();
         g.idiv(ecx);
-        g.movzx(A, i.op == image::DIV_M || i.op == image::DIV_R ? ax : dx);
+        g.movzx(A, effect == image::Effect::div ? ax : dx);
         set_flags(A);
         break;
     }
     case image::CMP_M:
     case image::CMP_R: {
-        if (i.op == image::CMP_M) {
+        // sem::packed_compare: the 16-bit difference shifted to the top.
+        if (i.info->has(image::LOAD)) {
             const Xbyak::Address m = operand(i, done);
             g.mov(kF, A);
             g.sub(Xbyak::Reg16(15), m);
@@ -569,12 +706,13 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
     case image::JNZ:
     case image::JZE:
     case image::JPL: {
-        if (!after_cmp || i.op == image::JPL) g.test(kF, kF);
+        // sem::taken_packed: jmi F < 0, jnz F != 0, jze F == 0, jpl F > 0.
+        if (!after_cmp || effect == image::Effect::jpl) g.test(kF, kF);
         Xbyak::Label& not_taken = labels_.emplace_back();
-        switch (i.op) {
-        case image::JMI: g.jns(not_taken); break;
-        case image::JNZ: g.jz(not_taken); break;
-        case image::JZE: g.jnz(not_taken); break;
+        switch (effect) {
+        case image::Effect::jmi: g.jns(not_taken); break;
+        case image::Effect::jnz: g.jz(not_taken); break;
+        case image::Effect::jze: g.jnz(not_taken); break;
         default: g.jle(not_taken); break;
         }
         if (counting_ && block_native_ > done + 1) g.add(rsi, block_native_ - done - 1);
@@ -595,10 +733,9 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
         g.mov(g.word[rbx + kSp64 * 2], Word(i.pc + 2));
         g.dec(kSp16);
         track_sp();
-        work_.push_back(Word(i.pc + 2));  // where the return comes back
         {
-            // A host call with the return pc beside it, while the host stack
-            // has room; a matching RET returns to the jump after it.
+            // A host call with the return pc beside it, while the stack has
+            // room; a matching RET returns to the jump after it.
             Xbyak::Label& callee = labels_.emplace_back();
             g.cmp(rsp, g.qword[rbp + offsetof(Context, call_limit)]);
             g.jbe(callee);
@@ -622,6 +759,37 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
         }
         dispatch_dynamic();
         break;
+    // Output and input: the value (or the text's pc, or INI's target) in
+    // edx, then the machine's routine.
+    case image::OUTI_M:
+    case image::OUTB_M:
+        g.movzx(edx, operand(i, done));
+        call_out(reinterpret_cast<const void*>(i.op == image::OUTI_M ? &io_outi : &io_outb), i, done);
+        break;
+    case image::OUTI_R:
+    case image::OUTB_R:
+        g.mov(edx, A);
+        call_out(reinterpret_cast<const void*>(i.op == image::OUTI_R ? &io_outi : &io_outb), i, done);
+        break;
+    case image::OUTS:
+        g.mov(edx, i.pc);
+        call_out(reinterpret_cast<const void*>(&io_outs), i, done);
+        break;
+    case image::INI_M:
+        if (i.x == 0) {
+            g.mov(edx, 0x10000 + i.adr);
+        } else {
+            g.lea(rax, g.ptr[r64(i.x) + int(std::int16_t(i.adr))]);
+            g.cmp(rax, 0xFFFF);
+            g.ja(side_exit(i, done));
+            g.lea(edx, g.ptr[eax + 0x10000]);
+        }
+        call_out(reinterpret_cast<const void*>(&io_ini), i, done);
+        break;
+    case image::INI_R:
+        g.mov(edx, i.a);
+        call_out(reinterpret_cast<const void*>(&io_ini), i, done);
+        break;
     default:  // decode() leaves everything else to the loop
         break;
     }
@@ -642,31 +810,27 @@ void Engine::track_sp() {
 void Engine::sync_to_machine() {
     for (unsigned r = 0; r < image::kRegisterCount; ++r) m_.set_reg(r, Word(ctx_.regs[r]));
     m_.set_pc(Word(ctx_.pc));
-    if (both_flags_)
-        m_.set_flags(true, true);
-    else
-        m_.set_flags(ctx_.flags == 0, std::int32_t(ctx_.flags) < 0);
+    const unsigned f = both_flags_ ? sem::kZF | sem::kSF : sem::unpack(ctx_.flags);
+    m_.set_flags((f & sem::kZF) != 0, (f & sem::kSF) != 0);
 }
 
 void Engine::sync_from_machine() {
     for (unsigned r = 0; r < image::kRegisterCount; ++r) ctx_.regs[r] = m_.reg(r);
     ctx_.pc = m_.pc();
-    ctx_.flags = flags_word(m_.zero_flag(), m_.sign_flag());
+    ctx_.flags = sem::pack((m_.zero_flag() ? sem::kZF : 0) | (m_.sign_flag() ? sem::kSF : 0));
     both_flags_ = m_.zero_flag() && m_.sign_flag();
 }
 
-// One step, or the rest of the run, by the machine's loop, with the output
-// room, the step count and the lowest sp carried over.
-RunResult Engine::loop_step(const Limits& limits) {
+// A stretch on the machine's loop from ctx_.pc, until it arrives at a
+// translated or hot address or the run ends; the steps it takes earn
+// translation credit.
+RunResult Engine::on_loop(std::uint64_t max_steps) {
     sync_to_machine();
-    Stats st;
-    RunResult r = m_.execute_reference(&limits, counting_ ? &st : nullptr);
-    if (counting_) {
-        ctx_.budget -= r.steps;
-        if (room_ != Limits::kNone) room_ -= st.bytes_written;
-        bytes_ += st.bytes_written;
-        ctx_.lowest_sp = std::min<std::uint32_t>(ctx_.lowest_sp, 0xFFFFu - std::uint32_t(st.deepest_stack));
-    }
+    RunResult r = m_.execute_profiled(max_steps, profile_);
+    credit_ += r.steps;
+    if (counting_) ctx_.budget -= r.steps;
+    ctx_.lowest_sp = std::min<std::uint32_t>(ctx_.lowest_sp, profile_.lowest_sp);
+    sync_from_machine();
     return r;
 }
 
@@ -674,17 +838,22 @@ RunResult Engine::run(const Limits* limits, Stats* stats) {
     sync_from_machine();
     ctx_.mem = m_.memory_data();
     ctx_.table = table_;
-    ctx_.budget = limits ? limits->max_steps : 0;
+    ctx_.machine = &m_;
+    ctx_.stack_top = reinterpret_cast<std::uint64_t>(space_->stack + kStackBytes);
+    ctx_.call_limit = reinterpret_cast<std::uint64_t>(space_->stack + kPage + kStackReserve);
+    ctx_.budget = limits ? limits->max_steps : Limits::kNone;
     ctx_.lowest_sp = m_.reg(image::SP);
     ctx_.reason = kDispatch;
-    room_ = limits ? limits->max_output : Limits::kNone;
+    const std::uint64_t bytes_before = m_.bytes_written();
+    m_.set_output_room(limits ? limits->max_output : Limits::kNone);
     auto finish = [&](RunResult r) {
         r.steps = limits ? limits->max_steps - ctx_.budget : 0;
         if (stats) {
             stats->steps = r.steps;
             stats->deepest_stack = 0xFFFFu - ctx_.lowest_sp;
-            stats->bytes_written = bytes_;
+            stats->bytes_written = m_.bytes_written() - bytes_before;
         }
+        m_.set_output_room(Limits::kNone);
         return r;
     };
     for (;;) {
@@ -694,36 +863,49 @@ RunResult Engine::run(const Limits* limits, Stats* stats) {
                 sync_to_machine();
                 return finish(RunResult{});
             }
-            if (both_flags_) {
-                ctx_.reason = kInterpret;
+            const void* code = both_flags_ ? nullptr : table_[ctx_.pc];
+            if (!code && !both_flags_) {
+                std::uint16_t& count = counts_[ctx_.pc];
+                if (count < 0xFFFF) ++count;
+                if (count >= hot_) code = translate(Word(ctx_.pc));
+            }
+            if (code) {
+                enter_(&ctx_, code);
                 break;
             }
-            const void* code = table_[ctx_.pc];
-            if (!code) code = translate(Word(ctx_.pc));
-            if (!code) {  // no code memory after all: the loop does the rest
-                if (!limits) {
-                    sync_to_machine();
-                    return m_.execute_reference(nullptr, nullptr);
-                }
-                return finish(loop_step(Limits{ctx_.budget, room_}));
-            }
-            enter_(&ctx_, code);
-            break;
+            [[fallthrough]];
         }
-        case kInterpret: {
-            const RunResult r = loop_step(Limits{limits ? std::min<std::uint64_t>(1, ctx_.budget) : 1, room_});
-            if (r.end != RunResult::End::step_limit || r.steps == 0) return finish(r);
-            sync_from_machine();
+        case kInterpret:
+        case kBudget: {
+            const RunResult r = on_loop(ctx_.budget);
+            if (!profile_.handed_back) return finish(r);
             ctx_.reason = kDispatch;
             break;
         }
-        default:  // kBudget: fewer steps left than the block holds
-            return finish(loop_step(Limits{ctx_.budget, room_}));
+        default:  // kOutputLimit
+            sync_to_machine();
+            return finish(RunResult{RunResult::End::output_limit, Fault::none, {}, 0});
         }
     }
 }
 
 }  // namespace
+
+unsigned hot_threshold() {
+    int hot = g_hot.load(std::memory_order_relaxed);
+    if (hot < 0) {
+        hot = int(kDefaultHot);
+        if (const char* text = std::getenv("VEXL_HOT"); text && *text) {
+            char* end = nullptr;
+            const unsigned long v = std::strtoul(text, &end, 10);
+            if (*end == '\0' && v <= 0xFFFF) hot = int(v);
+        }
+        g_hot.store(hot, std::memory_order_relaxed);
+    }
+    return unsigned(hot);
+}
+
+void set_hot_threshold(unsigned arrivals) { g_hot.store(int(std::min(arrivals, 0xFFFFu))); }
 
 bool available() { return true; }
 
@@ -752,6 +934,9 @@ RunResult execute(Machine& machine, const Limits* limits, Stats* stats) {
 #else  // not x86-64, or no assembler library: the loop runs everything
 
 namespace vm::native {
+
+unsigned hot_threshold() { return 0; }
+void set_hot_threshold(unsigned) {}
 
 bool available() { return false; }
 

@@ -1,10 +1,10 @@
-// The translating engine: runs a machine's image as x86-64 code translated
-// block by block as execution first reaches each entry address. It works on
-// the machine's own state and hands every instruction it does not translate
-// (input and output, and any instruction that is about to fail) to the
-// machine's loop for exactly one step, so output, errors and the dump are the
-// loop's own. Where it cannot run (another processor, no executable memory)
-// it runs the loop instead, without a word.
+// The translating engine: runs a machine's image on the machine's loop
+// until an address has proved hot, then as x86-64 code translated block by
+// block from there. It works on the machine's own state, writes and reads
+// through the machine's own output and input routines, and hands every
+// instruction that is about to fail to the machine's loop, so output, errors
+// and the dump are the loop's own. Where it cannot run (another processor,
+// no executable memory) it runs the loop instead, without a word.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,14 @@ bool available();
 // 1 keeps it off, 0 (the default) leaves it to the environment variable
 // VEXL_TIER (2 forces it). For tests; not thread-safe.
 void force_tier(int tier);
+
+// How many times execution must arrive at an address (by a taken jump, a
+// call or a return) before the engine translates the code there. 0
+// translates every address the first time it is reached, without bounding
+// the cost of translating by the work done (for tests). The default comes
+// from the environment variable VEXL_HOT when it holds a number.
+unsigned hot_threshold();
+void set_hot_threshold(unsigned arrivals);
 
 // Runs as Machine::execute_reference does, with the same results; fits
 // Machine::set_engine.

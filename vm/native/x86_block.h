@@ -24,13 +24,15 @@ struct Insn {
     Word adr;
     unsigned words;
     bool native;  // false: the loop does it (always a block's last instruction)
+    const image::OpInfo* info;
 };
 
 // Why translated code returned to the driver.
 enum Exit : std::uint32_t {
-    kDispatch = 0,   // pc has no translation yet, or lies past the code
-    kInterpret = 1,  // the loop does the instruction at pc
-    kBudget = 2,     // the step budget does not cover the block at pc
+    kDispatch = 0,     // pc has no translation yet, or lies past the code
+    kInterpret = 1,    // the loop does the instruction at pc
+    kBudget = 2,       // the step budget does not cover the block at pc
+    kOutputLimit = 3,  // an output instruction used up the output room
 };
 
 // Host registers of the guest registers and of the flags:
