@@ -389,9 +389,10 @@ const void* Engine::translate(Word pc) {
         }
         credit_ -= cost;
     }
+    std::uint8_t* from = nullptr;
     try {
         if (gen_->getSize() + kBlockBytes > kCodeBytes) flush();
-        std::uint8_t* const from = const_cast<std::uint8_t*>(gen_->getCurr());
+        from = const_cast<std::uint8_t*>(gen_->getCurr());
         if (!protect(from, from + kBlockBytes, true)) {
             translating_ = false;
             return nullptr;
@@ -402,6 +403,8 @@ const void* Engine::translate(Word pc) {
             return nullptr;
         }
     } catch (const std::exception&) {
+        // The stubs may share a page with the block: executable again.
+        if (from) protect(from, from + kBlockBytes, false);
         translating_ = false;
         return nullptr;
     }

@@ -603,7 +603,9 @@ bool Tier2::insn(std::size_t& k) {
         load_reg(a);
         const Xbyak::Reg16 A = r16(a);
         const bool imm = reg_form && s_.regs[x].kind == RegKind::constant;
-        const Word v = imm ? s_.regs[x].value : 0;
+        // As a signed 16-bit immediate: the assembler takes 0x8000-0xFFFF
+        // for a 16-bit operand only that way.
+        const int v = imm ? int(std::int16_t(s_.regs[x].value)) : 0;
         switch (i.op & ~1u) {
         case image::ADD_M:
             if (!reg_form) g_.add(A, m); else if (imm) g_.add(A, v); else g_.add(A, r16(x));
