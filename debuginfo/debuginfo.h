@@ -140,6 +140,8 @@ struct LoadResult {
     std::string message;            // why, for damaged and stale
 };
 LoadResult load_for_image(const std::string& image_name, const std::vector<Word>& words);
+// The same from the debug file opened already (`in` not open: missing).
+LoadResult load_for_image(std::istream& in, const std::string& file, const std::vector<Word>& words);
 // One line for a damaged or stale file, e.g.
 // "prog.dbg: ignored: describes another image (stale?)"; empty otherwise.
 std::string load_note(const LoadResult& result);

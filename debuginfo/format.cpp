@@ -288,9 +288,14 @@ ReadResult read(std::string_view text) {
 }
 
 LoadResult load_for_image(const std::string& image_name, const std::vector<Word>& words) {
+    const std::string file = debug_file_name(image_name);
+    std::ifstream in(file, std::ios::binary);
+    return load_for_image(in, file, words);
+}
+
+LoadResult load_for_image(std::istream& in, const std::string& file, const std::vector<Word>& words) {
     LoadResult result;
-    result.file = debug_file_name(image_name);
-    std::ifstream in(result.file, std::ios::binary);
+    result.file = file;
     if (!in) return result;  // missing
     std::string text;
     char buf[1 << 16];

@@ -136,7 +136,8 @@ std::string limit_text(const RunResult& result, const Limits& limits) {
     }
 }
 
-int Machine::run_file(std::string name, const Limits& limits, Stats* stats, RunResult* result) {
+int Machine::run_file(std::string name, const Limits& limits, Stats* stats, RunResult* result,
+                      const std::function<void()>& loaded) {
     if (name.rfind(".exec") == std::string::npos) name += ".exec";
     // A directory or device opens like a file on some systems; only a
     // regular file counts as an image.
@@ -151,6 +152,7 @@ int Machine::run_file(std::string name, const Limits& limits, Stats* stats, RunR
     }
     load(image::read_words(file));
     file.close();
+    if (loaded) loaded();
     RunResult r = execute(limits, stats);
     out_.flush();
     const int status = r.end == RunResult::End::fault          ? 1

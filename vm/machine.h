@@ -102,8 +102,10 @@ public:
     // exit status: 0 after a normal end, 1 when the file cannot be read or
     // the run ended with a runtime error, 3 when it was stopped by a limit.
     // `result` (when given) receives how the run ended.
+    // `loaded`, when given, is called after the image is loaded and its file
+    // closed, before the run starts (vexl confines itself there).
     int run_file(std::string name, const Limits& limits = {}, Stats* stats = nullptr,
-                 RunResult* result = nullptr);
+                 RunResult* result = nullptr, const std::function<void()>& loaded = nullptr);
 
     // Replaces the code array; data memory, registers and flags are kept.
     void load(std::vector<Word> words);

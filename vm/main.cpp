@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@
 #include "machine.h"
 #include "options.h"
 #include "native/engine.h"
+#include "sandbox.h"
 #include "source_report.h"
 
 namespace {
@@ -39,6 +41,7 @@ constexpr const char* kVersion = "vexl 0.1\n";
 struct Settings {
     vm::Limits limits;
     bool stats = false;
+    bool sandbox = true;
     // The translating engine where this build has one, else the loop.
     vm::Machine::Engine engine = vm::native::available() ? vm::native::execute : nullptr;
 };
@@ -104,6 +107,7 @@ int main(int argc, char** argv) {
             break;
         }
         case Option::stats: settings.stats = true; break;
+        case Option::no_sandbox: settings.sandbox = false; break;
         case Option::engine: settings.engine = engine_named(o.value); break;
         case Option::help: print_help(); return 0;
         case Option::version: std::cout << kVersion; return 0;
@@ -119,11 +123,18 @@ int main(int argc, char** argv) {
         machine.set_engine(settings.engine);
         vm::Stats stats;
         vm::RunResult result;
+        // After loading: the debug file is opened for a runtime error's
+        // report, and the process confines itself to what a run needs.
+        std::ifstream debug_file;
+        const auto confine = [&] {
+            debug_file.open(vm::debug_file_for(image), std::ios::binary);
+            if (settings.sandbox) vm::sandbox::confine();
+        };
         const int status = machine.run_file(image, settings.limits,
-                                            settings.stats ? &stats : nullptr, &result);
+                                            settings.stats ? &stats : nullptr, &result, confine);
         std::cout.flush();
         if (status == 3) std::cerr << "vexl: " << vm::limit_text(result, settings.limits) << '\n';
-        vm::report_source_location(machine, image, result, std::cerr);
+        vm::report_source_location(machine, image, result, std::cerr, &debug_file);
         // Only a run that started has figures (status 1 is also "not found").
         if (settings.stats && (status != 1 || result.end == vm::RunResult::End::fault))
             print_stats(stats);

@@ -1,6 +1,7 @@
 // Runtime errors at source lines for vexl.
 #include "source_report.h"
 
+#include <fstream>
 #include <ostream>
 
 #include "fault_report.h"
@@ -19,13 +20,23 @@ std::string fault_report(const debuginfo::DebugInfo& info, const Machine& machin
     return debuginfo::fault_report(info, MachineView(machine), kind);
 }
 
-void report_source_location(const Machine& machine, const std::string& image_argument, const RunResult& result,
-                            std::ostream& err) {
-    if (result.end != RunResult::End::fault) return;
+std::string debug_file_for(const std::string& image_argument) {
     // The image name as the loader completed it.
     std::string image_name = image_argument;
     if (image_name.rfind(".exec") == std::string::npos) image_name += ".exec";
-    const debuginfo::LoadResult debug = debuginfo::load_for_image(image_name, machine.code());
+    return debuginfo::debug_file_name(image_name);
+}
+
+void report_source_location(const Machine& machine, const std::string& image_argument, const RunResult& result,
+                            std::ostream& err, std::istream* debug_file) {
+    if (result.end != RunResult::End::fault) return;
+    std::ifstream own;
+    if (!debug_file) {
+        own.open(debug_file_for(image_argument), std::ios::binary);
+        debug_file = &own;
+    }
+    const debuginfo::LoadResult debug =
+        debuginfo::load_for_image(*debug_file, debug_file_for(image_argument), machine.code());
     if (!debug.info) {
         if (const std::string note = debuginfo::load_note(debug); !note.empty()) err << "vexl: " << note << '\n';
         return;

@@ -34,7 +34,12 @@ std::string fault_report(const debuginfo::DebugInfo& info, const Machine& machin
 // is there and describes it, writes the source location and the active
 // calls to err; a damaged or stale debug file gets a one-line note; without
 // one nothing is written. `image_argument` is the name as vexl got it.
+// `debug_file`, when given, is the debug file opened before the run (a
+// confined run cannot open files).
 void report_source_location(const Machine& machine, const std::string& image_argument, const RunResult& result,
-                            std::ostream& err);
+                            std::ostream& err, std::istream* debug_file = nullptr);
+
+// The name of the debug file vexl reads for the image argument.
+std::string debug_file_for(const std::string& image_argument);
 
 }  // namespace vm

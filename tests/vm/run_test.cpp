@@ -216,6 +216,40 @@ TEST(Program, LimitsStopWithStatusThreeAfterTheOutput) {
     EXPECT_EQ(p.out + p.err, "hi");
 }
 
+// vexl run by the shell, for redirections and limits the test cannot set.
+Program vexl_in_shell(const TempDir& dir, const std::string& script) {
+    return vexltest::run_process({{"/bin/sh", "-c", script, "sh", VEXL_PROGRAM}, dir.path(), ""});
+}
+
+TEST(Program, UnreadableInputStopsWithTheMachinesOwnWords) {
+    TempDir dir;
+    // Output, then INI GR1 twice (the first one translated or not).
+    dir.write("ini.exec", bytes_of({op(OUTS), 'a', 0, op(INI_R, GR1), op(INI_R, GR1)}));
+    const std::string dump =
+        "Debug Information\n"
+        "GR0:0x0000 GR1:0x0000 GR2:0x0000 GR3:0x0000\n"
+        "GR4:0x0000 bp :0x0000 sp :0xffff\n"
+        "pc :0x0003 SF :0x0000 ZF :0x0000\n";
+    const std::pair<const char*, const char*> cases[] = {
+        {"\"$1\" ini < .", "Is a directory"}, {"\"$1\" ini <&-", "Bad file descriptor"}};
+    for (const auto& [script, reason] : cases) {
+        const Program p = vexl_in_shell(dir, script);
+        EXPECT_EQ(p.status, 1) << script;
+        EXPECT_EQ(p.out, "a" + dump) << script;
+        EXPECT_EQ(p.err, std::string("Error:cannot read standard input: ") + reason + "\n") << script;
+    }
+}
+
+// Calls nest on the host stack of neither engine: a call to itself ends at
+// the step limit however small the process's stack is.
+TEST(Program, EndlessRecursionUnderASmallStackStopsAtTheStepLimit) {
+    TempDir dir;
+    dir.write("selfcall.exec", bytes_of({op(CALL), 0}));
+    const Program p = vexl_in_shell(dir, "ulimit -s 64 && exec \"$1\" --max-steps 100000 selfcall");
+    EXPECT_EQ(p.status, 3);
+    EXPECT_EQ(p.err, "vexl: step limit of 100000 instructions reached\n");
+}
+
 TEST(Program, OptionsComeBeforeTheImage) {
     TempDir dir;
     dir.write("--odd.exec", bytes_of({op(OUTS), 'o', 0}));

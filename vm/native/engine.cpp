@@ -59,10 +59,17 @@
 
 #include <xbyak/xbyak.h>
 
+#include "conventions.h"
 #include "semantics.h"
 #include "x86_block.h"
 
 namespace vm::native {
+
+namespace {
+RegionTranslator g_region_translator = nullptr;
+}  // namespace
+
+void set_region_translator(RegionTranslator translator) { g_region_translator = translator; }
 
 namespace {
 
@@ -89,35 +96,15 @@ constexpr unsigned kDefaultHot = 40;
 
 std::atomic<int> g_hot{-1};  // -1: not chosen yet
 
-// What an input or output routine tells translated code.
-enum IoStatus : std::uint32_t {
-    kIoDone = 0,
-    kIoLoop = 1,   // leave the instruction to the loop
-    kIoLimit = 2,  // the output room ran out during the instruction
-};
-
-// The run context translated code loads from and stores back to (rbp).
-struct Context {
-    std::uint32_t regs[image::kRegisterCount];
-    std::uint32_t flags;
-    std::uint32_t pc;
-    std::uint32_t reason;
-    std::uint64_t budget;
-    std::uint32_t lowest_sp;  // for Stats (runs with stats only)
-    std::uint64_t entry_rsp;  // the host stack at entry: restored at exit, used for calls out
-    std::uint64_t stack_top;  // translated code's own stack
-    std::uint64_t call_limit; // below it calls take no more return entries
-    Word* mem;
-    void** table;
-    Machine* machine;
-};
-
 // Code memory, the pc table and the stack. Mapping them costs more than a
 // short run, so a run hands them on to the next run on the same thread.
 struct CodeSpace {
     std::uint8_t* code = nullptr;
     std::uint8_t* stack = nullptr;  // kStackBytes, its lowest page a guard
     void** table = static_cast<void**>(std::calloc(kPcs, sizeof(void*)));
+    // Arrivals per pc; cleared when a run takes the space over from another.
+    std::uint16_t* counts = static_cast<std::uint16_t*>(std::calloc(kPcs, sizeof(std::uint16_t)));
+    bool counts_used = false;
     CodeSpace() {
         void* p = mmap(nullptr, kCodeBytes, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p != MAP_FAILED) code = static_cast<std::uint8_t*>(p);
@@ -132,6 +119,7 @@ struct CodeSpace {
     }
     ~CodeSpace() {
         std::free(table);
+        std::free(counts);
         if (code) munmap(code, kCodeBytes);
         if (stack) munmap(stack, kStackBytes);
     }
@@ -142,7 +130,7 @@ struct CodeSpace {
     const void* exit_dispatch = nullptr;
     CodeSpace(const CodeSpace&) = delete;
     CodeSpace& operator=(const CodeSpace&) = delete;
-    bool usable() const { return code && table && stack; }
+    bool usable() const { return code && table && stack && counts; }
 };
 thread_local std::unique_ptr<CodeSpace> t_spare_space;
 
@@ -213,7 +201,7 @@ private:
     std::unique_ptr<CodeSpace> space_;
     std::uint8_t* mem_ = nullptr;  // the code mapping, kCodeBytes
     void** table_ = nullptr;       // host code per pc, null until translated
-    std::unique_ptr<std::uint16_t[]> counts_;  // arrivals per pc
+    std::uint16_t* counts_ = nullptr;  // arrivals per pc
     Profile profile_;
     std::uint64_t credit_ = 0;  // loop instructions not yet spent on translating
     bool translating_ = true;   // false once code memory failed: the loop runs on
@@ -259,7 +247,9 @@ Engine::Engine(Machine& m, bool counting, bool lowest_sp, int tier)
     mem_ = space_->code;
     table_ = space_->table;
     try {
-        counts_.reset(new std::uint16_t[kPcs]());
+        counts_ = space_->counts;
+        if (space_->counts_used) std::memset(counts_, 0, kPcs * sizeof(std::uint16_t));
+        space_->counts_used = true;
         gen_ = std::make_unique<Gen>(kCodeBytes, mem_);
         gen_->setDefaultJmpNEAR(true);
         if (space_->stubs_end == 0) {
@@ -281,7 +271,7 @@ Engine::Engine(Machine& m, bool counting, bool lowest_sp, int tier)
     exit_ = space_->exit;
     exit_dispatch_ = space_->exit_dispatch;
     profile_.translated = const_cast<const void* const*>(table_);
-    profile_.counts = counts_.get();
+    profile_.counts = counts_;
     profile_.threshold = std::uint16_t(std::max(1u, hot_));
 }
 
@@ -397,7 +387,18 @@ const void* Engine::translate(Word pc) {
             translating_ = false;
             return nullptr;
         }
-        emit_block(pc, block, falls_through, next);
+        // A translator of regions gets the first say (tier 2).
+        const void* region = nullptr;
+        if (g_region_translator) {
+            RegionSite site{*gen_, kBlockBytes, code_, pc, counting_, lowest_sp_, table_, exit_, exit_dispatch_};
+            region = g_region_translator(site);
+        }
+        if (region) {
+            table_[pc] = const_cast<void*>(region);
+            translated_.push_back(pc);
+        } else {
+            emit_block(pc, block, falls_through, next);
+        }
         if (!protect(from, from + kBlockBytes, false)) {
             translating_ = false;
             return nullptr;
@@ -793,7 +794,8 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
         g.mov(edx, i.a);
         call_out(reinterpret_cast<const void*>(&io_ini), i, done);
         break;
-    default:  // decode() leaves everything else to the loop
+    default:  // an opcode without a case here: the loop does it
+        g.jmp(side_exit(i, done));
         break;
     }
     if (moves_sp) track_sp();

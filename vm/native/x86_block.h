@@ -11,6 +11,7 @@
 
 #include <xbyak/xbyak.h>
 
+#include "conventions.h"
 #include "machine.h"
 
 namespace vm::native {
@@ -27,19 +28,8 @@ struct Insn {
     const image::OpInfo* info;
 };
 
-// Why translated code returned to the driver.
-enum Exit : std::uint32_t {
-    kDispatch = 0,     // pc has no translation yet, or lies past the code
-    kInterpret = 1,    // the loop does the instruction at pc
-    kBudget = 2,       // the step budget does not cover the block at pc
-    kOutputLimit = 3,  // an output instruction used up the output room
-};
 
-// Host registers of the guest registers and of the flags:
-//   r8d-r14d  GR0-GR4, bp, sp (16-bit values, upper bits always zero)
-//   r15d      the flags F: ZF is F == 0 and SF is F < 0 (signed)
-//   rbx       data memory, rdi the pc table, rbp the run context
-//   rsi       the remaining step budget (step-counted runs only)
+// Host registers of the guest registers (see conventions.h).
 inline Xbyak::Reg32 r32(unsigned r) { return Xbyak::Reg32(int(8 + r)); }
 inline Xbyak::Reg16 r16(unsigned r) { return Xbyak::Reg16(int(8 + r)); }
 inline Xbyak::Reg64 r64(unsigned r) { return Xbyak::Reg64(int(8 + r)); }

@@ -1,0 +1,80 @@
+// The conventions of translated code, shared by the translators of the
+// engine: tier 1 (engine.cpp) and any translator of hot regions hooked in
+// with set_region_translator(). Internal to vm/native.
+//
+// Inside translated code:
+//   r8d-r14d  GR0-GR4, bp, sp (16-bit values, upper bits always zero)
+//   r15d      the flags, packed as vm/semantics.h describes
+//   rbx       data memory, rdi the pc table, rbp the Context
+//   rsi       the remaining step budget (step-counted runs only)
+//   rax, rcx, rdx scratch; rsp the engine's own stack, whose top holds
+//             (return pc, host return address) pairs of calls
+// Code leaves by jumping to `exit` with eax = pc and ecx = an Exit reason
+// (the guest state in the registers above), or to `exit_dispatch` with
+// eax = pc.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "machine.h"
+
+namespace Xbyak {
+class CodeGenerator;
+}
+
+namespace vm::native {
+
+// Why translated code returned to the driver.
+enum Exit : std::uint32_t {
+    kDispatch = 0,     // pc has no translation yet, or lies past the code
+    kInterpret = 1,    // the loop does the instruction at pc
+    kBudget = 2,       // the step budget does not cover the block at pc
+    kOutputLimit = 3,  // an output instruction used up the output room
+};
+
+// What an input or output routine tells translated code.
+enum IoStatus : std::uint32_t {
+    kIoDone = 0,
+    kIoLoop = 1,   // leave the instruction to the loop
+    kIoLimit = 2,  // the output room ran out during the instruction
+};
+
+// The run context translated code loads from and stores back to (rbp).
+struct Context {
+    std::uint32_t regs[image::kRegisterCount];
+    std::uint32_t flags;
+    std::uint32_t pc;
+    std::uint32_t reason;
+    std::uint64_t budget;
+    std::uint32_t lowest_sp;  // for Stats (runs with stats only)
+    std::uint64_t entry_rsp;  // the host stack at entry: restored at exit, used for calls out
+    std::uint64_t stack_top;  // translated code's own stack
+    std::uint64_t call_limit; // below it calls take no more return entries
+    Word* mem;
+    void** table;
+    Machine* machine;
+};
+
+// A hot address offered to a translator of regions before tier 1
+// translates the block there.
+struct RegionSite {
+    Xbyak::CodeGenerator& gen;      // writes into the engine's code memory, made writable
+    std::size_t room;               // bytes gen may write at most
+    const std::vector<Word>& code;  // the image
+    Word entry;                     // the hot address
+    bool counting;                  // the run counts steps (rsi): charge each instruction
+    bool lowest_sp;                 // the run keeps Context::lowest_sp
+    void* const* table;             // host code per pc (null: none yet)
+    const void* exit;               // eax = pc, ecx = reason
+    const void* exit_dispatch;      // eax = pc
+};
+// Emits host code for the region entered at site.entry at gen's current
+// position and returns its start, or returns null having emitted nothing
+// (tier 1 then translates the block). Its code follows the conventions
+// above, and leaves the state exactly as the loop would have it wherever it
+// exits.
+using RegionTranslator = const void* (*)(RegionSite& site);
+void set_region_translator(RegionTranslator translator);
+
+}  // namespace vm::native
