@@ -6,10 +6,12 @@
 //                     run with an output limit and stats
 //   next n bytes      standard input
 //   the rest          the image, big-endian words, or the generator's choices
-// Both engines run it within a step cap, the translating one translating
-// every address at once or after 1 or 3 arrivals (by the input's length),
-// so that runs switch between translated code and the loop; any difference in output, error
-// text, end, steps, registers, flags, data memory or stats is a finding.
+// The loop and the translating engine run it within a step cap, the
+// translating one translating every address at once or after 1 or 3
+// arrivals (by the input's length), so that runs switch between translated
+// code and the loop, with its first tier alone and then with the second
+// tier forced on every block; any difference in output, error text, end,
+// steps, registers, flags, data memory or stats is a finding.
 #include <malloc.h>
 
 #include <cstdint>
@@ -72,11 +74,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto ref = vmtest::observe(words, input, false, &limits, stats);
     static const unsigned kHot[] = {0, 1, 3};
     vm::native::set_hot_threshold(kHot[size % 3]);
-    const auto nat = vmtest::observe(words, input, true, &limits, stats);
-    const std::string diff = vmtest::difference(*ref, *nat);
-    if (!diff.empty()) {
-        std::fprintf(stderr, "fuzz_native: the engines differ in %s\n", diff.c_str());
-        std::abort();
+    for (int tier = 1; tier <= 2; ++tier) {
+        vm::native::force_tier(tier);
+        const auto nat = vmtest::observe(words, input, true, &limits, stats);
+        const std::string diff = vmtest::difference(*ref, *nat);
+        if (!diff.empty()) {
+            std::fprintf(stderr, "fuzz_native: tier %d differs from the loop in %s\n", tier, diff.c_str());
+            std::abort();
+        }
     }
     return 0;
 }

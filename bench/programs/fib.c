@@ -1,28 +1,14 @@
+/* Recursive Fibonacci numbers: fib(22) 40 times. */
 #include <stdio.h>
-#define start main
-#ifndef __cplusplus
-typedef enum {
-	false,true
-} bool;
-#endif
 
-int fib(int n);
-void start();
-
-
-int fib(int n) {
-	if (n < 2) {
-		return n;
-	}
-	return fib(n - 1) + fib(n - 2);
+static int fib(int n) {
+    if (n < 2) return n;
+    return fib(n - 1) + fib(n - 2);
 }
 
-void start() {
-	int i,sum;
-	sum = 0;
-	for (i = 0;i < 40;i = i + 1) {
-		sum = (sum + fib(22)) % 10000;
-	}
-	printf("%d",sum);
-	printf("\n");
+int main(void) {
+    int sum = 0;
+    for (int i = 0; i < 40; i++) sum = (sum + fib(22)) % 10000;
+    printf("%d\n", sum);
+    return 0;
 }

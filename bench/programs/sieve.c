@@ -1,31 +1,19 @@
+/* Sieve of Eratosthenes below 8000, 100 times; counts the primes. */
 #include <stdio.h>
-#define start main
-#ifndef __cplusplus
-typedef enum {
-	false,true
-} bool;
-#endif
 
-void start();
+static volatile char composite[8000]; /* keeps gcc from folding the rounds */
 
-bool composite[8000];
-
-void start() {
-	int round,i,j,count;
-	for (round = 0;round < 100;round = round + 1) {
-		for (i = 0;i < 8000;i = i + 1) {
-			composite[i] = false;
-		}
-		count = 0;
-		for (i = 2;i < 8000;i = i + 1) {
-			if (!composite[i]) {
-				count = count + 1;
-				for (j = i + i;j < 8000;j = j + i) {
-					composite[j] = true;
-				}
-			}
-		}
-	}
-	printf("%d",count);
-	printf("\n");
+int main(void) {
+    int count = 0;
+    for (int round = 0; round < 100; round++) {
+        for (int i = 0; i < 8000; i++) composite[i] = 0;
+        count = 0;
+        for (int i = 2; i < 8000; i++)
+            if (!composite[i]) {
+                count++;
+                for (int j = i + i; j < 8000; j += i) composite[j] = 1;
+            }
+    }
+    printf("%d\n", count);
+    return 0;
 }

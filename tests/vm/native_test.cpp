@@ -5,6 +5,7 @@
 #include <random>
 #include <sstream>
 #include <streambuf>
+#include <tuple>
 
 #include "engines.h"
 
@@ -26,17 +27,22 @@ std::string input_text(Seeded& s) {
 }
 
 // Translating everything at once, and after a few arrivals (runs that go
-// back and forth between the loop and translated code).
-class NativeEngine : public ::testing::TestWithParam<unsigned> {
+// back and forth between the loop and translated code); with the first
+// tier alone and with the second forced on every block.
+class NativeEngine : public ::testing::TestWithParam<std::tuple<unsigned, int>> {
 protected:
     void SetUp() override {
         saved_ = vm::native::hot_threshold();
-        vm::native::set_hot_threshold(GetParam());
+        vm::native::set_hot_threshold(std::get<0>(GetParam()));
+        vm::native::force_tier(std::get<1>(GetParam()));
     }
-    void TearDown() override { vm::native::set_hot_threshold(saved_); }
+    void TearDown() override {
+        vm::native::set_hot_threshold(saved_);
+        vm::native::force_tier(0);
+    }
     unsigned saved_ = 0;
 };
-INSTANTIATE_TEST_SUITE_P(Hot, NativeEngine, ::testing::Values(0u, 2u));
+INSTANTIATE_TEST_SUITE_P(Hot, NativeEngine, ::testing::Combine(::testing::Values(0u, 2u), ::testing::Values(1, 2)));
 
 TEST_P(NativeEngine, AgreesWithTheLoopOnGeneratedImages) {
     Seeded s{std::mt19937(20261207)};

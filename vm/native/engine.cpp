@@ -61,6 +61,7 @@
 
 #include "conventions.h"
 #include "semantics.h"
+#include "x86_block.h"
 
 namespace vm::native {
 
@@ -94,18 +95,6 @@ constexpr std::uint64_t kCostPerInsn = 30;
 constexpr unsigned kDefaultHot = 40;
 
 std::atomic<int> g_hot{-1};  // -1: not chosen yet
-
-// A decoded instruction of a block.
-struct Insn {
-    Word pc;
-    unsigned op;
-    unsigned a;
-    unsigned x;
-    Word adr;
-    unsigned words;
-    bool native;  // false: the loop does it (always a block's last instruction)
-    const OpInfo* info;
-};
 
 // Code memory, the pc table and the stack. Mapping them costs more than a
 // short run, so a run hands them on to the next run on the same thread.
@@ -175,7 +164,7 @@ std::uint32_t io_ini(Context* c, std::uint32_t target) {
 
 class Engine {
 public:
-    Engine(Machine& m, bool counting, bool lowest_sp);
+    Engine(Machine& m, bool counting, bool lowest_sp, int tier);
     ~Engine();
     bool ready() const { return enter_ != nullptr; }
     RunResult run(const Limits* limits, Stats* stats);
@@ -207,6 +196,7 @@ private:
     const std::size_t n_;
     const bool counting_;
     const bool lowest_sp_;
+    const int tier_;  // 2: blocks also get the second tier's version
     const unsigned hot_;
     std::unique_ptr<CodeSpace> space_;
     std::uint8_t* mem_ = nullptr;  // the code mapping, kCodeBytes
@@ -244,16 +234,13 @@ private:
     bool shifted_flags_ = false;  // the host's ZF and SF follow F (just after CMP)
 };
 
-// Host registers of the guest registers, and of the flags.
-Xbyak::Reg32 r32(unsigned r) { return Xbyak::Reg32(int(8 + r)); }
-Xbyak::Reg16 r16(unsigned r) { return Xbyak::Reg16(int(8 + r)); }
-Xbyak::Reg64 r64(unsigned r) { return Xbyak::Reg64(int(8 + r)); }
+// The guest flags' host register.
 const Xbyak::Reg32 kF(15);
 const Xbyak::Reg16 kSp16(8 + image::SP);
 const Xbyak::Reg64 kSp64(8 + image::SP);
 
-Engine::Engine(Machine& m, bool counting, bool lowest_sp)
-    : m_(m), code_(m.code()), n_(m.code().size()), counting_(counting), lowest_sp_(lowest_sp),
+Engine::Engine(Machine& m, bool counting, bool lowest_sp, int tier)
+    : m_(m), code_(m.code()), n_(m.code().size()), counting_(counting), lowest_sp_(lowest_sp), tier_(tier),
       hot_(hot_threshold()), space_(std::move(t_spare_space)) {
     if (!space_) space_ = std::make_unique<CodeSpace>();
     if (!space_->usable()) return;
@@ -392,9 +379,10 @@ const void* Engine::translate(Word pc) {
         }
         credit_ -= cost;
     }
+    std::uint8_t* from = nullptr;
     try {
         if (gen_->getSize() + kBlockBytes > kCodeBytes) flush();
-        std::uint8_t* const from = const_cast<std::uint8_t*>(gen_->getCurr());
+        from = const_cast<std::uint8_t*>(gen_->getCurr());
         if (!protect(from, from + kBlockBytes, true)) {
             translating_ = false;
             return nullptr;
@@ -416,6 +404,8 @@ const void* Engine::translate(Word pc) {
             return nullptr;
         }
     } catch (const std::exception&) {
+        // The stubs may share a page with the block: executable again.
+        if (from) protect(from, from + kBlockBytes, false);
         translating_ = false;
         return nullptr;
     }
@@ -448,10 +438,29 @@ void Engine::emit_block(Word start, const std::vector<Insn>& block, bool falls_t
     side_exits_.clear();
     shifted_flags_ = false;
 
-    std::uint8_t* const entry = const_cast<std::uint8_t*>(g.getCurr());
+    std::uint8_t* entry = const_cast<std::uint8_t*>(g.getCurr());
     Xbyak::Label& start_label = labels_.emplace_back();
     block_start_ = &start_label;
-    g.L(start_label);
+    if (tier_ >= 2 && block_native_ > 0) {
+        // The second tier's version first; its entry falls back to this
+        // tier's version (below) when its assumptions do not hold.
+        Xbyak::Label& tier1 = labels_.emplace_back();
+        Tier2Block t2{g, block, falls_through, Word(next), start, block_native_, counting_, lowest_sp_,
+                      int(offsetof(Context, lowest_sp)), exit_, start_label, tier1,
+                      [&](std::size_t k) {
+                          shifted_flags_ = false;
+                          emit_insn(block, k);
+                          shifted_flags_ = false;
+                          return k;
+                      },
+                      [&](std::size_t k) { goto_target(block[k]); },
+                      [&](Word pc) { goto_fixed(pc); }};
+        emit_tier2(t2);
+        entry = const_cast<std::uint8_t*>(start_label.getAddress());
+        g.L(tier1);
+    } else {
+        g.L(start_label);
+    }
     Xbyak::Label& budget = labels_.emplace_back();
     if (counting_ && block_native_ > 0) {
         g.cmp(Xbyak::util::rsi, block_native_);
@@ -905,8 +914,22 @@ void set_hot_threshold(unsigned arrivals) { g_hot.store(int(std::min(arrivals, 0
 
 bool available() { return true; }
 
+namespace {
+int g_tier = 0;  // 0: as VEXL_TIER says
+}  // namespace
+
+void force_tier(int tier) { g_tier = tier; }
+
 RunResult execute(Machine& machine, const Limits* limits, Stats* stats) {
-    Engine engine(machine, limits != nullptr, stats != nullptr);
+    int tier = g_tier;
+    if (tier == 0) {
+        static const int from_environment = [] {
+            const char* t = std::getenv("VEXL_TIER");
+            return t && t[0] == '2' && t[1] == 0 ? 2 : 1;
+        }();
+        tier = from_environment;
+    }
+    Engine engine(machine, limits != nullptr, stats != nullptr, tier);
     if (!engine.ready()) return machine.execute_reference(limits, stats);
     return engine.run(limits, stats);
 }
@@ -921,6 +944,8 @@ unsigned hot_threshold() { return 0; }
 void set_hot_threshold(unsigned) {}
 
 bool available() { return false; }
+
+void force_tier(int) {}
 
 RunResult execute(Machine& machine, const Limits* limits, Stats* stats) {
     return machine.execute_reference(limits, stats);

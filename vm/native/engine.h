@@ -17,6 +17,11 @@ namespace vm::native {
 // code memory may still fail at run time, which falls back to the loop.
 bool available();
 
+// The second tier (see tier2.cpp) for every translated block: 2 forces it,
+// 1 keeps it off, 0 (the default) leaves it to the environment variable
+// VEXL_TIER (2 forces it). For tests; not thread-safe.
+void force_tier(int tier);
+
 // How many times execution must arrive at an address (by a taken jump, a
 // call or a return) before the engine translates the code there. 0
 // translates every address the first time it is reached, without bounding
