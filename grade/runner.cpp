@@ -138,9 +138,10 @@ void find_source(SubmissionResult& s, std::string& problem) {
         CompileOptions options;
         options.g = true;
         const CompileResult r = compile_source(s.source_path, s.source, options);
-        const ReportStyle style{ReportFormat::gnu, catalog::Charset::utf8, false};
-        if (!r.diagnostics.empty() || r.fatal || r.status != 0)
-            text = report(r, r.fatal ? &*r.fatal : nullptr, s.source, style);
+        ReportStyle style;
+        style.format = ReportFormat::gnu;
+        style.charset = catalog::Charset::utf8;
+        if (!r.diagnostics.empty() || r.fatal || r.status != 0) text = report(r, s.source, style);
         if (r.status == 0 && !r.fatal) {
             const std::string image = (dir / "prog.exec").string();
             write_image_file(image, r.words);

@@ -65,6 +65,7 @@ struct LimitedRun {
     static constexpr bool kTraced = false;
     static constexpr bool kLimited = true;
     static constexpr bool kCounted = false;
+    static constexpr bool kProfiled = false;
     std::uint64_t limit;
     Word lowest_sp;
 };

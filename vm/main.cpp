@@ -212,9 +212,11 @@ int main(int argc, char** argv) {
         // After loading: the debug file is opened for a runtime error's
         // report, and the process confines itself to what a run needs. A
         // counting run writes its files after the run and stays unconfined.
-        std::ifstream debug_file;
+        vm::ReportFiles report_files;
+        bool files_read = false;
         const auto confine = [&] {
-            debug_file.open(vm::debug_file_for(image), std::ios::binary);
+            report_files = vm::read_report_files(machine, image);
+            files_read = true;
             if (settings.sandbox) vm::sandbox::confine();
         };
         const int status = settings.counting() ? counted_run(machine, image, settings, wanted, result)
@@ -225,7 +227,7 @@ int main(int argc, char** argv) {
             const std::string why = machine.write_error();
             std::cerr << "vexl: write error on standard output" << (why.empty() ? "" : ": " + why) << '\n';
         }
-        vm::report_source_location(machine, image, result, std::cerr, debug_file.is_open() ? &debug_file : nullptr);
+        vm::report_source_location(machine, image, result, std::cerr, files_read ? &report_files : nullptr);
         // Only a run that started has figures (status 1 is also "not found").
         if (settings.stats && (status != 1 || result.end == vm::RunResult::End::fault))
             print_stats(stats);

@@ -40,23 +40,32 @@ std::string debug_file_for(const std::string& image_argument) {
     return debuginfo::debug_file_name(image_name);
 }
 
-void report_source_location(const Machine& machine, const std::string& image_argument, const RunResult& result,
-                            std::ostream& err, std::istream* debug_file) {
-    if (result.end != RunResult::End::fault) return;
-    std::ifstream own;
-    if (!debug_file) {
-        own.open(debug_file_for(image_argument), std::ios::binary);
-        debug_file = &own;
+ReportFiles read_report_files(const Machine& machine, const std::string& image_argument) {
+    ReportFiles files;
+    std::ifstream in(debug_file_for(image_argument), std::ios::binary);
+    files.debug = debuginfo::load_for_image(in, debug_file_for(image_argument), machine.code());
+    if (files.debug.info) {
+        std::string image_name = image_argument;
+        if (image_name.rfind(".exec") == std::string::npos) image_name += ".exec";
+        files.source = debuginfo::load_source(*files.debug.info, image_name);
     }
-    const debuginfo::LoadResult debug =
-        debuginfo::load_for_image(*debug_file, debug_file_for(image_argument), machine.code());
-    if (!debug.info) {
-        if (const std::string note = debuginfo::load_note(debug); !note.empty()) err << "vexl: " << note << '\n';
+    return files;
+}
+
+void report_source_location(const Machine& machine, const std::string& image_argument, const RunResult& result,
+                            std::ostream& err, const ReportFiles* files) {
+    if (result.end != RunResult::End::fault) return;
+    ReportFiles own;
+    if (!files) {
+        own = read_report_files(machine, image_argument);
+        files = &own;
+    }
+    if (!files->debug.info) {
+        if (const std::string note = debuginfo::load_note(files->debug); !note.empty()) err << "vexl: " << note << '\n';
         return;
     }
-    const debuginfo::SourceText source = debuginfo::load_source(*debug.info, image_name);
-    if (const std::string note = debuginfo::source_note(source); !note.empty()) err << "vexl: " << note << '\n';
-    err << fault_report(*debug.info, machine, result.fault) << std::flush;
+    if (const std::string note = debuginfo::source_note(files->source); !note.empty()) err << "vexl: " << note << '\n';
+    err << fault_report(*files->debug.info, machine, result.fault) << std::flush;
 }
 
 }  // namespace vm

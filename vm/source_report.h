@@ -32,14 +32,22 @@ std::string fault_report(const debuginfo::DebugInfo& info, const Machine& machin
 // The cause alone, e.g. "division by zero in 'div'".
 std::string fault_cause(const debuginfo::DebugInfo& info, const Machine& machine, Fault fault);
 
+// What the report of a runtime error reads from files: the image's debug
+// file and the source it names. A confined run cannot open files, so vexl
+// reads them after loading and before the run.
+struct ReportFiles {
+    debuginfo::LoadResult debug;
+    debuginfo::SourceText source;
+};
+ReportFiles read_report_files(const Machine& machine, const std::string& image_argument);
+
 // After a run that ended with a runtime error: when the image's debug file
 // is there and describes it, writes the source location and the active
-// calls to err; a damaged or stale debug file gets a one-line note; without
-// one nothing is written. `image_argument` is the name as vexl got it.
-// `debug_file`, when given, is the debug file opened before the run (a
-// confined run cannot open files).
+// calls to err; a damaged or stale debug file, or a changed source, gets a
+// one-line note; without one nothing is written. `image_argument` is the
+// name as vexl got it; `files`, when given, what read_report_files() read.
 void report_source_location(const Machine& machine, const std::string& image_argument, const RunResult& result,
-                            std::ostream& err, std::istream* debug_file = nullptr);
+                            std::ostream& err, const ReportFiles* files = nullptr);
 
 // The name of the debug file vexl reads for the image argument.
 std::string debug_file_for(const std::string& image_argument);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "compile.h"
+#include "report.h"
 #include "debuginfo.h"
 #include "generator.h"
 #include "machine.h"
@@ -99,7 +100,7 @@ std::string check(std::uint64_t seed, const proggen::Options& options, std::size
 
     // The oracle: how often each line ran.
     const CompileResult counted = compile_source("counted.vxl", counted_source);
-    if (counted.status != 0) return "the counting copy does not compile:\n" + counted.listing();
+    if (counted.status != 0) return "the counting copy does not compile:\n" + report(counted, counted_source, ReportStyle{});
     std::map<std::size_t, long> expected;
     {
         std::istringstream in(program.input);
