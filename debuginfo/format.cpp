@@ -346,9 +346,9 @@ LoadResult load_for_image(std::istream& in, const std::string& file, const std::
     result.file = file;
     if (!in) return result;  // missing
     std::string text;
-    char buf[1 << 16];
-    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-        text.append(buf, static_cast<std::size_t>(in.gcount()));
+    std::vector<char> buf(std::size_t{1} << 16);  // not on the stack: vexl may run with very little
+    while (in.read(buf.data(), std::streamsize(buf.size())) || in.gcount() > 0) {
+        text.append(buf.data(), static_cast<std::size_t>(in.gcount()));
         if (text.size() > kMaxFileBytes) break;
     }
     if (in.bad()) {

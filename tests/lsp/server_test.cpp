@@ -130,7 +130,9 @@ TEST(Server, KeepsAnsweringWhileTyping) {
         ASSERT_TRUE(def.is_object()) << e.text;
         EXPECT_EQ(def["range"]["start"], Client::pos(1, 4)) << e.text;
         // Inside the broken function too, from the last complete analysis.
-        if (!e.tree) EXPECT_NE(t.hover(9, 5).find("local variable of start"), std::string::npos) << e.text;
+        if (!e.tree) {
+            EXPECT_NE(t.hover(9, 5).find("local variable of start"), std::string::npos) << e.text;
+        }
     }
 }
 

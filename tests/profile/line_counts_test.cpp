@@ -50,15 +50,10 @@ std::string mark(const std::string& source, std::vector<int>& marked) {
     std::istringstream in(source);
     std::string out;
     int number = 0;
-    bool after_do = false;
     for (std::string line; std::getline(in, line);) {
         ++number;
         const std::string stmt = simple_statement(line);
-        // The back edge of a do loop still jumps past the start of the
-        // first line of its body (the compiler's fix is pending).
-        const bool skip = after_do;
-        after_do = std::regex_search(line, std::regex(R"(^\s*do\s*\{\s*$)"));
-        if (!stmt.empty() && !skip) {
+        if (!stmt.empty()) {
             const std::size_t at = line.find(stmt);
             line = line.substr(0, at) + "{ output \"\\x01L" + std::to_string(number) + "\\x02\"; " + stmt + " }" +
                    line.substr(at + stmt.size());
