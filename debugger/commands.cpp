@@ -604,12 +604,12 @@ void Impl::cmd_x(std::string_view args) {
     char format = 'x';
     if (text.starts_with("/")) {
         const std::size_t end = text.find(' ');
-        std::string spec = text.substr(1, end == std::string::npos ? std::string::npos : end - 1);
-        if (!spec.empty() && std::strchr("xdus", spec.back())) {
-            format = spec.back();
-            spec.pop_back();
+        std::string letters = text.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+        if (!letters.empty() && std::strchr("xdus", letters.back())) {
+            format = letters.back();
+            letters.pop_back();
         }
-        if (!spec.empty()) count = parse_count(spec, "count");
+        if (!letters.empty()) count = parse_count(letters, "count");
         text = end == std::string::npos ? "" : trim(std::string_view(text).substr(end));
     } else if (const std::vector<std::string> parts = split(text); parts.size() == 2) {
         count = parse_count(parts[1], "count");

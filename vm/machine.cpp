@@ -225,8 +225,13 @@ RunResult Machine::execute_reference(const Limits* limits, Stats* stats) {
         return run_loop(policy);
     }
     LimitedRun policy{limits->max_steps, regs_[image::SP]};
+    return run_limited(policy, limits->max_output, stats);
+}
+
+template <class Policy>
+RunResult Machine::run_limited(Policy& policy, std::uint64_t max_output, Stats* stats) {
     const std::uint64_t written = bytes_written_;
-    output_room_ = limits->max_output;
+    output_room_ = max_output;
     output_cut_ = false;
     RunResult result = run_loop(policy);
     output_room_ = Limits::kNone;
@@ -241,18 +246,7 @@ RunResult Machine::execute_reference(const Limits* limits, Stats* stats) {
 
 RunResult Machine::execute_counted(profile::Counter& counter, const Limits& limits, Stats* stats) {
     CountedRun policy{limits.max_steps, regs_[image::SP], &counter};
-    const std::uint64_t written = bytes_written_;
-    output_room_ = limits.max_output;
-    output_cut_ = false;
-    RunResult result = run_loop(policy);
-    output_room_ = Limits::kNone;
-    output_cut_ = false;
-    if (stats) {
-        stats->steps = result.steps;
-        stats->deepest_stack = 0xFFFFu - policy.lowest_sp;
-        stats->bytes_written = bytes_written_ - written;
-    }
-    return result;
+    return run_limited(policy, limits.max_output, stats);
 }
 
 RunResult Machine::execute_profiled(std::uint64_t max_steps, Profile& profile) {

@@ -201,6 +201,10 @@ public:
 private:
     template <class Policy>
     RunResult run_loop(Policy& policy);
+    // run_loop for a policy with an output room and the lowest sp, filling
+    // stats when given.
+    template <class Policy>
+    RunResult run_limited(Policy& policy, std::uint64_t max_output, Stats* stats);
 
     void report(RunResult& result);
     bool read_integer(Word& value);
