@@ -107,20 +107,8 @@ void wrap(std::string& out, std::string_view text, std::size_t indent) {
 // ---- formatting what the core returns ----------------------------------------
 
 // "factorial (n=3) at fact.vxl:3", with "0x0037 in " before it when the
-// frame is not at the beginning of a line.
-std::string Impl::frame_text(const FrameView& f, bool innermost) const {
-    const Location& l = f.location;
-    std::string text;
-    if (!innermost || !l.line_start) text = hex4(l.pc) + " in ";
-    if (l.function.empty())
-        return text + "?? ()" + (l.line > 0 ? " at " + l.file + ":" + std::to_string(l.line) : "");
-    text += l.function + " (";
-    for (std::size_t i = 0; i < f.args.size(); ++i)
-        text += (i ? ", " : "") + f.args[i].expression + "=" + f.args[i].text;
-    text += ")";
-    if (l.line > 0) text += " at " + l.file + ":" + std::to_string(l.line);
-    return text;
-}
+// frame is not at the beginning of a line (an outer frame never is).
+std::string Impl::frame_text(const FrameView& f, bool) const { return f.text; }
 
 // The frame line and the source line (or the instruction, where the code
 // has no line) of a stop or a selected frame.

@@ -574,9 +574,14 @@ FrameView Session::Impl::frame_view(const debuginfo::Frame& f, std::size_t level
     v.location.line = f.line;
     if (level > 0) v.location.line_start = false;
     v.bp = f.bp;
+    std::vector<debuginfo::FrameArgument> shown;
     if (f.function) {
-        for (const debuginfo::Variable& p : f.function->parameters) v.args.push_back(variable_value(p, f.bp));
+        for (const debuginfo::Variable& p : f.function->parameters) {
+            v.args.push_back(variable_value(p, f.bp));
+            shown.push_back({v.args.back().expression, v.args.back().text});
+        }
     }
+    v.text = debuginfo::frame_text(v.location.file, f, shown, !v.location.line_start);
     return v;
 }
 

@@ -31,6 +31,11 @@ using image::Word;
 constexpr int kFormatVersion = 2;
 constexpr int kOldestFormatVersion = 1;
 
+// Words of every function's prologue by the calling convention: PUSH bp
+// (saves the caller's bp), LD bp,sp (sets the frame base). The words that
+// reserve locals may follow before the body.
+constexpr unsigned kPrologueWords = 2;
+
 // Value types as the language names them.
 enum class Type : std::uint8_t { Void, Int, Bool };
 const char* type_name(Type t);  // "void", "int", "bool"
@@ -76,7 +81,8 @@ struct Function {
     int line = 0;
     // First word after the prologue (PUSH bp, LD bp,sp and the words that
     // reserve the locals declared before any initialiser): where the frame
-    // is complete. Version 1 files do not record it: entry.
+    // is complete. Version 1 files do not record it: the reader takes the
+    // end of the two words of the calling convention (kPrologueWords).
     Word body = 0;
 
     bool contains(Word pc) const { return pc >= entry && pc < end; }
@@ -227,8 +233,27 @@ struct Frame {
 std::vector<Frame> walk_frames(const DebugInfo& info, const MachineState& state,
                                std::size_t max_frames = 65536);
 
-// "FILE:LINE: in FUNCTION" for a frame ("FILE: in FUNCTION" without a
-// line; "global initialisation" outside every function).
+// One formatting of a frame for every tool that shows one. The function
+// a frame is in: its name; "<global initialisation>" for the code of a
+// global's initialiser (outside every function, with a line); "??" for
+// code of no line outside every function.
+std::string frame_function(const Frame& frame);
+
+// A frame as the debugger's backtrace and stops show it:
+//   "f (n=3) at prog.vxl:9", "0x0037 in f (n=3) at prog.vxl:9",
+//   "0x0004 in <global initialisation> at prog.vxl:2", "0x0006 in ?? ()"
+// with the pc before it when `show_pc` (not at the beginning of a line, or
+// an outer frame), and the arguments as the caller gives them.
+struct FrameArgument {
+    std::string name;
+    std::string text;
+};
+// `source` names the file (DebugInfo::source).
+std::string frame_text(std::string_view source, const Frame& frame, const std::vector<FrameArgument>& args,
+                       bool show_pc);
+
+// A frame as a runtime error report lists it: "FILE:LINE: in FUNCTION"
+// ("FILE: in ?? at 0x0003" for code of no line outside every function).
 std::string describe_frame(const DebugInfo& info, const Frame& frame);
 
 }  // namespace debuginfo

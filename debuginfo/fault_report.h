@@ -23,9 +23,4 @@ std::string fault_report(const DebugInfo& info, const MachineState& state, Fault
 // The CAUSE of the report's first line alone.
 std::string fault_cause(const DebugInfo& info, const MachineState& state, Fault fault);
 
-// The word that a failed subscript check executes to stop the run: LD with
-// the nonexistent index register 15 ("Illegal memory access"). Its
-// operand word holds the array size; GR2 holds the index.
-constexpr Word kSubscriptTrap = image::make_word(image::LD_M, image::GR0, 15);
-
 }  // namespace debuginfo

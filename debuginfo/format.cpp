@@ -14,6 +14,7 @@
 //   end
 // The reader checks every field and the order of the records; the first
 // fault rejects the file.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -284,7 +285,9 @@ private:
         in_image(f.entry, "entry");
         // end may equal the word count only when that fits in an address.
         if (f.end <= f.entry || f.end > info_.image_words) fail("bad end " + hex4(f.end));
-        f.body = f.entry;
+        // Version 1 does not record the body: the end of the calling
+        // convention's prologue stands for it (within the function).
+        f.body = static_cast<Word>(std::min<unsigned>(f.entry + kPrologueWords, f.end - 1u));
         if (info_.version >= 2) {
             f.body = address(fields_[6], "body");
             if (f.body < f.entry || f.body >= f.end) fail("body " + hex4(f.body) + " outside the function");

@@ -4,9 +4,11 @@
 // Frame of a function after its prologue (PUSH bp; LD bp,sp):
 //   bp+3+i  argument i        bp+2  return address
 //   bp+1    caller's bp       bp+0, bp-1, ...  locals
-// Inside the prologue and at the final RET of an epilogue the frame is only
-// half built or half taken down; those positions are recognised by the
-// instruction word at pc.
+// Inside the prologue (before the function's body address, which the debug
+// information records) the frame is only half built: its first word saves
+// the caller's bp, its second sets bp. At a RET the epilogue has given bp
+// back to the caller and the return address is on top of the stack, as
+// the instruction itself defines.
 #include <cstdio>
 
 #include "debuginfo.h"
@@ -15,7 +17,6 @@ namespace debuginfo {
 
 namespace {
 
-constexpr Word kPushBp = image::make_word(image::PUSH_R, image::BP);
 constexpr Word kRet = image::make_word(image::RET);
 
 // mem[base + offset], or nullopt beyond the top of memory (the machine
@@ -24,6 +25,12 @@ std::optional<Word> read_above(const MachineState& s, Word base, unsigned offset
     const unsigned a = unsigned(base) + offset;
     if (a > 0xFFFF) return std::nullopt;
     return s.memory(static_cast<Word>(a));
+}
+
+std::string hex(Word w) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%04x", unsigned(w));
+    return buf;
 }
 
 }  // namespace
@@ -42,17 +49,18 @@ std::vector<Frame> walk_frames(const DebugInfo& info, const MachineState& state,
 
     // Where the innermost frame keeps the return address and the caller's bp.
     std::optional<Word> ret, caller_bp;
-    const std::optional<Word> word = state.code(pc);
+    const Function& fn = *frame.function;
+    const bool prologue = pc < fn.body;
     const Word sp1 = static_cast<Word>(sp + 1);  // the machine's stack wraps
-    if (pc == frame.function->entry && word == kPushBp) {
+    if (prologue && pc == fn.entry) {
         ret = state.memory(sp1);
         caller_bp = bp;
         frame.bp = static_cast<Word>(sp - 1);
-    } else if (pc == frame.function->entry + 1) {
+    } else if (prologue && pc == fn.entry + 1) {
         caller_bp = state.memory(sp1);
         ret = state.memory(static_cast<Word>(sp + 2));
         frame.bp = sp;
-    } else if (word == kRet) {
+    } else if (state.code(pc) == kRet) {
         ret = state.memory(sp1);
         caller_bp = bp;
         frame.bp = static_cast<Word>(sp - 1);
@@ -85,14 +93,33 @@ std::vector<Frame> walk_frames(const DebugInfo& info, const MachineState& state,
     return frames;
 }
 
+std::string frame_function(const Frame& frame) {
+    if (frame.function) return frame.function->name;
+    return frame.line > 0 ? "<global initialisation>" : "??";
+}
+
+std::string frame_text(std::string_view source, const Frame& frame, const std::vector<FrameArgument>& args,
+                       bool show_pc) {
+    std::string text;
+    if (show_pc) text = hex(frame.pc) + " in ";
+    text += frame_function(frame);
+    if (frame.function) {
+        text += " (";
+        for (std::size_t i = 0; i < args.size(); ++i) text += (i ? ", " : "") + args[i].name + "=" + args[i].text;
+        text += ")";
+    } else if (frame.line == 0) {
+        text += " ()";
+    }
+    if (frame.line > 0) text += " at " + std::string(source) + ":" + std::to_string(frame.line);
+    return text;
+}
+
 std::string describe_frame(const DebugInfo& info, const Frame& frame) {
     std::string text = info.source;
     if (frame.line > 0) text += ":" + std::to_string(frame.line);
-    if (frame.function) return text + ": in " + frame.function->name;
-    if (frame.line > 0) return text + ": in global initialisation";
-    char pc[8];
-    std::snprintf(pc, sizeof pc, "0x%04x", unsigned(frame.pc));
-    return text + ": at " + pc + ", outside the program's code";
+    text += ": in " + frame_function(frame);
+    if (!frame.function && frame.line == 0) text += " at " + hex(frame.pc);
+    return text;
 }
 
 }  // namespace debuginfo

@@ -158,6 +158,7 @@ public:
         for (const debugger::FrameView& f : session_.backtrace()) {
             val frame = location(f.location);
             frame.set("level", f.level);
+            frame.set("text", f.text);
             frame.set("bp", static_cast<unsigned>(f.bp));
             frame.set("args", value_list(f.args));
             frame.set("locals", value_list(session_.locals(std::size_t(f.level))));

@@ -27,8 +27,10 @@ DebugInfo sample(const std::vector<Word>& image) {
     d.image_words = static_cast<std::uint32_t>(image.size());
     d.checksum = debuginfo::checksum(image);
     d.lines = {{0x0004, 1}, {0x000c, 0}, {0x0010, 5}, {0x0016, 6}, {0x0020, 9}, {0x0024, 10}, {0x0028, 9}};
-    debuginfo::Function start{"start", 0x0010, 0x0020, Type::Void, {}, {}, 4};
-    debuginfo::Function f{"f", 0x0020, 0x0030, Type::Int, {}, {}, 8};
+    // Bodies as the reader takes them from a version 1 file: after the
+    // two words of the calling convention's prologue.
+    debuginfo::Function start{"start", 0x0010, 0x0020, Type::Void, {}, {}, 4, 0x0012};
+    debuginfo::Function f{"f", 0x0020, 0x0030, Type::Int, {}, {}, 8, 0x0022};
     f.parameters.push_back(Variable{Storage::Parameter, "n", Type::Int, false, 0, 3});
     f.locals.push_back(Variable{Storage::Local, "buf", Type::Bool, false, 2, 0});
     d.functions = {start, f};
@@ -228,16 +230,24 @@ TEST(FrameWalker, FollowsTheBpChainAndStopsAtTheStartUpCode) {
     EXPECT_EQ(debuginfo::describe_frame(d, frames[2]), "dir with blank/prog.vxl:5: in start");
     EXPECT_EQ(debuginfo::walk_frames(d, s, 2).size(), 2u);
 
-    // At f's first word the frame is not built yet: the return address is
-    // on top of the stack and bp is still the caller's.
+    // In f's prologue the frame is not built yet, known from the body
+    // address alone (the words there are never looked at). At the first
+    // word the return address is on top of the stack and bp is still the
+    // caller's; after the second the caller's bp is on top.
     s.pc_ = 0x0020;
-    s.code_words[0x0020] = image::make_word(image::PUSH_R, image::BP);
     s.regs[image::BP] = 0xfff5;
     s.regs[image::SP] = 0xfff1;
     frames = debuginfo::walk_frames(d, s);
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(frames[0].bp, 0xfff0);
     EXPECT_EQ(frames[1].line, 10);
+    s.pc_ = 0x0021;
+    s.regs[image::SP] = 0xfff0;
+    frames = debuginfo::walk_frames(d, s);
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].bp, 0xfff0);
+    EXPECT_EQ(frames[1].bp, 0xfff5);
+    s.regs[image::SP] = 0xffee;
 
     // A frame chain that points back at itself ends instead of looping.
     s.pc_ = 0x0029;
@@ -249,7 +259,30 @@ TEST(FrameWalker, FollowsTheBpChainAndStopsAtTheStartUpCode) {
     s.pc_ = 0x0003;
     frames = debuginfo::walk_frames(d, s);
     ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(debuginfo::describe_frame(d, frames[0]), "dir with blank/prog.vxl: at 0x0003, outside the program's code");
+    EXPECT_EQ(debuginfo::describe_frame(d, frames[0]), "dir with blank/prog.vxl: in ?? at 0x0003");
+}
+
+// The report and the debugger name a frame alike: a function, a global's
+// initialiser (outside every function, with a line), or unknown code.
+TEST(FrameWalker, OneNamingOfFramesForReportAndDebugger) {
+    const DebugInfo d = sample(kImage);
+    const debuginfo::Frame in_f{0x0029, 9, &d.functions[1], 0xfff0};
+    const debuginfo::Frame init{0x0006, 1, nullptr, 0};
+    const debuginfo::Frame nowhere{0x0003, 0, nullptr, 0};
+    EXPECT_EQ(debuginfo::describe_frame(d, init), "dir with blank/prog.vxl:1: in <global initialisation>");
+    EXPECT_EQ(debuginfo::frame_text(d.source, init, {}, true), "0x0006 in <global initialisation> at dir with blank/prog.vxl:1");
+    EXPECT_EQ(debuginfo::frame_text(d.source, nowhere, {}, true), "0x0003 in ?? ()");
+    EXPECT_EQ(debuginfo::frame_text(d.source, in_f, {{"n", "3"}}, false), "f (n=3) at dir with blank/prog.vxl:9");
+    EXPECT_EQ(debuginfo::frame_text(d.source, in_f, {{"n", "3"}}, true), "0x0029 in f (n=3) at dir with blank/prog.vxl:9");
+}
+
+// A version 1 file records no body: the reader takes the end of the
+// calling convention's two prologue words.
+TEST(DebugFormat, VersionOneBodyFollowsTheCallingConvention) {
+    const auto r = debuginfo::read(debuginfo::write(sample(kImage)));
+    ASSERT_TRUE(r.info) << r.error;
+    EXPECT_EQ(r.info->functions[0].body, 0x0012);
+    EXPECT_EQ(r.info->functions[1].body, 0x0022);
 }
 
 }  // namespace

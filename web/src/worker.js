@@ -73,12 +73,8 @@ function syncBreakpoints(acc, lines) {
 // The views, written from the session's structured state.
 const hex4 = (v) => `0x${v.toString(16).padStart(4, '0')}`;
 
-function frameText(f, innermost) {
-  let text = innermost && f.lineStart ? '' : `${hex4(f.pc)} in `;
-  text += f.function ? `${f.function} (${f.args.map((a) => `${a.name}=${a.text}`).join(', ')})` : '?? ()';
-  if (f.line) text += ` at ${f.file}:${f.line}`;
-  return text;
-}
+// The frame as the debugger's core formats it for every tool.
+const frameText = (f) => f.text;
 
 function registersText(s) {
   const rows = s.registers.map((r) => {
