@@ -777,27 +777,50 @@ void Impl::info_args(std::string_view args) {
     for (const Value& v : variables_of(f.function->parameters, frame_index)) say(v.expression + " = " + v.text + "\n");
 }
 
+namespace {
+
+// Where the words of a variable of a frame lie: "n at 0xffe5",
+// "buf[0..2] at 0xffe1..0xffdf".
+std::string slot_text(const debuginfo::Variable& v, Word bp) {
+    const std::optional<Word> first = v.address(bp, 0);
+    const std::optional<Word> last = v.address(bp, v.is_array() ? v.array_size - 1 : 0);
+    if (!first || !last) return "  " + v.name + " outside data memory\n";
+    if (!v.is_array()) return "  " + v.name + " at " + hex4(*first) + "\n";
+    return "  " + v.name + "[0.." + std::to_string(v.array_size - 1) + "] at " + hex4(*first) + ".." + hex4(*last) + "\n";
+}
+
+}  // namespace
+
 void Impl::info_frame(std::string_view args) {
     no_arguments(args, "info frame");
     require_running();
     const std::vector<debuginfo::Frame> fs = frames();
     const std::size_t i = std::min(frame_index, fs.size() - 1);
-    const FrameView v = frame_view(fs[i], i);
+    const debuginfo::Frame& f = fs[i];
+    const FrameView v = frame_view(f, i);
     const Location& l = v.location;
-    std::string out = "Stack level " + std::to_string(i) + ", frame at " + hex4(v.bp) + ":\n pc = " + hex4(l.pc);
-    if (!l.function.empty()) out += " in " + l.function;
+    // The frame holds the caller's bp at bp+1, the return address at bp+2
+    // and the arguments from bp+3 (see debuginfo/frames.cpp); an outer
+    // frame's sp is where its CALL pushed the return address.
+    std::string out = "Stack level " + std::to_string(i) + ", frame at " + hex4(v.bp) + ":\n pc = " + hex4(l.pc) +
+                      " in " + debuginfo::frame_function(f);
     if (l.line > 0) out += " (" + l.file + ":" + std::to_string(l.line) + ")";
-    // The frame holds the caller's bp at bp+1, the return address at
-    // bp+2 and the arguments from bp+3 (see debuginfo/frames.cpp).
-    if (fs[i].function) out += "; saved pc = " + hex4(machine().memory(Word(v.bp + 2)));
+    if (f.function) out += "; saved pc = " + hex4(machine().memory(Word(v.bp + 2)));
     out += "\n";
-    if (i + 1 < fs.size()) out += " called by frame at " + hex4(fs[i + 1].bp) + "\n";
-    if (i > 0) out += " caller of frame at " + hex4(fs[i - 1].bp) + "\n";
-    if (fs[i].function) {
+    if (i + 1 < fs.size()) out += " called by frame at " + hex4(fs[i + 1].bp);
+    if (i + 1 < fs.size() && i > 0) out += ",";
+    if (i > 0) out += " caller of frame at " + hex4(fs[i - 1].bp);
+    if (i + 1 < fs.size() || i > 0) out += "\n";
+    const Word sp = i == 0 ? machine().reg(image::SP) : Word(fs[i - 1].bp + 2);
+    out += " bp = " + hex4(v.bp) + ", sp = " + hex4(sp) + "\n";
+    if (f.function) {
         out += " Arglist at " + hex4(Word(v.bp + 3)) + ", args:";
         for (std::size_t k = 0; k < v.args.size(); ++k)
             out += (k ? ", " : " ") + v.args[k].expression + "=" + v.args[k].text;
-        out += "\n Locals at " + hex4(v.bp) + ", Previous frame's sp is " + hex4(Word(v.bp + 3)) + "\n";
+        out += "\n";
+        for (const debuginfo::Variable& p : f.function->parameters) out += slot_text(p, v.bp);
+        out += " Locals at " + hex4(v.bp) + ", Previous frame's sp is " + hex4(Word(v.bp + 2)) + "\n";
+        for (const debuginfo::Variable& local : f.function->locals) out += slot_text(local, v.bp);
         out += " Saved registers:\n  bp at " + hex4(Word(v.bp + 1)) + ", pc at " + hex4(Word(v.bp + 2)) + "\n";
     }
     say(out);
@@ -873,18 +896,6 @@ void Impl::info_line(std::string_view args) {
         " and ends at " + hex4(end) + ".\n");
 }
 
-namespace {
-
-// The line of a function's header: the first line of its code (the
-// compiler reports the definition where it ends).
-int header_line(const debuginfo::DebugInfo& di, const debuginfo::Function& f) {
-    for (const debuginfo::LineEntry& e : di.lines)
-        if (e.address >= f.entry && e.address < f.end && e.line > 0) return std::min(e.line, f.line);
-    return f.line;
-}
-
-}  // namespace
-
 void Impl::info_functions(std::string_view args) {
     const debuginfo::DebugInfo& di = info();
     const std::string part = trim(args);
@@ -899,7 +910,7 @@ void Impl::info_functions(std::string_view args) {
         for (std::size_t i = 0; i < f->parameters.size(); ++i)
             params += (i ? ", " : "") + std::string(debuginfo::type_name(f->parameters[i].type)) + " " +
                       f->parameters[i].name;
-        out += std::to_string(header_line(di, *f)) + ":\tfunction " + debuginfo::type_name(f->result) + " " + f->name + "(" +
+        out += std::to_string(f->header) + ":\tfunction " + debuginfo::type_name(f->result) + " " + f->name + "(" +
                params + ");\n";
     }
     say(out);
@@ -939,7 +950,7 @@ void Impl::cmd_list(std::string_view args) {
         } else if (state == State::stopped && selected().line > 0) {
             around(selected().line);
         } else if (const debuginfo::Function* f = di.find_function("start")) {
-            around(header_line(di, *f));
+            around(f->header);
         } else {
             around(1);
         }
@@ -962,7 +973,7 @@ void Impl::cmd_list(std::string_view args) {
                                    std::to_string(lines) + " lines.");
             around(int(*n));
         } else if (const debuginfo::Function* f = di.find_function(name)) {
-            around(header_line(di, *f));
+            around(f->header);
         } else {
             throw CommandError("Function \"" + name + "\" not defined.");
         }

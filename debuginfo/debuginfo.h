@@ -27,8 +27,9 @@ using image::Word;
 
 // Version written by the compiler; the reader accepts this one and every
 // earlier one down to kOldestFormatVersion. Version 2 added the source's
-// stamp, each function's body address and the element access sites.
-constexpr int kFormatVersion = 2;
+// stamp, each function's body address and the element access sites;
+// version 3 each function's header line and return instructions.
+constexpr int kFormatVersion = 3;
 constexpr int kOldestFormatVersion = 1;
 
 // Words of every function's prologue by the calling convention: PUSH bp
@@ -84,6 +85,13 @@ struct Function {
     // is complete. Version 1 files do not record it: the reader takes the
     // end of the two words of the calling convention (kPrologueWords).
     Word body = 0;
+    // Line where the definition begins (its `function` keyword). Files
+    // before version 3 do not record it: the reader takes the first line of
+    // the function's code (or `line`).
+    int header = 0;
+    // The RET of each of the function's epilogues (after LD sp,bp; POP bp:
+    // bp is the caller's again), ascending. Version 3 on.
+    std::vector<Word> returns;
 
     bool contains(Word pc) const { return pc >= entry && pc < end; }
 };

@@ -63,7 +63,7 @@ const char* kind_name(ElementSite::Kind k) { return k == ElementSite::Kind::chec
 }  // namespace
 
 std::string write(const DebugInfo& info) {
-    const bool v2 = info.version >= 2;
+    const bool v2 = info.version >= 2, v3 = info.version >= 3;
     std::string out;
     out += kMagic;
     out += ' ' + std::to_string(info.version) + '\n';
@@ -76,9 +76,12 @@ std::string write(const DebugInfo& info) {
     for (const LineEntry& e : info.lines) out += "line " + hex4(e.address) + ' ' + std::to_string(e.line) + '\n';
     for (const Function& f : info.functions) {
         out += "function " + f.name + ' ' + hex4(f.entry) + ' ' + hex4(f.end) + ' ' + type_name(f.result) + ' ' +
-               std::to_string(f.line) + (v2 ? ' ' + hex4(f.body) : std::string()) + '\n';
+               std::to_string(f.line) + (v2 ? ' ' + hex4(f.body) : std::string()) +
+               (v3 ? ' ' + std::to_string(f.header) : std::string()) + '\n';
         for (const Variable& v : f.parameters) write_variable(out, v);
         for (const Variable& v : f.locals) write_variable(out, v);
+        if (v3)
+            for (Word r : f.returns) out += "return " + hex4(r) + '\n';
     }
     for (const Variable& v : info.globals) write_variable(out, v);
     if (v2)
@@ -275,7 +278,7 @@ private:
         info_.lines.push_back(e);
     }
     void function_record() {
-        expect("function", info_.version >= 2 ? 7 : 6);
+        expect("function", info_.version >= 3 ? 8 : info_.version >= 2 ? 7 : 6);
         Function f;
         f.name = name(fields_[1], function_names_, "function");
         f.entry = address(fields_[2], "entry");
@@ -292,11 +295,30 @@ private:
             f.body = address(fields_[6], "body");
             if (f.body < f.entry || f.body >= f.end) fail("body " + hex4(f.body) + " outside the function");
         }
+        if (info_.version >= 3) {
+            f.header = static_cast<int>(number(fields_[7], 1, f.line, "header line"));
+        } else {
+            // Earlier versions do not record the header: the function's
+            // first line of code stands for it (the line records come first).
+            f.header = f.line;
+            for (const LineEntry& e : info_.lines)
+                if (e.address >= f.entry && e.address < f.end && e.line > 0) {
+                    f.header = std::min(e.line, f.line);
+                    break;
+                }
+        }
         if (!info_.functions.empty() && f.entry < info_.functions.back().end)
             fail("function \"" + f.name + "\" overlaps the one before");
         std::set<std::string> names;
         while (peek_kind() == "param") f.parameters.push_back(variable(Storage::Parameter, names));
         while (peek_kind() == "local") f.locals.push_back(variable(Storage::Local, names));
+        while (info_.version >= 3 && peek_kind() == "return") {
+            expect("return", 2);
+            const Word r = address(fields_[1], "address");
+            if (!f.contains(r)) fail("return " + hex4(r) + " outside the function");
+            if (!f.returns.empty() && r <= f.returns.back()) fail("return addresses must ascend");
+            f.returns.push_back(r);
+        }
         info_.functions.push_back(std::move(f));
     }
     Variable variable(Storage storage, std::set<std::string>& names) {

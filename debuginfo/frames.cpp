@@ -6,9 +6,10 @@
 //   bp+1    caller's bp       bp+0, bp-1, ...  locals
 // Inside the prologue (before the function's body address, which the debug
 // information records) the frame is only half built: its first word saves
-// the caller's bp, its second sets bp. At a RET the epilogue has given bp
-// back to the caller and the return address is on top of the stack, as
-// the instruction itself defines.
+// the caller's bp, its second sets bp. At the RET of an epilogue (recorded
+// too) bp is the caller's again and the return address is on top of the
+// stack.
+#include <algorithm>
 #include <cstdio>
 
 #include "debuginfo.h"
@@ -17,7 +18,12 @@ namespace debuginfo {
 
 namespace {
 
-constexpr Word kRet = image::make_word(image::RET);
+// Whether pc is at the RET of one of fn's epilogues. Files before version
+// 3 do not record them; for those alone the instruction word tells.
+bool at_return(const DebugInfo& info, const Function& fn, const MachineState& s, Word pc) {
+    if (info.version >= 3) return std::binary_search(fn.returns.begin(), fn.returns.end(), pc);
+    return s.code(pc) == image::make_word(image::RET);
+}
 
 // mem[base + offset], or nullopt beyond the top of memory (the machine
 // would fault there, so no frame can lie there).
@@ -60,7 +66,7 @@ std::vector<Frame> walk_frames(const DebugInfo& info, const MachineState& state,
         caller_bp = state.memory(sp1);
         ret = state.memory(static_cast<Word>(sp + 2));
         frame.bp = sp;
-    } else if (state.code(pc) == kRet) {
+    } else if (at_return(info, fn, state, pc)) {
         ret = state.memory(sp1);
         caller_bp = bp;
         frame.bp = static_cast<Word>(sp - 1);

@@ -93,6 +93,15 @@ void DebugRecorder::locals_reserved() {
     if (active() && body_ != kNoBody && body_ + 3 == word_stream.position()) body_ = word_stream.position();
 }
 
+void DebugRecorder::function_header(int line) {
+    header_ = line;
+    returns_.clear();
+}
+
+void DebugRecorder::return_site() {
+    if (active()) returns_.push_back(static_cast<image::Word>(word_stream.position()));
+}
+
 void DebugRecorder::add_site(const VariableEntry& v, debuginfo::ElementSite::Kind kind) {
     if (active()) sites_.push_back(Site{word_stream.position(), kind, v.base, v.offset});
 }
@@ -128,6 +137,10 @@ void DebugRecorder::scope_closed(const std::string& name, const FunctionEntry& f
     f.body = body_ != kNoBody && body_ < f.end ? static_cast<image::Word>(body_) : f.entry;
     f.result = type_of(function.result);
     f.line = line;
+    f.header = header_ > 0 && header_ <= line ? header_ : line;
+    for (image::Word r : returns_)
+        if (r >= f.entry && r < f.end) f.returns.push_back(r);
+    returns_.clear();
     functions_.push_back(std::move(f));
 }
 
@@ -184,6 +197,8 @@ void DebugRecorder::clear() {
     marks_.clear();
     sites_.clear();
     body_ = kNoBody;
+    header_ = 0;
+    returns_.clear();
     open_statements_.clear();
     functions_.clear();
     globals_.clear();

@@ -42,6 +42,10 @@ public:
     // begins after them as long as no other code came between.
     void frame_ready();
     void locals_reserved();
+    // The function being translated begins on `line` (its `function`
+    // keyword); the next instruction is the RET of one of its epilogues.
+    void function_header(int line);
+    void return_site();
     // The next instruction reads or writes an element of `v` through GR1
     // (access), or is the stop of a failed subscript check of `v` (check).
     void element_access(const VariableEntry& v);
@@ -86,6 +90,8 @@ private:
     std::vector<Site> sites_;
     static constexpr std::size_t kNoBody = static_cast<std::size_t>(-1);
     std::size_t body_ = kNoBody;  // where the current function's body begins
+    int header_ = 0;              // the current function's header line
+    std::vector<image::Word> returns_;  // its RET words
     std::vector<std::size_t> open_statements_;  // indexes into marks_
     std::vector<debuginfo::Function> functions_;
     std::vector<debuginfo::Variable> globals_;

@@ -66,6 +66,7 @@ private:
 inline void leave() {
     op(image::LD_R, image::SP, image::BP);
     pop(image::BP);
+    debug_recorder.return_site();
     op(image::RET);
 }
 

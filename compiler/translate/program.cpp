@@ -102,6 +102,7 @@ int define_function::translate() {
     map_manager.current_scope = name;
     FunctionEntry& entry = *map_manager.find_function(name);
     entry.address = word_stream.position();
+    debug_recorder.function_header(extent.line);
     // Calls translated before this body was placed wait for its address.
     for (Word site : entry.call_sites) gen::patch(site, entry.address);
 

@@ -27,10 +27,11 @@ DebugInfo sample(const std::vector<Word>& image) {
     d.image_words = static_cast<std::uint32_t>(image.size());
     d.checksum = debuginfo::checksum(image);
     d.lines = {{0x0004, 1}, {0x000c, 0}, {0x0010, 5}, {0x0016, 6}, {0x0020, 9}, {0x0024, 10}, {0x0028, 9}};
-    // Bodies as the reader takes them from a version 1 file: after the
-    // two words of the calling convention's prologue.
-    debuginfo::Function start{"start", 0x0010, 0x0020, Type::Void, {}, {}, 4, 0x0012};
-    debuginfo::Function f{"f", 0x0020, 0x0030, Type::Int, {}, {}, 8, 0x0022};
+    // Bodies and headers as the reader takes them from a version 1 file:
+    // after the two words of the calling convention's prologue; the first
+    // line of code, or the definition's line when that comes first.
+    debuginfo::Function start{"start", 0x0010, 0x0020, Type::Void, {}, {}, 4, 0x0012, 4, {}};
+    debuginfo::Function f{"f", 0x0020, 0x0030, Type::Int, {}, {}, 8, 0x0022, 8, {}};
     f.parameters.push_back(Variable{Storage::Parameter, "n", Type::Int, false, 0, 3});
     f.locals.push_back(Variable{Storage::Local, "buf", Type::Bool, false, 2, 0});
     d.functions = {start, f};
@@ -66,7 +67,7 @@ TEST(DebugFormat, ReaderRejectsDamage) {
     const std::map<std::string, std::string> cases = {
         {"", "empty file"},
         {"hello\n", "1: not a debug information file"},
-        {replace("vexl-debug 1", "vexl-debug 3"), "1: format version 3"},
+        {replace("vexl-debug 1", "vexl-debug 4"), "1: format version 4"},
         {replace("vexl-debug 1", "vexl-debug 0"), "1: format version 0"},
         {good.substr(0, good.size() - 4), "truncated"},
         {good.substr(0, good.size() - 1), "17: line does not end"},
@@ -148,9 +149,55 @@ TEST(DebugFormat, Version2RecordsSourceBodiesAndElementSites) {
     EXPECT_TRUE(debuginfo::read(v1).info->source_matches("anything"));
 }
 
+// Version 3: each function's header line and the RETs of its epilogues,
+// which the frame walker goes by instead of the instruction words.
+TEST(DebugFormat, Version3RecordsHeadersAndReturns) {
+    DebugInfo d = sample(kImage);
+    d.version = 3;
+    d.functions[1].header = 7;
+    d.functions[1].returns = {0x0027, 0x002f};
+    const std::string good = debuginfo::write(d);
+    EXPECT_NE(good.find("\nfunction f 0x0020 0x0030 int 8 0x0022 7\n"), std::string::npos);
+    EXPECT_NE(good.find("\nlocal buf bool var 2 0\nreturn 0x0027\nreturn 0x002f\nglobal"), std::string::npos);
+    const auto r = debuginfo::read(good);
+    ASSERT_TRUE(r.info) << r.error;
+    EXPECT_EQ(debuginfo::write(*r.info), good);
+    auto replace = [&good](const std::string& from, const std::string& to) {
+        std::string s = good;
+        return s.replace(s.find(from), from.size(), to);
+    };
+    const std::map<std::string, std::string> cases = {
+        {replace("0x0022 7\n", "0x0022 9\n"), "13: header line 9 out of range"},
+        {replace("0x0022 7\n", "0x0022\n"), "13: \"function\" record needs 7"},
+        {replace("return 0x002f", "return 0x0030"), "17: return 0x0030 outside"},
+        {replace("return 0x002f", "return 0x0027"), "17: return addresses must ascend"},
+    };
+    for (const auto& [text, message] : cases) {
+        const auto bad = debuginfo::read(text);
+        EXPECT_FALSE(bad.info) << text;
+        EXPECT_EQ(bad.error.substr(0, message.size()), message) << bad.error;
+    }
+
+    // The walker takes the recorded RET for one: bp is the caller's there
+    // and the return address on top of the stack, whatever the word.
+    class AtReturn : public debuginfo::MachineState {
+    public:
+        Word pc() const override { return 0x0027; }
+        Word reg(unsigned r) const override { return r == image::BP ? 0xfffa : r == image::SP ? 0xfff1 : 0; }
+        Word memory(Word a) const override { return a == 0xfff2 ? 0x0016 : a == 0xfffc ? 0x000e : 0; }
+        std::optional<Word> code(Word a) const override {
+            return a == 0x0014 || a == 0x000c ? image::make_word(image::CALL, 0, image::GR3) : 0;
+        }
+    };
+    const auto frames = debuginfo::walk_frames(*r.info, AtReturn());
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1].function->name, "start");
+    EXPECT_EQ(frames[1].bp, 0xfffa);
+}
+
 // The fuzzer's seeds stay accepted files of both versions.
 TEST(DebugFormat, FuzzSeedsAreReadAndReproduced) {
-    int versions[3] = {};
+    int versions[4] = {};
     for (const auto& entry : std::filesystem::directory_iterator(VEXL_FUZZ_SEEDS)) {
         std::ifstream in(entry.path(), std::ios::binary);
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -161,6 +208,7 @@ TEST(DebugFormat, FuzzSeedsAreReadAndReproduced) {
     }
     EXPECT_GT(versions[1], 0);
     EXPECT_GT(versions[2], 0);
+    EXPECT_GT(versions[3], 0);
 }
 
 TEST(DebugInfoLookup, LinesFunctionsAndVariables) {

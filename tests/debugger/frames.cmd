@@ -1,0 +1,6 @@
+run
+backtrace
+info frame
+up
+info frame
+list inverse
