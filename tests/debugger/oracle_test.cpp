@@ -12,8 +12,8 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -60,23 +60,23 @@ bool simple_statement(const std::string& line) {
 // texts, nor in numbers and truth values.
 std::string marker(std::size_t line) { return "`" + std::to_string(line) + ";"; }
 
-struct Debugged {
-    std::string console, error;
-    debugger::Session session;
-    explicit Debugged(debugger::Program p)
-        : session(std::move(p), {[](std::string_view) {}, [this](std::string_view t) { console += t; },
-                                 [this](std::string_view t) { error += t; }}) {}
-    // Runs a command and returns what it said.
-    std::string run(const std::string& command) {
-        console.clear();
-        if (!session.execute(command)) throw std::runtime_error(command + ": " + error);
-        return console;
-    }
-};
+// A session over the program whose output and messages go nowhere: the
+// oracle reads the structured stops, not text.
+std::unique_ptr<debugger::Session> session(const debugger::Program& p, const std::string& input) {
+    auto d = std::make_unique<debugger::Session>(
+        p, debugger::Sinks{[](std::string_view) {}, [](std::string_view) {}, [](std::string_view) {}});
+    d->set_input_text(input);
+    return d;
+}
 
-bool ended(const std::string& said) {
-    return said.find("[program exited normally]") != std::string::npos ||
-           said.find("runtime error") != std::string::npos;
+// A stop event, or the reason there is none.
+debugger::StopEvent stop(std::optional<debugger::StopEvent> e, const std::string& error, const char* what) {
+    if (!e) throw std::runtime_error(std::string(what) + ": " + error);
+    return *e;
+}
+
+bool ended(const debugger::StopEvent& e) {
+    return e.reason == debugger::StopReason::exited || e.reason == debugger::StopReason::fault;
 }
 
 // Checks one seed; returns the failures as text, empty when it passed.
@@ -133,25 +133,27 @@ std::string check(std::uint64_t seed, const proggen::Options& options, std::size
 
     // Breakpoints on every simple line, counted through one run.
     {
-        Debugged d(p);
-        d.session.set_input_text(program.input);
+        const auto session_ = session(p, program.input);
+        debugger::Session& d = *session_;
         std::map<int, std::size_t> line_of;  // breakpoint number -> line
-        const std::regex set(R"(^Breakpoint (\d+) at 0x[0-9a-f]+: file p\.vxl, line (\d+)\.)");
         for (std::size_t line : simple) {
-            const std::string said = d.run("break " + std::to_string(line));
-            std::smatch m;
-            if (!std::regex_search(said, m, set) || std::stoul(m[2]) != line) {
-                fail << "  break " << line << ": " << said;
+            std::string error;
+            const std::optional<int> n = d.add_breakpoint(std::to_string(line), {}, false, &error);
+            if (!n) {
+                fail << "  break " << line << ": " << error << "\n";
                 continue;
             }
-            line_of[std::stoi(m[1])] = line;
+            line_of[*n] = line;
         }
+        for (const debugger::BreakpointView& b : d.breakpoints())
+            if (std::size_t(b.location.line) != line_of[b.number])
+                fail << "  break " << line_of[b.number] << ": set at line " << b.location.line << "\n";
         std::map<std::size_t, long> hits;
-        const std::regex hit(R"(\nBreakpoint (\d+), )");
-        for (std::string said = d.run("run");; said = d.run("continue")) {
-            for (std::sregex_iterator it(said.begin(), said.end(), hit), end; it != end; ++it)
-                ++hits[line_of[std::stoi((*it)[1])]];
-            if (ended(said)) break;
+        std::string error;
+        for (debugger::StopEvent e = stop(d.run(&error), error, "run");;
+             e = stop(d.resume(debugger::Motion::cont, 1, &error), error, "continue")) {
+            for (int n : e.breakpoints) ++hits[line_of[n]];
+            if (ended(e)) break;
         }
         for (std::size_t line : simple)
             if (hits[line] != expected[line])
@@ -159,24 +161,19 @@ std::string check(std::uint64_t seed, const proggen::Options& options, std::size
                      << " times\n";
     }
 
-    // `step` from the first line to the end: a stop at the beginning of a
-    // line names no address.
+    // `step` from the first line to the end: the stops at the beginning of
+    // a line count.
     {
-        Debugged d(p);
-        d.session.set_input_text(program.input);
-        d.run("break start");
+        const auto session_ = session(p, program.input);
+        debugger::Session& d = *session_;
+        std::string error;
+        if (!d.add_breakpoint("start", {}, false, &error)) return "break start: " + error;
         std::map<std::size_t, long> stops;
-        const std::regex at(R"(^(Breakpoint \d+, )?(0x[0-9a-f]+ in )?\S+ \(.*\) at p\.vxl:(\d+)$)");
-        std::string said = d.run("run");
-        for (long guard = 0; guard < 1'000'000; ++guard) {
-            for (const std::string& line : split_lines(said)) {
-                std::smatch m;
-                if (!std::regex_match(line, m, at)) continue;
-                if (!m[2].matched) ++stops[std::stoul(m[3])];
-                break;
-            }
-            if (ended(said)) break;
-            said = d.run("step");
+        debugger::StopEvent e = stop(d.run(&error), error, "run");
+        for (long guard = 0; guard < 1'000'000 && !ended(e); ++guard) {
+            if (e.location && e.location->line_start && !e.location->function.empty())
+                ++stops[std::size_t(e.location->line)];
+            e = stop(d.resume(debugger::Motion::step, 1, &error), error, "step");
         }
         for (std::size_t line : simple)
             if (stops[line] != expected[line])
