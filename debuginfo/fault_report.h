@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "debuginfo.h"
 
@@ -20,6 +21,13 @@ enum class Fault : std::uint8_t { illegal_memory_access, illegal_operation, zero
 // depth), a jump or return to a place outside the program's code. Long
 // call chains keep their innermost and outermost frames.
 std::string fault_report(const DebugInfo& info, const MachineState& state, Fault fault);
+// The same report line by line (without line ends), each with the source
+// line it names (0 for none), for callers that place the lines.
+struct ReportLine {
+    int line = 0;
+    std::string text;
+};
+std::vector<ReportLine> fault_report_lines(const DebugInfo& info, const MachineState& state, Fault fault);
 // The CAUSE of the report's first line alone.
 std::string fault_cause(const DebugInfo& info, const MachineState& state, Fault fault);
 

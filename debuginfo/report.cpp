@@ -91,24 +91,32 @@ std::string fault_cause(const DebugInfo& info, const MachineState& state, Fault 
     return cause(info, state, fault, walk_frames(info, state).front().bp);
 }
 
-std::string fault_report(const DebugInfo& info, const MachineState& state, Fault fault) {
+std::vector<ReportLine> fault_report_lines(const DebugInfo& info, const MachineState& state, Fault fault) {
     const std::vector<Frame> frames = walk_frames(info, state);
     const Frame& top = frames.front();
-    std::string out = info.source;
-    if (top.line > 0) out += ":" + std::to_string(top.line);
-    out += ": runtime error: " + cause(info, state, fault, top.bp) + "\n";
+    std::vector<ReportLine> out;
+    std::string first = info.source;
+    if (top.line > 0) first += ":" + std::to_string(top.line);
+    out.push_back({top.line, first + ": runtime error: " + cause(info, state, fault, top.bp)});
     if (!top.function && top.line == 0) return out;  // nowhere in the source
 
     // Deep recursion: the innermost calls and the outermost ones.
     constexpr std::size_t kInner = 8, kOuter = 3;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         if (frames.size() > kInner + kOuter + 1 && i == kInner) {
-            out += info.source + ": ... " + std::to_string(frames.size() - kInner - kOuter) + " more calls ...\n";
+            out.push_back({0, info.source + ": ... " + std::to_string(frames.size() - kInner - kOuter) +
+                                  " more calls ..."});
             i = frames.size() - kOuter - 1;
             continue;
         }
-        out += describe_frame(info, frames[i]) + "\n";
+        out.push_back({frames[i].line, describe_frame(info, frames[i])});
     }
+    return out;
+}
+
+std::string fault_report(const DebugInfo& info, const MachineState& state, Fault fault) {
+    std::string out;
+    for (const ReportLine& l : fault_report_lines(info, state, fault)) out += l.text + "\n";
     return out;
 }
 

@@ -29,6 +29,11 @@ std::string fault_report(const debuginfo::DebugInfo& info, const Machine& machin
     return debuginfo::fault_report(info, MachineView(machine), fault_kind(fault));
 }
 
+std::vector<debuginfo::ReportLine> fault_report_lines(const debuginfo::DebugInfo& info, const Machine& machine,
+                                                     Fault fault) {
+    return debuginfo::fault_report_lines(info, MachineView(machine), fault_kind(fault));
+}
+
 std::string fault_cause(const debuginfo::DebugInfo& info, const Machine& machine, Fault fault) {
     return debuginfo::fault_cause(info, MachineView(machine), fault_kind(fault));
 }

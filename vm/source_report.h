@@ -6,6 +6,7 @@
 #include <string>
 
 #include "debuginfo.h"
+#include "fault_report.h"
 #include "machine.h"
 
 namespace vm {
@@ -29,6 +30,9 @@ private:
 // The report of a runtime error of the machine at its source line, with the
 // active calls (debuginfo::fault_report for the machine's fault).
 std::string fault_report(const debuginfo::DebugInfo& info, const Machine& machine, Fault fault);
+// The same line by line, each with the source line it names.
+std::vector<debuginfo::ReportLine> fault_report_lines(const debuginfo::DebugInfo& info, const Machine& machine,
+                                                     Fault fault);
 // The cause alone, e.g. "division by zero in 'div'".
 std::string fault_cause(const debuginfo::DebugInfo& info, const Machine& machine, Fault fault);
 

@@ -5,7 +5,6 @@
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -40,13 +39,10 @@ val global_names(const debuginfo::DebugInfo& info) {
 
 val fault_lines(const debuginfo::DebugInfo& info, const vm::Machine& machine, vm::Fault fault) {
     val list = val::array();
-    std::istringstream report(vm::fault_report(info, machine, fault));
-    for (std::string text; std::getline(report, text);) {
-        // "FILE:LINE: ..."
-        const auto colon = text.find(':');
+    for (const debuginfo::ReportLine& l : vm::fault_report_lines(info, machine, fault)) {
         val entry = val::object();
-        entry.set("line", colon == std::string::npos ? 0 : std::atoi(text.c_str() + colon + 1));
-        entry.set("text", text);
+        entry.set("line", l.line);
+        entry.set("text", l.text);
         list.call<void>("push", entry);
     }
     return list;
