@@ -581,6 +581,7 @@ FrameView Session::Impl::frame_view(const debuginfo::Frame& f, std::size_t level
             shown.push_back({v.args.back().expression, v.args.back().text});
         }
     }
+    v.name = debuginfo::frame_function(f);
     v.text = debuginfo::frame_text(v.location.file, f, shown, !v.location.line_start);
     return v;
 }
@@ -862,7 +863,13 @@ Value Session::Impl::variable_value(const debuginfo::Variable& var, Word bp) con
     const std::size_t count = var.is_array() ? var.array_size : 1;
     const std::optional<Word> a = var.address(bp, 0);
     if (!a || count > std::size_t(*a) + 1) {
-        v.text = "?";
+        // A frame base that cannot be this function's (a damaged stack):
+        // said as gdb says it, with the first word that is not there.
+        const long first = (var.storage == debuginfo::Storage::Global ? 0L : long(bp)) + var.location;
+        const long missing = a ? -1L : first;
+        char where[24];
+        std::snprintf(where, sizeof where, missing < 0 ? "-0x%lx" : "0x%lx", missing < 0 ? -missing : missing);
+        v.text = std::string("<error: Cannot access memory at address ") + where + ">";
         return v;
     }
     for (std::size_t i = 0; i < count; ++i) v.words.push_back(machine().memory(Word(*a - i)));

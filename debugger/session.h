@@ -88,8 +88,10 @@ struct FrameView {
     Location location;          // for outer frames: the call waiting to return
     Word bp = 0;
     std::vector<Value> args;    // the parameters with their values
-    // The frame as backtrace shows it, e.g. "0x0037 in f (n=3) at p.vxl:9"
-    // (debuginfo::frame_text, as every tool shows a frame).
+    // The frame's function as every tool names it ("f",
+    // "<global initialisation>", "??"; debuginfo::frame_function), and the
+    // frame as backtrace shows it, e.g. "0x0037 in f (n=3) at p.vxl:9".
+    std::string name;
     std::string text;
 };
 

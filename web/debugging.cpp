@@ -154,6 +154,7 @@ public:
         for (const debugger::FrameView& f : session_.backtrace()) {
             val frame = location(f.location);
             frame.set("level", f.level);
+            frame.set("name", f.name);
             frame.set("text", f.text);
             frame.set("bp", static_cast<unsigned>(f.bp));
             frame.set("args", value_list(f.args));

@@ -4,3 +4,5 @@ info frame
 up
 info frame
 list inverse
+set var $bp = 0xfffe
+backtrace

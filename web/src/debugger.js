@@ -170,7 +170,7 @@ export class Debugger {
     for (const f of m.frames) {
       const id = `${depth - f.level}:${f.function}`;
       const frame = el('div', 'frame');
-      frame.append(el('div', 'frame-head', `#${f.level} ${f.function || '??'} (bp ${hex4(f.bp)})`
+      frame.append(el('div', 'frame-head', `#${f.level} ${f.name} (bp ${hex4(f.bp)})`
         + (f.line ? ` line ${f.line}` : '')));
       for (const v of f.args) frame.append(value(`${id}:${v.name}`, v.name, v.text));
       for (const v of f.locals) frame.append(value(`${id}:${v.name}`, v.name, v.text));

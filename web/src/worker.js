@@ -113,7 +113,7 @@ function stopped(id, acc) {
   // flags, and the data words written since the last stop.
   const machine = s.running ? {
     frames: s.frames.map((f) => ({
-      level: f.level, function: f.function, line: f.line, bp: f.bp, args: f.args, locals: f.locals,
+      level: f.level, function: f.function, name: f.name, line: f.line, bp: f.bp, args: f.args, locals: f.locals,
     })),
     globals: s.globals, registers: s.registers, zeroFlag: s.zeroFlag, signFlag: s.signFlag, written: s.written,
   } : null;
