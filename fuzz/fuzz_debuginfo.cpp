@@ -54,7 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const auto& v : f.locals) (void)info.find_variable(v.name, f.entry);
     }
     for (const auto& e : info.lines) (void)info.addresses_of_line(e.line);
-    for (const auto& frame : debuginfo::walk_frames(info, state, 64)) (void)debuginfo::describe_frame(info, frame);
+    for (const auto& frame : debuginfo::walk_frames(info, state, 64)) {
+        (void)debuginfo::describe_frame(info, frame);
+        (void)debuginfo::frame_text(info.source, frame, {{"n", "1"}}, size % 2 == 0);
+    }
     (void)debuginfo::fault_report(info, state, static_cast<debuginfo::Fault>(size % 5));
     return 0;
 }
