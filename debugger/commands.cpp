@@ -106,14 +106,10 @@ void wrap(std::string& out, std::string_view text, std::size_t indent) {
 
 // ---- formatting what the core returns ----------------------------------------
 
-// "factorial (n=3) at fact.vxl:3", with "0x0037 in " before it when the
-// frame is not at the beginning of a line (an outer frame never is).
-std::string Impl::frame_text(const FrameView& f, bool) const { return f.text; }
-
 // The frame line and the source line (or the instruction, where the code
 // has no line) of a stop or a selected frame.
-std::string Impl::location_text(const FrameView& f, bool innermost) const {
-    std::string text = frame_text(f, innermost) + "\n";
+std::string Impl::location_text(const FrameView& f) const {
+    std::string text = f.text + "\n";
     if (f.location.line > 0) return text + source_text(f.location.line);
     return text + instruction_text(f.location.pc);
 }
@@ -150,7 +146,7 @@ void Impl::show_stop(const StopEvent& e) {
     }
     if (e.history_end) out += "\nNo more reverse-execution history.\n";
     const std::vector<debuginfo::Frame> fs = frames();
-    say(out + location_text(frame_view(fs.front(), 0), true));
+    say(out + location_text(frame_view(fs.front(), 0)));
     if (e.returned) {
         history.push_back(*e.returned);
         say("Value returned is $" + std::to_string(history.size()) + " = " + e.returned->text + "\n");
@@ -429,7 +425,7 @@ void Impl::cmd_finish(std::string_view args) {
     const std::vector<debuginfo::Frame> fs = frames();
     if (!faulted && frame_index + 1 < fs.size() && fs[frame_index + 1].function)
         say("Run till exit from #" + std::to_string(frame_index) + "  " +
-            frame_text(frame_view(fs[frame_index], frame_index), frame_index == 0) + "\n");
+            frame_view(fs[frame_index], frame_index).text + "\n");
     show_stop(resume(Motion::finish, 1));
 }
 
@@ -457,7 +453,7 @@ void Impl::cmd_reverse_finish(std::string_view args) {
         const std::vector<debuginfo::Frame> fs = frames();
         if (frame_index + 1 < fs.size() && fs[frame_index + 1].function)
             say("Run back to call of #" + std::to_string(frame_index) + "  " +
-                frame_text(frame_view(fs[frame_index], frame_index), frame_index == 0) + "\n");
+                frame_view(fs[frame_index], frame_index).text + "\n");
     }
     show_stop(reverse(Motion::finish, 1));
 }
@@ -675,7 +671,7 @@ void Impl::cmd_backtrace(std::string_view args) {
     if (limit < 0) first = fs.size() - std::min(fs.size(), std::size_t(-limit));
     std::string out;
     for (std::size_t i = first; i < last; ++i) {
-        out += "#" + std::to_string(i) + "  " + frame_text(fs[i], i == 0) + "\n";
+        out += "#" + std::to_string(i) + "  " + fs[i].text + "\n";
         if (!full) continue;
         const std::vector<Value> vars = variables_of(
             prog.info && prog.info->function_at(fs[i].location.pc) ? prog.info->function_at(fs[i].location.pc)->locals
@@ -699,7 +695,7 @@ void Impl::cmd_frame(std::string_view args) {
     frame_index = std::min(frame_index, fs.size() - 1);
     list_next = 0;
     say("#" + std::to_string(frame_index) + "  " +
-        location_text(frame_view(fs[frame_index], frame_index), frame_index == 0));
+        location_text(frame_view(fs[frame_index], frame_index)));
 }
 
 void Impl::cmd_up(std::string_view args) {

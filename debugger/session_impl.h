@@ -84,8 +84,7 @@ struct Session::Impl {
     bool execute(std::string_view line);
     void show_stop(const StopEvent& e);
     void show_displays();
-    std::string frame_text(const FrameView& f, bool innermost) const;
-    std::string location_text(const FrameView& f, bool innermost) const;
+    std::string location_text(const FrameView& f) const;
     std::string breakpoint_text(int number, Word address) const;
     std::vector<std::string> completions(std::string_view before, std::string_view word) const;
 
