@@ -136,6 +136,8 @@ TEST(SessionApi, BreakpointsConditionsAndStops) {
     EXPECT_EQ(e->location->function, "twice");
     EXPECT_EQ(s.backtrace().at(0).args.at(0).text, "2");
     EXPECT_EQ(s.backtrace().at(1).location.function, "start");
+    EXPECT_EQ(s.backtrace().at(1).name, "start");
+    EXPECT_EQ(s.backtrace().at(0).text, "twice (n=2) at t.vxl:5");
     e = s.resume(debugger::Motion::next, 3);
     EXPECT_EQ(e->location->function, "start");
     EXPECT_TRUE(e->location->line_start);

@@ -87,6 +87,26 @@ TEST(CompileWithDebugInfo, SameOutputsAndAMatchingDebugFile) {
         const int source_lines = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
         for (const auto& e : r.info->lines) EXPECT_LE(e.line, source_lines);
         for (const auto& f : r.info->functions) EXPECT_GT(r.info->line_at(f.entry), 0) << f.name;
+
+        // The instructions themselves: every RET a function's code holds
+        // is one of its recorded returns; its header line holds the
+        // `function` keyword and its name comes after it.
+        std::istringstream again(exec);
+        const std::vector<image::Word> words = image::read_words(again);
+        std::vector<std::string> lines;
+        std::istringstream source(text);
+        for (std::string l; std::getline(source, l);) lines.push_back(l);
+        for (const auto& f : r.info->functions) {
+            std::vector<image::Word> rets;
+            for (std::size_t pc = f.entry; pc < f.end;) {
+                if (image::opcode_of(words[pc]) == image::RET) rets.push_back(image::Word(pc));
+                pc += std::max<std::size_t>(1, image::instruction_length(words.data(), words.size(), pc));
+            }
+            EXPECT_EQ(f.returns, rets) << f.name;
+            ASSERT_GE(f.header, 1);
+            ASSERT_LE(f.header, static_cast<int>(lines.size()));
+            EXPECT_NE(lines[std::size_t(f.header) - 1].find("function"), std::string::npos) << f.name;
+        }
     }
     EXPECT_GT(with_outputs, 20);
 }
