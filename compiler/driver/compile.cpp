@@ -85,6 +85,7 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
             if (!r.fatal) r.fatal = FatalStop{Text::OtherException, {}, {}};
         }
     }
+    if (options.names) *options.names = std::move(map_manager.names);
 
     for (const auto& d : diagnostics.items())
         r.diagnostics.push_back({d->line, d->is_warning(), d->node_name, d->id, d->values, d->span, d->related});

@@ -16,6 +16,7 @@
 
 class program;
 class MapManager;
+class NameIndex;
 struct ScannedToken;
 
 namespace option_field {
@@ -53,6 +54,9 @@ struct CompileOptions {
     // reported, as the fatal error, at the statement that filled it).
     bool check_past_full_image = false;
     std::vector<ScannedToken>* tokens = nullptr;
+    // With record_names: receives the names recorded (moved there after
+    // inspect, not copied).
+    NameIndex* names = nullptr;
 };
 
 // The diagnostics (input_name, diagnostics, counts, fatal: record.h, printed

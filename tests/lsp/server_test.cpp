@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis.h"
 #include "server.h"
 
 using lsp::json;
@@ -134,6 +135,54 @@ TEST(Server, KeepsAnsweringWhileTyping) {
             EXPECT_NE(t.hover(9, 5).find("local variable of start"), std::string::npos) << e.text;
         }
     }
+}
+
+// While a function stays broken, the text compiled without it changes only
+// by whitespace, and its names are reused rather than compiled again: the
+// analyses must be those of a compilation from scratch at every step, also
+// after edits elsewhere (which allow no reuse).
+TEST(Analysis, ReusedNamesMatchACompilation) {
+    auto offset = [](const std::string& text, int line, int character) {
+        std::size_t at = 0;
+        while (line-- > 0) at = text.find('\n', at) + 1;
+        return at + static_cast<std::size_t>(character);
+    };
+    std::string text = std::string(kProgram) + "function int twice(int v) {\n    return place(v, solutions);\n}\n";
+    const lsp::Analysis complete = lsp::analyse(text);
+    ASSERT_TRUE(complete.complete);
+    struct Edit {
+        int line, character, erase;
+        const char* text;
+        bool reuse;
+    } edits[] = {{10, 0, 0, "if (", false}, {10, 4, 0, "yz", true},   {11, 0, 0, "\n  \n", true},
+                 {10, 4, 2, "", true},      {10, 4, 0, "\t", true},  {16, 10, 0, " ", false},
+                 {1, 4, 9, "count", false}, {10, 4, 0, " ", true}};
+    lsp::Analysis previous = complete;
+    int step = 0;
+    for (const Edit& e : edits) {
+        text.replace(offset(text, e.line, e.character), static_cast<std::size_t>(e.erase), e.text);
+        const lsp::Analysis chained = lsp::analyse(text, {}, &complete, &previous);
+        const lsp::Analysis fresh = lsp::analyse(text, {}, &complete);
+        SCOPED_TRACE("step " + std::to_string(++step));
+        ASSERT_FALSE(chained.complete);
+        EXPECT_EQ(e.reuse, chained.left_out != nullptr && chained.left_out == previous.left_out);
+        ASSERT_EQ(chained.tokens.size(), fresh.tokens.size());
+        for (std::size_t i = 0; i < fresh.tokens.size(); ++i) {
+            EXPECT_EQ(chained.tokens[i].symbol, fresh.tokens[i].symbol) << i;
+            EXPECT_EQ(chained.tokens[i].cls, fresh.tokens[i].cls) << i;
+        }
+        ASSERT_EQ(chained.symbols.size(), fresh.symbols.size());
+        for (std::size_t i = 0; i < fresh.symbols.size(); ++i) {
+            const lsp::Symbol &x = chained.symbols[i], &y = fresh.symbols[i];
+            EXPECT_EQ(x.name + x.scope + x.detail, y.name + y.scope + y.detail);
+            EXPECT_EQ(x.declaration, y.declaration) << x.name;
+            EXPECT_EQ(x.uses, y.uses) << x.name;
+            EXPECT_EQ(x.first_token, y.first_token) << x.name;
+            EXPECT_EQ(x.last_token, y.last_token) << x.name;
+        }
+        previous = chained;
+    }
+    EXPECT_EQ(text.find("int count;"), 30u);  // the edits went where meant
 }
 
 // Diagnostics name their tokens; unused variables are marked at their
