@@ -164,6 +164,7 @@ void run_compiler(Run& run) {
     CompileOptions options;
     options.record_names = true;
     options.check_past_full_image = true;
+    options.no_c_text = true;
     options.Wc_compat = run.c_compat;
     if (run.log_tokens) {
         run.tokens.reserve(run.bytes.size() / 4);  // address space only, until used

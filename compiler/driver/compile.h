@@ -54,6 +54,9 @@ struct CompileOptions {
     // reported, as the fatal error, at the statement that filled it).
     bool check_past_full_image = false;
     std::vector<ScannedToken>* tokens = nullptr;
+    // Leave the C translation out (a tool that wants only the diagnostics
+    // and names): CompileResult::c_text stays empty.
+    bool no_c_text = false;
     // With record_names: receives the names recorded (moved there after
     // inspect, not copied).
     NameIndex* names = nullptr;
