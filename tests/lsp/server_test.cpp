@@ -193,9 +193,10 @@ TEST(Server, PreciseDiagnostics) {
     c.open("int g, g;\n"
            "function void main() { }\n"
            "function void start() {\n"
-           "    int unused;\n"
+           "    int unused; int v[2];\n"
            "    output 1 + true # ;\n"
            "    output f(y, y);\n"
+           "    v := 1; unused[0] := 2; output v[false];\n"
            "}\n"
            "function int f(int a, int b) { return a; }\n");
     const json d = c.diagnostics()["diagnostics"];
@@ -218,6 +219,9 @@ TEST(Server, PreciseDiagnostics) {
     for (const auto& item : d) undeclared += item["code"] == "VariableNotDeclared";
     EXPECT_EQ(undeclared, 1) << d.dump();  // "y" twice on one line, one message
     EXPECT_EQ(find("VariableNotDeclared")["range"], range(5, 13, 14));
+    EXPECT_EQ(find("SubscriptRequired")["range"], range(6, 4, 5));
+    EXPECT_EQ(find("SubscriptOnScalar")["range"], range(6, 12, 18));
+    EXPECT_EQ(find("SubscriptNotInt")["range"], range(6, 35, 36));
 
     // An image over its limit: the fatal error at the statement that filled it.
     std::string big = "function void start() {\n";
