@@ -4,13 +4,14 @@
 # structure (required properties, types, levels, bounds), with the counts
 # and positions checked against the compilation; the gnu form read back
 # through an editor's quickfix list, with the default 'errorformat' and
-# with the shipped compiler file.
+# with the shipped compiler file, and through Emacs' compilation mode.
 #   diagnostics_forms_test.sh VEXLC JSON_SCHEMA SARIF_SCHEMA VIM_RUNTIME
 set -u
 vexlc=$1
 json_schema=$2
 sarif_schema=$3
 vim_runtime=$4
+here=$(cd "$(dirname "$0")" && pwd)
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
@@ -114,6 +115,27 @@ if command -v vim > /dev/null; then
         { fail "compiler vexlc: 5 errors and 2 warnings"; cat shipped.qf; }
 else
     echo "vim not found: quickfix checks skipped"
+fi
+
+# The same in Emacs' compilation mode: every entry with its file, line and
+# kind (the gnu form names no column), the source lines under them and the
+# summary line left out.
+if command -v emacs > /dev/null; then
+    compilation() {  # MESSAGES_FILE: "TYPE LINE COLUMN FILE | TEXT" per entry
+        timeout 60 emacs --batch -Q -l "$here/compilation_mode.el" "$1" < /dev/null
+    }
+    compilation errors.gnu > errors.emacs
+    [ "$(wc -l < errors.emacs)" = 7 ] || { fail "compilation mode: 7 entries"; cat errors.emacs; }
+    grep -q "^2 4 nil errors.vxl | errors.vxl:4: error: 文字'#'を無視します$" errors.emacs || fail "compilation mode: an error"
+    grep -q "^1 6 nil errors.vxl | errors.vxl:6: warning: 変数'unused'は使用されていません$" errors.emacs ||
+        fail "compilation mode: a warning"
+    grep -q "^1 1 nil errors.vxl | errors.vxl:1: warning: 関数'main'" errors.emacs ||
+        fail "compilation mode: the warning without a line"
+    compilation limit.gnu > limit.emacs
+    tail -1 limit.emacs | grep -q '^2 102 nil limit.vxl | limit.vxl:102: fatal error: エラーの数が100を超えました$' ||
+        { fail "compilation mode: the fatal error"; tail -3 limit.emacs; }
+else
+    echo "emacs not found: compilation mode checks skipped"
 fi
 
 [ $failures -eq 0 ] || exit 1
