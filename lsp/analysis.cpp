@@ -150,12 +150,18 @@ Source convert(std::string_view utf8, std::vector<int>& line_lengths) {
 
 // ---- One run of the compiler ------------------------------------------------
 
+// The tokens of the last compilation that logged them, in memory kept from
+// one analysis to the next (only one analysis runs at a time).
+std::vector<ScannedToken>& kept_token_log() {
+    static auto* log = new std::vector<ScannedToken>;  // lives as long as the process
+    return *log;
+}
+
 struct Run {
     std::string_view bytes;       // what to compile
-    bool log_tokens = false;
+    std::vector<ScannedToken>* tokens = nullptr;  // where to log the tokens, if anywhere
     bool c_compat = false;
     CompileResult result;
-    std::vector<ScannedToken> tokens;
     NameIndex names;
     bool tree = false;
 };
@@ -166,10 +172,8 @@ void run_compiler(Run& run) {
     options.check_past_full_image = true;
     options.no_c_text = true;
     options.Wc_compat = run.c_compat;
-    if (run.log_tokens) {
-        run.tokens.reserve(run.bytes.size() / 4);  // address space only, until used
-        options.tokens = &run.tokens;
-    }
+    if (run.tokens) run.tokens->clear();
+    options.tokens = run.tokens;
     options.names = &run.names;
     options.inspect = [&](const program* root, const MapManager&) { run.tree = root != nullptr; };
     run.result = compile_source_on_this_thread("", run.bytes, options);
@@ -307,27 +311,29 @@ SymbolKind kind_of(NamedEntity::Kind k) {
 // mostly asks in text order, so the search starts where the last one ended.
 class TokenFinder {
 public:
-    explicit TokenFinder(const std::vector<std::size_t>& offsets) : offsets_(offsets) {}
+    explicit TokenFinder(const std::vector<ScannedToken>& scanned) : scanned_(scanned) {}
     // The token starting at `offset`, or -1.
     int starting(std::size_t offset) {
         const std::size_t i = first_at_or_after(offset);
-        return i < offsets_.size() && offsets_[i] == offset ? static_cast<int>(i) : -1;
+        return i < scanned_.size() && scanned_[i].offset == offset ? static_cast<int>(i) : -1;
     }
     // The index of the first token at or after `offset`.
     std::size_t first_at_or_after(std::size_t offset) {
-        const std::size_t n = offsets_.size();
-        if (hint_ < n && offsets_[hint_] < offset) {  // a little further on
+        const std::size_t n = scanned_.size();
+        if (hint_ < n && scanned_[hint_].offset < offset) {  // a little further on
             for (std::size_t i = hint_ + 1; i < n && i <= hint_ + 16; ++i)
-                if (offsets_[i] >= offset) return hint_ = i;
-        } else if (hint_ < n && (hint_ == 0 || offsets_[hint_ - 1] < offset)) {
+                if (scanned_[i].offset >= offset) return hint_ = i;
+        } else if (hint_ < n && (hint_ == 0 || scanned_[hint_ - 1].offset < offset)) {
             return hint_;
         }
-        hint_ = static_cast<std::size_t>(std::lower_bound(offsets_.begin(), offsets_.end(), offset) - offsets_.begin());
+        auto it = std::lower_bound(scanned_.begin(), scanned_.end(), offset,
+                                   [](const ScannedToken& t, std::size_t o) { return t.offset < o; });
+        hint_ = static_cast<std::size_t>(it - scanned_.begin());
         return hint_;
     }
 
 private:
-    const std::vector<std::size_t>& offsets_;
+    const std::vector<ScannedToken>& scanned_;  // in text order
     std::size_t hint_ = 0;
 };
 
@@ -342,9 +348,9 @@ struct Moved {
 };
 
 // Symbols and token links from the names the compiler resolved.
-void link_names(const NameIndex& names, Moved moved, const std::vector<std::size_t>& offsets, Analysis& a) {
+void link_names(const NameIndex& names, Moved moved, const std::vector<ScannedToken>& scanned, Analysis& a) {
     const std::size_t base = a.symbols.size();
-    TokenFinder find(offsets);
+    TokenFinder find(scanned);
     a.symbols.reserve(base + names.entities.size());
     for (const NamedEntity& e : names.entities) {
         Symbol s;
@@ -561,15 +567,14 @@ Analysis analyse(std::string_view utf8, const Settings& settings, const Analysis
     Source src = convert(utf8, a.line_lengths);
     Run run;
     run.bytes = src.bytes;
-    run.log_tokens = true;
+    run.tokens = &kept_token_log();
     run.c_compat = settings.c_compat;
     Worker::get().run(run);
     a.complete = run.tree;
     collect_diagnostics(src, run.result, catalog::language_named(settings.language).value_or(catalog::Language::ja), a);
 
-    std::vector<std::size_t> offsets;
-    offsets.reserve(run.tokens.size());
-    a.tokens.reserve(run.tokens.size());
+    const std::vector<ScannedToken>& scanned = *run.tokens;
+    a.tokens.reserve(scanned.size());
     // Tokens come in text order: their lines are found walking forward.
     int line = 0;
     const int last_line = static_cast<int>(src.line_start.size()) - 1;
@@ -578,7 +583,7 @@ Analysis analyse(std::string_view utf8, const Settings& settings, const Analysis
         while (line < last_line && src.line_start[static_cast<std::size_t>(line) + 1] <= offset) ++line;
         return src.place(offset, line);
     };
-    for (const auto& raw : run.tokens) {
+    for (const auto& raw : scanned) {
         if (raw.offset < src.line_start[static_cast<std::size_t>(line)]) line = src.line_of(raw.offset);
         Token t;
         t.code = raw.code;
@@ -592,23 +597,22 @@ Analysis analyse(std::string_view utf8, const Settings& settings, const Analysis
         t.offset = start.utf8;
         t.length = end.utf8 - start.utf8;
         a.tokens.push_back(t);
-        offsets.push_back(raw.offset);
     }
     if (run.tree) {
-        link_names(run.names, {}, offsets, a);
+        link_names(run.names, {}, scanned, a);
     } else {
         // The text without the broken part, as often as a part still breaks it.
         std::string text = src.bytes;
         std::size_t error = run.result.diagnostics.empty() ? 0 : run.result.diagnostics.back().span.offset;
         std::size_t from = 0, to = 0, blank = 0, first_from = std::string::npos, last_to = 0;
         for (int attempt = 0; attempt < 4; ++attempt) {
-            text = without_broken_part(text, run.tokens, error, from, to, blank);
+            text = without_broken_part(text, scanned, error, from, to, blank);
             first_from = std::min(first_from, from);
             last_to = std::max(last_to, to);
             if (attempt == 0 && previous && previous->left_out) {
                 if (auto moved = reusable(*previous->left_out, text, blank, to)) {
                     a.left_out = previous->left_out;
-                    link_names(a.left_out->names, *moved, offsets, a);
+                    link_names(a.left_out->names, *moved, scanned, a);
                     break;
                 }
             }
@@ -624,7 +628,7 @@ Analysis analyse(std::string_view utf8, const Settings& settings, const Analysis
                     kept->names = std::move(again.names);
                     a.left_out = kept;
                 }
-                link_names(attempt == 0 ? a.left_out->names : again.names, {}, offsets, a);
+                link_names(attempt == 0 ? a.left_out->names : again.names, {}, scanned, a);
                 break;
             }
             if (again.result.diagnostics.empty()) break;
