@@ -292,8 +292,8 @@ void collect_diagnostics(const Source& src, const CompileResult& result, catalog
 
 std::string variable_detail(const NamedEntity& e) {
     std::string d = e.is_const ? "const " : "";
-    d += type_name(e.type) + " " + e.name;
-    if (e.is_array) d += "[" + std::to_string(e.size) + "]";
+    d.append(type_name(e.type)).append(" ").append(e.name);
+    if (e.is_array) d.append("[").append(std::to_string(e.size)).append("]");
     return d;
 }
 
@@ -352,8 +352,11 @@ void link_names(const NameIndex& names, Moved moved, const std::vector<ScannedTo
     const std::size_t base = a.symbols.size();
     TokenFinder find(scanned);
     a.symbols.reserve(base + names.entities.size());
+    std::vector<int> sites_of(names.entities.size());  // room for the uses, at most
+    for (const NameSite& site : names.sites) ++sites_of[static_cast<std::size_t>(site.entity)];
     for (const NamedEntity& e : names.entities) {
         Symbol s;
+        s.uses.reserve(static_cast<std::size_t>(sites_of[a.symbols.size() - base]));
         s.kind = kind_of(e.kind);
         s.name = e.name;
         s.scope = e.scope;
