@@ -21,81 +21,148 @@
 #include "symbols.h"
 
 namespace lsp {
+
+// The compilation of a text with its broken part left out (one that built
+// a tree), kept for the analyses after it: while the user types inside the
+// broken function, the text to compile differs only by the whitespace that
+// stands for that function, and the names need no compilation.
+struct LeftOut {
+    std::string text;                // CP932, the broken part blank
+    std::size_t blank = 0, to = 0;   // the blank stretch
+    NameIndex names;                 // recorded by its compilation
+};
+
 namespace {
 
 // The document in the compiler's character set, with the way back from
-// its byte offsets to UTF-16 positions and to the document's own bytes.
-// Lines end at LF, CR LF and a lone CR, as in the protocol; the compiler
-// sees a lone CR as a character of its line.
+// its byte offsets to UTF-16 positions and to the document's own bytes:
+// where every line starts in both texts, and whether it is all ASCII (one
+// byte, one byte, one code unit). Other lines are walked character by
+// character when a position in them is asked for. Lines end at LF, CR LF
+// and a lone CR, as in the protocol; the compiler sees a lone CR as a
+// character of its line.
 struct Source {
-    std::string bytes;                    // CP932, CR LF as LF
-    std::vector<std::size_t> line_start;  // offset of every line in bytes
-    std::vector<int> column;              // UTF-16 column of every byte (and of the end)
-    std::vector<std::uint32_t> utf8;      // offset in the document of every byte (and of the end)
-    std::vector<int> bad_lines;           // lines (from 1, as the compiler counts) with a character CP932 lacks
+    std::string_view utf8;                  // the document
+    std::string bytes;                      // CP932, CR LF as LF
+    std::vector<std::size_t> line_start;    // offset of every line in bytes
+    std::vector<std::size_t> line_utf8;     // offset of every line in the document
+    std::vector<char> ascii;                // every line: all ASCII
+    std::vector<int> compiler_lines;        // LSP line of every compiler line (from 1; LF only)
+    std::vector<int> bad_lines;             // lines (from 1, as the compiler counts) with a character CP932 lacks
 
+    struct Place {
+        Position position;
+        std::size_t utf8 = 0;  // offset in the document
+    };
+    // The place of a CP932 offset in `line` (the line holding it).
+    Place place(std::size_t offset, int line) const {
+        const auto l = static_cast<std::size_t>(line);
+        std::size_t cp = line_start[l], u = line_utf8[l];
+        if (ascii[l]) return {{line, static_cast<int>(offset - cp)}, u + (offset - cp)};
+        int col = 0;
+        while (cp < offset) {
+            const std::size_t width = charset::is_lead_byte(static_cast<unsigned char>(bytes[cp])) ? 2 : 1;
+            if (cp + width > offset) break;  // inside a character: its start
+            std::size_t length;
+            const long c = charset::decode_utf8(utf8, u, length);
+            col += c > 0xFFFF ? 2 : 1;
+            u += length;
+            cp += width;
+        }
+        return {{line, col}, u};
+    }
+    int line_of(std::size_t offset) const {
+        auto it = std::upper_bound(line_start.begin(), line_start.end(), offset);
+        return static_cast<int>(it - line_start.begin()) - 1;
+    }
     Position at(std::size_t offset) const {
         offset = std::min(offset, bytes.size());
-        auto it = std::upper_bound(line_start.begin(), line_start.end(), offset);
-        return {static_cast<int>(it - line_start.begin()) - 1, column[offset]};
+        return place(offset, line_of(offset)).position;
+    }
+    std::size_t document_offset(std::size_t offset) const {
+        offset = std::min(offset, bytes.size());
+        return place(offset, line_of(offset)).utf8;
     }
     Range range(const SourceSpan& s) const { return {at(s.offset), at(s.offset + s.length)}; }
+    // The LSP line of a compiler line (which counts LF only).
+    int lsp_line(int compiler_line) const {
+        if (compiler_line < 1) return 0;
+        if (static_cast<std::size_t>(compiler_line) > compiler_lines.size()) return static_cast<int>(line_start.size()) - 1;
+        return compiler_lines[static_cast<std::size_t>(compiler_line) - 1];
+    }
 };
 
 Source convert(std::string_view utf8, std::vector<int>& line_lengths) {
     Source s;
+    s.utf8 = utf8;
     s.bytes.reserve(utf8.size());
-    s.column.reserve(utf8.size() + 1);
-    s.utf8.reserve(utf8.size() + 1);
     s.line_start.push_back(0);
+    s.line_utf8.push_back(0);
+    s.compiler_lines.push_back(0);
     int col = 0, compiler_line = 1;
+    bool ascii = true;
     for (std::size_t pos = 0; pos < utf8.size();) {
+        // A stretch of plain ASCII goes across as it is.
+        std::size_t run = pos;
+        while (run < utf8.size()) {
+            const auto b = static_cast<unsigned char>(utf8[run]);
+            if (b >= 0x80 || b == '\n' || b == '\r') break;
+            ++run;
+        }
+        if (run > pos) {
+            s.bytes.append(utf8, pos, run - pos);
+            col += static_cast<int>(run - pos);
+            pos = run;
+            if (pos == utf8.size()) break;
+        }
         std::size_t length;
-        const std::size_t here = pos;
         long c = charset::decode_utf8(utf8, pos, length);
         pos += length;
         if (c == '\r' && pos < utf8.size() && utf8[pos] == '\n') continue;  // text mode
         if (c == '\n' || c == '\r') {
-            s.column.push_back(col);
-            s.utf8.push_back(static_cast<std::uint32_t>(here));
             s.bytes += static_cast<char>(c);
             line_lengths.push_back(col);
+            s.ascii.push_back(ascii);
             s.line_start.push_back(s.bytes.size());
+            s.line_utf8.push_back(pos);
             col = 0;
-            if (c == '\n') ++compiler_line;
+            ascii = true;
+            if (c == '\n') {
+                ++compiler_line;
+                s.compiler_lines.push_back(static_cast<int>(s.line_start.size()) - 1);
+            }
             continue;
         }
+        ascii = false;
         long code = c < 0 ? -1 : charset::to_cp932(static_cast<char32_t>(c));
         if (code < 0) {
             if (s.bad_lines.empty() || s.bad_lines.back() != compiler_line) s.bad_lines.push_back(compiler_line);
             code = ' ';
         }
-        if (code > 0xFF) {
-            s.bytes += static_cast<char>(code >> 8);
-            s.column.push_back(col);
-            s.utf8.push_back(static_cast<std::uint32_t>(here));
-        }
+        if (code > 0xFF) s.bytes += static_cast<char>(code >> 8);
         s.bytes += static_cast<char>(code & 0xFF);
-        s.column.push_back(col);
-        s.utf8.push_back(static_cast<std::uint32_t>(here));
         col += c > 0xFFFF ? 2 : 1;
     }
-    s.column.push_back(col);
-    s.utf8.push_back(static_cast<std::uint32_t>(utf8.size()));
     line_lengths.push_back(col);
+    s.ascii.push_back(ascii);
     return s;
 }
 
 // ---- One run of the compiler ------------------------------------------------
 
+// The tokens of the last compilation that logged them, in memory kept from
+// one analysis to the next (only one analysis runs at a time).
+std::vector<ScannedToken>& kept_token_log() {
+    static auto* log = new std::vector<ScannedToken>;  // lives as long as the process
+    return *log;
+}
+
 struct Run {
     std::string_view bytes;       // what to compile
-    bool log_tokens = false;
+    std::vector<ScannedToken>* tokens = nullptr;  // where to log the tokens, if anywhere
     bool c_compat = false;
     CompileResult result;
-    std::vector<ScannedToken> tokens;
-    std::vector<NamedEntity> entities;
-    std::vector<NameSite> sites;
+    NameIndex names;
     bool tree = false;
 };
 
@@ -103,13 +170,12 @@ void run_compiler(Run& run) {
     CompileOptions options;
     options.record_names = true;
     options.check_past_full_image = true;
+    options.no_c_text = true;
     options.Wc_compat = run.c_compat;
-    if (run.log_tokens) options.tokens = &run.tokens;
-    options.inspect = [&](const program* root, const MapManager& symbols) {
-        run.tree = root != nullptr;
-        run.entities = symbols.names.entities;
-        run.sites = symbols.names.sites;
-    };
+    if (run.tokens) run.tokens->clear();
+    options.tokens = run.tokens;
+    options.names = &run.names;
+    options.inspect = [&](const program* root, const MapManager&) { run.tree = root != nullptr; };
     run.result = compile_source_on_this_thread("", run.bytes, options);
 }
 
@@ -180,20 +246,11 @@ Range whole_line(const Analysis& a, int line) {
     return {{line, 0}, {line, a.line_lengths[static_cast<std::size_t>(line)]}};
 }
 
-// The LSP line of a compiler line (which counts LF only).
-int lsp_line(const Source& src, int compiler_line) {
-    if (compiler_line <= 1) return 0;
-    int seen = 1;
-    for (std::size_t i = 0; i < src.bytes.size(); ++i)
-        if (src.bytes[i] == '\n' && ++seen == compiler_line) return src.at(i + 1).line;
-    return static_cast<int>(src.line_start.size()) - 1;
-}
-
 void collect_diagnostics(const Source& src, const CompileResult& result, catalog::Language language, Analysis& a) {
     using catalog::Charset;
     for (int line : src.bad_lines) {
         Diagnostic d;
-        d.range = whole_line(a, lsp_line(src, line));
+        d.range = whole_line(a, src.lsp_line(line));
         d.part = "flex";
         d.kind = catalog::name(catalog::Text::UnconvertibleCharacter);
         d.text = catalog::text(catalog::Text::UnconvertibleCharacter, Charset::utf8, language);
@@ -201,7 +258,7 @@ void collect_diagnostics(const Source& src, const CompileResult& result, catalog
     }
     for (const auto& r : result.diagnostics) {
         Diagnostic d;
-        d.range = r.span.known() ? src.range(r.span) : whole_line(a, lsp_line(src, r.line));
+        d.range = r.span.known() ? src.range(r.span) : whole_line(a, src.lsp_line(r.line));
         d.warning = r.warning;
         d.part = r.node;
         d.kind = r.class_name();
@@ -235,8 +292,8 @@ void collect_diagnostics(const Source& src, const CompileResult& result, catalog
 
 std::string variable_detail(const NamedEntity& e) {
     std::string d = e.is_const ? "const " : "";
-    d += type_name(e.type) + " " + e.name;
-    if (e.is_array) d += "[" + std::to_string(e.size) + "]";
+    d.append(type_name(e.type)).append(" ").append(e.name);
+    if (e.is_array) d.append("[").append(std::to_string(e.size)).append("]");
     return d;
 }
 
@@ -250,17 +307,56 @@ SymbolKind kind_of(NamedEntity::Kind k) {
     return SymbolKind::Global;
 }
 
-// The token starting at a CP932 offset of the compiled text, or -1.
-int token_at_offset(const std::vector<std::size_t>& offsets, std::size_t offset) {
-    auto it = std::lower_bound(offsets.begin(), offsets.end(), offset);
-    return it != offsets.end() && *it == offset ? static_cast<int>(it - offsets.begin()) : -1;
-}
+// Finds tokens by their CP932 offset in the compiled text. The compiler
+// mostly asks in text order, so the search starts where the last one ended.
+class TokenFinder {
+public:
+    explicit TokenFinder(const std::vector<ScannedToken>& scanned) : scanned_(scanned) {}
+    // The token starting at `offset`, or -1.
+    int starting(std::size_t offset) {
+        const std::size_t i = first_at_or_after(offset);
+        return i < scanned_.size() && scanned_[i].offset == offset ? static_cast<int>(i) : -1;
+    }
+    // The index of the first token at or after `offset`.
+    std::size_t first_at_or_after(std::size_t offset) {
+        const std::size_t n = scanned_.size();
+        if (hint_ < n && scanned_[hint_].offset < offset) {  // a little further on
+            for (std::size_t i = hint_ + 1; i < n && i <= hint_ + 16; ++i)
+                if (scanned_[i].offset >= offset) return hint_ = i;
+        } else if (hint_ < n && (hint_ == 0 || scanned_[hint_ - 1].offset < offset)) {
+            return hint_;
+        }
+        auto it = std::lower_bound(scanned_.begin(), scanned_.end(), offset,
+                                   [](const ScannedToken& t, std::size_t o) { return t.offset < o; });
+        hint_ = static_cast<std::size_t>(it - scanned_.begin());
+        return hint_;
+    }
+
+private:
+    const std::vector<ScannedToken>& scanned_;  // in text order
+    std::size_t hint_ = 0;
+};
+
+// Offsets of a compilation of another text that differs from this one only
+// by whitespace at `from`: those past it move by `delta`.
+struct Moved {
+    std::size_t from = std::string::npos;
+    std::ptrdiff_t delta = 0;
+    std::size_t operator()(std::size_t offset) const {
+        return offset < from ? offset : static_cast<std::size_t>(static_cast<std::ptrdiff_t>(offset) + delta);
+    }
+};
 
 // Symbols and token links from the names the compiler resolved.
-void link_names(const Run& run, const std::vector<std::size_t>& offsets, Analysis& a) {
+void link_names(const NameIndex& names, Moved moved, const std::vector<ScannedToken>& scanned, Analysis& a) {
     const std::size_t base = a.symbols.size();
-    for (const NamedEntity& e : run.entities) {
+    TokenFinder find(scanned);
+    a.symbols.reserve(base + names.entities.size());
+    std::vector<int> sites_of(names.entities.size());  // room for the uses, at most
+    for (const NameSite& site : names.sites) ++sites_of[static_cast<std::size_t>(site.entity)];
+    for (const NamedEntity& e : names.entities) {
         Symbol s;
+        s.uses.reserve(static_cast<std::size_t>(sites_of[a.symbols.size() - base]));
         s.kind = kind_of(e.kind);
         s.name = e.name;
         s.scope = e.scope;
@@ -269,9 +365,8 @@ void link_names(const Run& run, const std::vector<std::size_t>& offsets, Analysi
         if (e.value) s.value = *e.value;
         s.detail = variable_detail(e);
         if (s.kind == SymbolKind::Function) {
-            s.first_token = token_at_offset(offsets, e.extent.offset);
-            auto last = std::lower_bound(offsets.begin(), offsets.end(), e.extent.offset + e.extent.length);
-            s.last_token = static_cast<int>(last - offsets.begin()) - 1;
+            s.first_token = find.starting(moved(e.extent.offset));
+            s.last_token = static_cast<int>(find.first_at_or_after(moved(e.extent.offset + e.extent.length))) - 1;
             for (int p : e.parameters) s.parameters.push_back(static_cast<int>(base) + p);
         }
         a.symbols.push_back(std::move(s));
@@ -283,8 +378,8 @@ void link_names(const Run& run, const std::vector<std::size_t>& offsets, Analysi
         for (int p : s.parameters) params += (params.empty() ? "" : ", ") + a.symbols[static_cast<std::size_t>(p)].detail;
         s.detail = "function " + s.type + " " + s.name + "(" + params + ")";
     }
-    for (const NameSite& site : run.sites) {
-        const int t = token_at_offset(offsets, site.span.offset);
+    for (const NameSite& site : names.sites) {
+        const int t = find.starting(moved(site.span.offset));
         if (t < 0 || a.tokens[static_cast<std::size_t>(t)].code != IDENT) continue;
         Token& tok = a.tokens[static_cast<std::size_t>(t)];
         const int sym = static_cast<int>(base) + site.entity;
@@ -294,7 +389,8 @@ void link_names(const Run& run, const std::vector<std::size_t>& offsets, Analysi
         if (tok.symbol < 0) s.uses.push_back(t);  // a subtree translated twice counts once
         tok.symbol = sym;
     }
-    for (auto& s : a.symbols) std::sort(s.uses.begin(), s.uses.end());
+    for (auto& s : a.symbols)
+        if (!std::is_sorted(s.uses.begin(), s.uses.end())) std::sort(s.uses.begin(), s.uses.end());
 }
 
 // ---- Without a tree -----------------------------------------------------------
@@ -302,9 +398,10 @@ void link_names(const Run& run, const std::vector<std::size_t>& offsets, Analysi
 // The text to compile instead when the compiler builds no tree: the function
 // (or global declaration) holding the first syntax error left out, keeping
 // the function's heading when it is whole, with offsets unchanged. Sets
-// [from, to) to the CP932 range left out.
+// [from, to) to the CP932 range left out, and `blank` to where the blank
+// part of it starts (past the kept heading and the '}' closing it).
 std::string without_broken_part(const std::string& bytes, const std::vector<ScannedToken>& toks,
-                                std::size_t error, std::size_t& from, std::size_t& to) {
+                                std::size_t error, std::size_t& from, std::size_t& to, std::size_t& blank) {
     int fn = -1, next = -1;
     for (int i = 0; i < static_cast<int>(toks.size()); ++i) {
         if (toks[static_cast<std::size_t>(i)].code != FUNCTION) continue;
@@ -343,8 +440,27 @@ std::string without_broken_part(const std::string& bytes, const std::vector<Scan
     }
     for (std::size_t i = keep; i < to; ++i)
         if (text[i] != '\n' && text[i] != '\r') text[i] = ' ';
-    if (keep > from && keep < to) text[keep] = '}';
+    blank = keep;
+    if (keep > from && keep < to) text[blank++] = '}';
     return text;
+}
+
+// `left_out`'s names as the compilation of `text` would record them, if
+// `text` differs from its text only by whitespace inside both blank
+// stretches.
+std::optional<Moved> reusable(const LeftOut& left_out, const std::string& text, std::size_t blank, std::size_t to) {
+    const std::string& old = left_out.text;
+    const std::size_t n = std::min(old.size(), text.size());
+    std::size_t prefix = 0, suffix = 0;
+    while (prefix < n && old[prefix] == text[prefix]) ++prefix;
+    while (suffix < n - prefix && old[old.size() - 1 - suffix] == text[text.size() - 1 - suffix]) ++suffix;
+    auto white = [](std::string_view s) { return s.find_first_not_of(" \n") == std::string_view::npos; };
+    const std::size_t old_end = old.size() - suffix, new_end = text.size() - suffix;
+    if (prefix < left_out.blank || old_end > left_out.to || prefix < blank || new_end > to) return std::nullopt;
+    if (!white(std::string_view(old).substr(prefix, old_end - prefix)) ||
+        !white(std::string_view(text).substr(prefix, new_end - prefix)))
+        return std::nullopt;
+    return Moved{old_end, static_cast<std::ptrdiff_t>(text.size()) - static_cast<std::ptrdiff_t>(old.size())};
 }
 
 // Where `offset` of `old_text` is in `new_text`, assuming the change between
@@ -391,10 +507,10 @@ void adopt_old_names(const Analysis& old, std::size_t from, std::size_t to, Anal
     for (int i = 0; i < static_cast<int>(old.tokens.size()); ++i) {
         const Token& ot = old.tokens[static_cast<std::size_t>(i)];
         if (ot.symbol < 0) continue;
-        const std::size_t at = shift.map(ot.offset, ot.text.size());
+        const std::size_t at = shift.map(ot.offset, ot.length);
         if (at == std::string::npos || at < from || at >= to) continue;
         const int t = a.token_starting(at);
-        if (t < 0 || a.tokens[static_cast<std::size_t>(t)].symbol >= 0 || a.tokens[static_cast<std::size_t>(t)].text != ot.text)
+        if (t < 0 || a.tokens[static_cast<std::size_t>(t)].symbol >= 0 || a.text_of(t) != old.text_of(ot))
             continue;
         const int sym = find_symbol(ot.symbol);
         Symbol& s = a.symbols[static_cast<std::size_t>(sym)];
@@ -446,56 +562,83 @@ int Analysis::function_at(Position p) const {
     return -1;
 }
 
-Analysis analyse(std::string_view utf8, const Settings& settings, const Analysis* last_complete) {
+Analysis analyse(std::string_view utf8, const Settings& settings, const Analysis* last_complete,
+                 const Analysis* previous) {
     Analysis a;
+    if (previous) a.left_out = previous->left_out;
     a.text = utf8;
     Source src = convert(utf8, a.line_lengths);
     Run run;
     run.bytes = src.bytes;
-    run.log_tokens = true;
+    run.tokens = &kept_token_log();
     run.c_compat = settings.c_compat;
     Worker::get().run(run);
     a.complete = run.tree;
     collect_diagnostics(src, run.result, catalog::language_named(settings.language).value_or(catalog::Language::ja), a);
 
-    std::vector<std::size_t> offsets;
-    offsets.reserve(run.tokens.size());
-    a.tokens.reserve(run.tokens.size());
-    for (const auto& raw : run.tokens) {
+    const std::vector<ScannedToken>& scanned = *run.tokens;
+    a.tokens.reserve(scanned.size());
+    // Tokens come in text order: their lines are found walking forward.
+    int line = 0;
+    const int last_line = static_cast<int>(src.line_start.size()) - 1;
+    auto place = [&](std::size_t offset) {
+        offset = std::min(offset, src.bytes.size());
+        while (line < last_line && src.line_start[static_cast<std::size_t>(line) + 1] <= offset) ++line;
+        return src.place(offset, line);
+    };
+    for (const auto& raw : scanned) {
+        if (raw.offset < src.line_start[static_cast<std::size_t>(line)]) line = src.line_of(raw.offset);
         Token t;
         t.code = raw.code;
         t.cls = class_of(raw.code);
-        t.start = src.at(raw.offset);
-        t.end = src.at(raw.offset + raw.length);
-        t.offset = src.utf8[raw.offset];
-        t.text = utf8.substr(t.offset, src.utf8[raw.offset + raw.length] - t.offset);
-        a.tokens.push_back(std::move(t));
-        offsets.push_back(raw.offset);
+        const Source::Place start = place(raw.offset);
+        const int start_line = line;
+        const Source::Place end = place(raw.offset + raw.length);
+        line = start_line;
+        t.start = start.position;
+        t.end = end.position;
+        t.offset = start.utf8;
+        t.length = end.utf8 - start.utf8;
+        a.tokens.push_back(t);
     }
     if (run.tree) {
-        link_names(run, offsets, a);
+        link_names(run.names, {}, scanned, a);
     } else {
         // The text without the broken part, as often as a part still breaks it.
         std::string text = src.bytes;
         std::size_t error = run.result.diagnostics.empty() ? 0 : run.result.diagnostics.back().span.offset;
-        std::size_t from = 0, to = 0, first_from = std::string::npos, last_to = 0;
+        std::size_t from = 0, to = 0, blank = 0, first_from = std::string::npos, last_to = 0;
         for (int attempt = 0; attempt < 4; ++attempt) {
-            text = without_broken_part(text, run.tokens, error, from, to);
+            text = without_broken_part(text, scanned, error, from, to, blank);
             first_from = std::min(first_from, from);
             last_to = std::max(last_to, to);
+            if (attempt == 0 && previous && previous->left_out) {
+                if (auto moved = reusable(*previous->left_out, text, blank, to)) {
+                    a.left_out = previous->left_out;
+                    link_names(a.left_out->names, *moved, scanned, a);
+                    break;
+                }
+            }
             Run again;
             again.bytes = text;
             Worker::get().run(again);
             if (again.tree) {
-                link_names(again, offsets, a);
+                if (attempt == 0) {
+                    auto kept = std::make_shared<LeftOut>();
+                    kept->text = text;
+                    kept->blank = blank;
+                    kept->to = to;
+                    kept->names = std::move(again.names);
+                    a.left_out = kept;
+                }
+                link_names(attempt == 0 ? a.left_out->names : again.names, {}, scanned, a);
                 break;
             }
             if (again.result.diagnostics.empty()) break;
             error = again.result.diagnostics.back().span.offset;
         }
         if (last_complete && first_from != std::string::npos)
-            adopt_old_names(*last_complete, src.utf8[std::min(first_from, src.bytes.size())],
-                            src.utf8[std::min(last_to, src.bytes.size())], a);
+            adopt_old_names(*last_complete, src.document_offset(first_from), src.document_offset(last_to), a);
     }
     for (Token& t : a.tokens) {
         if (t.symbol < 0) continue;

@@ -60,9 +60,9 @@ struct Token {
     int code = 0;                // the scanner's token code
     TokenClass cls = TokenClass::Operator;
     Position start, end;         // on one line
-    std::string text;            // the token's text (UTF-8)
     int symbol = -1;             // index into Analysis::symbols for names
     std::size_t offset = 0;      // in the document's UTF-8 text
+    std::size_t length = 0;      // of its text there
 };
 
 // What the user asked the server for (initializationOptions and
@@ -72,6 +72,8 @@ struct Settings {
     std::string language = "ja"; // of the messages
 };
 
+struct LeftOut;
+
 struct Analysis {
     std::string text;            // the document analysed (UTF-8)
     bool complete = false;       // the compiler built its tree
@@ -79,7 +81,13 @@ struct Analysis {
     std::vector<Token> tokens;
     std::vector<Symbol> symbols;
     std::vector<int> line_lengths;  // UTF-16 length of every line
+    // The last compilation of the text with its broken part left out, kept
+    // for the analyses after this one.
+    std::shared_ptr<const LeftOut> left_out;
 
+    // A token's text (UTF-8), a view into `text`.
+    std::string_view text_of(const Token& t) const { return std::string_view(text).substr(t.offset, t.length); }
+    std::string_view text_of(int token) const { return text_of(tokens[static_cast<std::size_t>(token)]); }
     // The token whose text contains or ends at `p`, or -1.
     int token_at(Position p) const;
     // The token starting at a UTF-8 offset, or -1.
@@ -91,8 +99,9 @@ struct Analysis {
 // Compiles `utf8` in memory (nothing is written) and indexes it. Where the
 // compiler builds no tree, the names come from the text with the broken
 // function left out and, inside it, from `last_complete` (an earlier
-// analysis with a tree) where its tokens are unchanged.
-Analysis analyse(std::string_view utf8, const Settings& settings = {},
-                 const Analysis* last_complete = nullptr);
+// analysis with a tree) where its tokens are unchanged. `previous` is the
+// document's analysis before this one: what it kept is reused.
+Analysis analyse(std::string_view utf8, const Settings& settings = {}, const Analysis* last_complete = nullptr,
+                 const Analysis* previous = nullptr);
 
 }  // namespace lsp

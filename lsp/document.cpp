@@ -1,19 +1,30 @@
 // Positions in documents.
 #include "document.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "charset.h"
 
 namespace lsp {
 
 std::size_t Document::offset_of(Position p) const {
-    std::size_t pos = 0;
+    // The next CR and LF are looked for each on its own, so that a
+    // document without CRs is searched for them once.
+    const std::size_t n = text.size();
+    auto next = [&](char c, std::size_t from) {
+        const void* at = from < n ? std::memchr(text.data() + from, c, n - from) : nullptr;
+        return at ? static_cast<std::size_t>(static_cast<const char*>(at) - text.data()) : n;
+    };
+    std::size_t pos = 0, cr = next('\r', 0), lf = next('\n', 0);
     for (int line = 0; line < p.line; ++line) {
-        std::size_t br = text.find_first_of("\r\n", pos);
-        if (br == std::string::npos) return text.size();
-        pos = br + (text.compare(br, 2, "\r\n") == 0 ? 2 : 1);
+        const std::size_t br = std::min(cr, lf);
+        if (br == n) return n;
+        pos = br + (text[br] == '\r' && br + 1 < n && text[br + 1] == '\n' ? 2 : 1);
+        if (cr < pos) cr = next('\r', pos);
+        if (lf < pos) lf = next('\n', pos);
     }
-    std::size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string::npos) end = text.size();
+    const std::size_t end = std::min(cr, lf);
     for (long long units = 0; pos < end && units < p.character;) {
         std::size_t length;
         long c = charset::decode_utf8(text, pos, length);

@@ -234,7 +234,7 @@ json Server::did_change_configuration(const json& params) {
 
 const Analysis& Server::fresh(const std::string& uri, Document& doc) {
     if (doc.stale || !doc.analysis) {
-        doc.analysis = std::make_shared<const Analysis>(lsp::analyse(doc.text, settings_, doc.last_complete.get()));
+        doc.analysis = std::make_shared<const Analysis>(lsp::analyse(doc.text, settings_, doc.last_complete.get(), doc.analysis.get()));
         if (doc.analysis->complete) doc.last_complete = doc.analysis;
         doc.stale = false;
         publish(uri, doc);
@@ -451,7 +451,7 @@ json Server::signature_help(const json& params) {
         }
     }
     if (open < 0) return nullptr;
-    const std::string& name = a.tokens[static_cast<std::size_t>(open)].text;
+    const std::string name(a.text_of(open));
     auto fn = std::find_if(a.symbols.begin(), a.symbols.end(),
                            [&](const Symbol& s) { return s.kind == SymbolKind::Function && s.name == name; });
     if (fn == a.symbols.end()) return nullptr;
@@ -474,7 +474,7 @@ json Server::prepare_rename(const json& params) {
     At at = this->at(params);
     if (at.symbol < 0 || at.analysis->symbols[static_cast<std::size_t>(at.symbol)].declaration < 0) return nullptr;
     return {{"range", range_of(*at.analysis, at.token)},
-            {"placeholder", at.analysis->tokens[static_cast<std::size_t>(at.token)].text}};
+            {"placeholder", at.analysis->text_of(at.token)}};
 }
 
 json Server::rename(const json& params) {
@@ -518,7 +518,7 @@ json Server::code_action(const json& params) {
         const int t = a.token_at(start);
         if (code == "VariableNotDeclared" && t >= 0) {
             // "int NAME;" as the first line of the function's body (or of the program).
-            const std::string& name = a.tokens[static_cast<std::size_t>(t)].text;
+            const std::string name(a.text_of(t));
             Position where{0, 0};
             std::string indent;
             const int fn = a.function_at(start);
@@ -572,7 +572,7 @@ json Server::code_action(const json& params) {
                 else
                     cut = {a.tokens[static_cast<std::size_t>(t) - 1].start, a.tokens[static_cast<std::size_t>(end)].end};
             }
-            edit_action("Remove unused '" + a.tokens[static_cast<std::size_t>(t)].text + "'", d, {text_edit(cut, "")});
+            edit_action("Remove unused '" + std::string(a.text_of(t)) + "'", d, {text_edit(cut, "")});
         } else if (code == "ParseError") {
             // "NAME = value;" (or NAME[i] = value) as a statement means ":=".
             for (int i = t >= 0 ? t : 0; i < static_cast<int>(a.tokens.size()) && i <= t + 1; ++i) {

@@ -13,6 +13,7 @@
 
 #include "catalog.h"
 #include "record.h"
+#include "version.h"
 
 enum class ReportFormat {
 #define REPORT_FORMAT(id, name) id,
@@ -28,7 +29,7 @@ struct ReportStyle {
     catalog::Charset charset = catalog::Charset::cp932;
     catalog::Language language = catalog::Language::ja;
     bool utf8_source = false;  // the source bytes are UTF-8 (--input-charset=utf-8)
-    std::string tool_version = "0.1";  // the compiler's, for sarif
+    std::string tool_version = VEXL_VERSION;  // the toolchain's (as --version prints it), for sarif
 };
 
 // The whole text for standard error. plain and gnu: the diagnostics, then

@@ -45,6 +45,7 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
     token_log = options.tokens;
     word_stream.stop_when_full = !options.check_past_full_image;
     gen::check_subscripts = options.fcheck_subscripts;
+    c_text.enabled = !options.no_c_text;
     // A UTF-8 source becomes the CP932 text it stands for; a character
     // without a CP932 form, or bytes that are no UTF-8, are an error of
     // their line (and a blank meanwhile).
@@ -85,13 +86,14 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
             if (!r.fatal) r.fatal = FatalStop{Text::OtherException, {}, {}};
         }
     }
+    if (options.names) *options.names = std::move(map_manager.names);
 
     for (const auto& d : diagnostics.items())
         r.diagnostics.push_back({d->line, d->is_warning(), d->node_name, d->id, d->values, d->span, d->related});
     r.error_count = diagnostics.error_count;
     r.warning_count = diagnostics.warning_count;
     r.words = word_stream.words();
-    r.c_text = c_text.text();
+    if (!options.no_c_text) r.c_text = c_text.text();
     // A compilation with errors must not look like a success to a build
     // step that would then run a stale image.
     r.status = r.fatal ? -1 : r.error_count > 0 ? 1 : 0;
@@ -99,6 +101,7 @@ void run(const std::string& name, std::string_view source, const CompileOptions&
     reset_compilation();
     debug_recorder.enabled = false;
     gen::check_subscripts = false;
+    c_text.enabled = true;
     token_log = nullptr;
 }
 

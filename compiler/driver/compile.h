@@ -16,6 +16,7 @@
 
 class program;
 class MapManager;
+class NameIndex;
 struct ScannedToken;
 
 namespace option_field {
@@ -53,6 +54,12 @@ struct CompileOptions {
     // reported, as the fatal error, at the statement that filled it).
     bool check_past_full_image = false;
     std::vector<ScannedToken>* tokens = nullptr;
+    // Leave the C translation out (a tool that wants only the diagnostics
+    // and names): CompileResult::c_text stays empty.
+    bool no_c_text = false;
+    // With record_names: receives the names recorded (moved there after
+    // inspect, not copied).
+    NameIndex* names = nullptr;
 };
 
 // The diagnostics (input_name, diagnostics, counts, fatal: record.h, printed

@@ -105,9 +105,10 @@ inline void store_element(const VariableEntry& v) {
 // Checks a variable access against the variable's shape (an array needs a
 // subscript, a scalar takes none, a subscript must be an int) and writes the
 // subscript: "[" its C text "]" and its words, which push the index.
-// Returns false after listing the error under `node_name`.
+// Returns false after listing the error under `node_name`, at `line` and
+// on the accessed name's token `span`.
 bool translate_subscript(const VariableEntry& v, const std::string& name, expression* subscript, int line,
-                         const char* node_name);
+                         const SourceSpan& span, const char* node_name);
 
 // ---- Subscript checks (subscript_check.cpp) --------------------------------
 // Set for vexlc -fcheck-subscripts: every element access first checks its

@@ -194,7 +194,7 @@ int exp_variable::translate() {
     v->used = true;
     c_text.append(name);
 
-    if (!gen::translate_subscript(*v, name, subscript, line, "exp_variable")) return -1;
+    if (!gen::translate_subscript(*v, name, subscript, line, span, "exp_variable")) return -1;
     if (subscript) gen::load_element(*v);
     else gen::load_scalar(*v);
     gen::push(GR0);
@@ -202,21 +202,21 @@ int exp_variable::translate() {
 }
 
 bool gen::translate_subscript(const VariableEntry& v, const std::string& name, expression* subscript, int line,
-                              const char* node_name) {
+                              const SourceSpan& span, const char* node_name) {
     if (!subscript) {
         if (!v.is_array) return true;
-        diagnostics.error<error::SubscriptRequired>(line, node_name);
+        diagnostics.error_at<error::SubscriptRequired>(span, line, node_name);
         return false;
     }
     if (!v.is_array) {
-        diagnostics.error<error::SubscriptOnScalar>(line, node_name);
+        diagnostics.error_at<error::SubscriptOnScalar>(span, line, node_name);
         return false;
     }
     c_text.append("[");
     if (check_subscripts) c_text.append(subscript_check_open());
     subscript->translate();
     if (subscript->type != kInt) {
-        diagnostics.error<error::SubscriptNotInt>(line, node_name);
+        diagnostics.error_at<error::SubscriptNotInt>(span, line, node_name);
         return false;
     }
     if (check_subscripts) {
@@ -240,7 +240,7 @@ int assignment::translate() {
     }
     c_text.append(name);
 
-    if (!gen::translate_subscript(*v, name, subscript, line, "assignment")) return -1;
+    if (!gen::translate_subscript(*v, name, subscript, line, span, "assignment")) return -1;
     c_text.append(" = ");
     value->translate();
     if (v->type != value->type) {

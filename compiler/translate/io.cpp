@@ -23,7 +23,7 @@ int input_statement::translate() {
     // Reading into a variable does not count as using it.
     c_text.append("scanf(\"%d\",&").append(name);
 
-    if (!gen::translate_subscript(*v, name, subscript, line, "input_statement")) return -1;
+    if (!gen::translate_subscript(*v, name, subscript, line, span, "input_statement")) return -1;
     if (subscript) {
         gen::element_base(*v);
         gen::op(INI_M, 0, GR1, gen::offset_of(*v));

@@ -333,6 +333,17 @@ TEST(Compile, InMemory) {
     EXPECT_NE(r.c_text.find("printf(\"%d\",1);\n"), std::string::npos);
     EXPECT_EQ(inspected, 1);
 
+    // Without the C translation: the same diagnostics and words, and the
+    // next compilation has its C text again.
+    CompileOptions no_c;
+    no_c.no_c_text = true;
+    const CompileResult quiet = compile_source("m.vxl", "function void start() {\r\n output 1; x := 2; }\r\n", no_c);
+    EXPECT_EQ(report(quiet, {}, {}), report(r, {}, {}));
+    EXPECT_EQ(quiet.words, r.words);
+    EXPECT_EQ(quiet.c_text, "");
+    EXPECT_NE(compile_source("m.vxl", "function void start() { output 1; }").c_text.find("printf(\"%d\",1);\n"),
+              std::string::npos);
+
     const CompileResult stopped = compile_source("s.vxl", std::string(101, '#'));
     EXPECT_EQ(stopped.status, -1);
     ASSERT_TRUE(stopped.fatal);

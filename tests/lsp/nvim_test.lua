@@ -1,5 +1,6 @@
 -- Neovim with the provided setup opens a broken program saved in Shift-JIS
--- and must show the server's diagnostics on the right lines.
+-- and must show the server's diagnostics on the right lines; then rename,
+-- signature help, hover while typing, and formatting through its client.
 --   VEXL_REPO=... VEXL_LSP=... VEXL_DIR=... nvim --headless -u NONE -i NONE -c "luafile nvim_test.lua"
 local repo, server, dir = os.getenv('VEXL_REPO'), os.getenv('VEXL_LSP'), os.getenv('VEXL_DIR')
 local function finish(ok, why)
@@ -79,6 +80,33 @@ if not changes or #changes ~= 2 then return finish(false, 'rename: ' .. vim.insp
 vim.api.nvim_buf_set_lines(0, 5, 5, false, { '  twice(' })
 if not hover_text(7, 10):find('int total', 1, true) then return finish(false, 'blind while typing') end
 if not hover_text(2, 9):find('parameter of twice', 1, true) then return finish(false, 'blind in twice') end
+
+-- Formatting through Neovim's own client: the buffer gets the canonical
+-- layout (the server answers with edits of the changed lines).
+vim.api.nvim_buf_set_lines(0, 0, -1, false, {
+  'int total;',
+  'function int twice(int n) {return n*2;}',
+  'function void start() {',
+  '  total:=twice(3);   output total;',
+  '}',
+})
+if vim.lsp.buf.format then
+  vim.lsp.buf.format({ async = false, timeout_ms = 5000 })
+else  -- before Neovim 0.8
+  vim.lsp.buf.formatting_sync(nil, 5000)
+end
+local formatted = table.concat(vim.api.nvim_buf_get_lines(0, 0, -1, false), '\n')
+local expected = table.concat({
+  'int total;',
+  'function int twice(int n) {',
+  '    return n * 2;',
+  '}',
+  'function void start() {',
+  '    total := twice(3);',
+  '    output total;',
+  '}',
+}, '\n')
+if formatted ~= expected then return finish(false, 'formatting gave:\n' .. formatted) end
 finish(true)
 end
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis.h"
 #include "server.h"
 
 using lsp::json;
@@ -136,6 +137,54 @@ TEST(Server, KeepsAnsweringWhileTyping) {
     }
 }
 
+// While a function stays broken, the text compiled without it changes only
+// by whitespace, and its names are reused rather than compiled again: the
+// analyses must be those of a compilation from scratch at every step, also
+// after edits elsewhere (which allow no reuse).
+TEST(Analysis, ReusedNamesMatchACompilation) {
+    auto offset = [](const std::string& text, int line, int character) {
+        std::size_t at = 0;
+        while (line-- > 0) at = text.find('\n', at) + 1;
+        return at + static_cast<std::size_t>(character);
+    };
+    std::string text = std::string(kProgram) + "function int twice(int v) {\n    return place(v, solutions);\n}\n";
+    const lsp::Analysis complete = lsp::analyse(text);
+    ASSERT_TRUE(complete.complete);
+    struct Edit {
+        int line, character, erase;
+        const char* text;
+        bool reuse;
+    } edits[] = {{10, 0, 0, "if (", false}, {10, 4, 0, "yz", true},   {11, 0, 0, "\n  \n", true},
+                 {10, 4, 2, "", true},      {10, 4, 0, "\t", true},  {16, 10, 0, " ", false},
+                 {1, 4, 9, "count", false}, {10, 4, 0, " ", true}};
+    lsp::Analysis previous = complete;
+    int step = 0;
+    for (const Edit& e : edits) {
+        text.replace(offset(text, e.line, e.character), static_cast<std::size_t>(e.erase), e.text);
+        const lsp::Analysis chained = lsp::analyse(text, {}, &complete, &previous);
+        const lsp::Analysis fresh = lsp::analyse(text, {}, &complete);
+        SCOPED_TRACE("step " + std::to_string(++step));
+        ASSERT_FALSE(chained.complete);
+        EXPECT_EQ(e.reuse, chained.left_out != nullptr && chained.left_out == previous.left_out);
+        ASSERT_EQ(chained.tokens.size(), fresh.tokens.size());
+        for (std::size_t i = 0; i < fresh.tokens.size(); ++i) {
+            EXPECT_EQ(chained.tokens[i].symbol, fresh.tokens[i].symbol) << i;
+            EXPECT_EQ(chained.tokens[i].cls, fresh.tokens[i].cls) << i;
+        }
+        ASSERT_EQ(chained.symbols.size(), fresh.symbols.size());
+        for (std::size_t i = 0; i < fresh.symbols.size(); ++i) {
+            const lsp::Symbol &x = chained.symbols[i], &y = fresh.symbols[i];
+            EXPECT_EQ(x.name + x.scope + x.detail, y.name + y.scope + y.detail);
+            EXPECT_EQ(x.declaration, y.declaration) << x.name;
+            EXPECT_EQ(x.uses, y.uses) << x.name;
+            EXPECT_EQ(x.first_token, y.first_token) << x.name;
+            EXPECT_EQ(x.last_token, y.last_token) << x.name;
+        }
+        previous = chained;
+    }
+    EXPECT_EQ(text.find("int count;"), 30u);  // the edits went where meant
+}
+
 // Diagnostics name their tokens; unused variables are marked at their
 // declarations, duplicates point at the first; a construct checked twice
 // is reported once.
@@ -144,9 +193,10 @@ TEST(Server, PreciseDiagnostics) {
     c.open("int g, g;\n"
            "function void main() { }\n"
            "function void start() {\n"
-           "    int unused;\n"
+           "    int unused; int v[2];\n"
            "    output 1 + true # ;\n"
            "    output f(y, y);\n"
+           "    v := 1; unused[0] := 2; output v[false];\n"
            "}\n"
            "function int f(int a, int b) { return a; }\n");
     const json d = c.diagnostics()["diagnostics"];
@@ -169,6 +219,9 @@ TEST(Server, PreciseDiagnostics) {
     for (const auto& item : d) undeclared += item["code"] == "VariableNotDeclared";
     EXPECT_EQ(undeclared, 1) << d.dump();  // "y" twice on one line, one message
     EXPECT_EQ(find("VariableNotDeclared")["range"], range(5, 13, 14));
+    EXPECT_EQ(find("SubscriptRequired")["range"], range(6, 4, 5));
+    EXPECT_EQ(find("SubscriptOnScalar")["range"], range(6, 12, 18));
+    EXPECT_EQ(find("SubscriptNotInt")["range"], range(6, 35, 36));
 
     // An image over its limit: the fatal error at the statement that filled it.
     std::string big = "function void start() {\n";

@@ -4,13 +4,14 @@
 # structure (required properties, types, levels, bounds), with the counts
 # and positions checked against the compilation; the gnu form read back
 # through an editor's quickfix list, with the default 'errorformat' and
-# with the shipped compiler file.
+# with the shipped compiler file, and through Emacs' compilation mode.
 #   diagnostics_forms_test.sh VEXLC JSON_SCHEMA SARIF_SCHEMA VIM_RUNTIME
 set -u
 vexlc=$1
 json_schema=$2
 sarif_schema=$3
 vim_runtime=$4
+here=$(cd "$(dirname "$0")" && pwd)
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
@@ -23,6 +24,7 @@ printf 'function void start() {\n  output 1;\n}\n' > clean.vxl
 printf 'function void main() { }\nfunction void start() {\n  int unused;\n  output "\203e\203X\203g" # 1;\n  y := true;\n}\n' > errors.vxl
 { printf 'function void start() {\n'; i=0; while [ $i -lt 101 ]; do printf '  x := 1;\n'; i=$((i + 1)); done; printf '}\n'; } > limit.vxl
 cp errors.vxl 'with space.vxl'
+printf 'function void start() {\n  int a[3]; int s;\n  a := 1;\n  s[1] := 2;\n  output a[true];\n  input a;\n}\n' > subscripts.vxl
 
 run() {  # FORMAT NAME OUT [OPTION...]: runs vexlc; its standard error is OUT.FORMAT
     format=$1 name=$2 out=$3
@@ -36,6 +38,7 @@ for format in json sarif; do
     run $format errors.vxl english --diagnostics-language=en --diagnostics-charset=utf-8
     run $format limit.vxl limit
     run $format 'with space.vxl' space
+    run $format subscripts.vxl subscripts
     run $format missing.vxl missing
 done
 python3 - "$json_schema" "$sarif_schema" < runs <<'PY' || fail "json and sarif documents"
@@ -74,6 +77,16 @@ grep -q '"column": 16, "end": {"line": 4, "column": 17}' errors.json || fail "js
 grep -q '"text": "テスト"' errors.json && fail "json: source text leaked into a message"
 grep -q '"fatal": {"line": 102, "column": 3, "end": {"line": 102, "column": 4}, "class": "OverSomeErrors", "text": "エラーの数が100を超えました"}' limit.json || fail "json: the fatal error"
 grep -q '"uri": "with%20space.vxl"' space.sarif || fail "sarif: the file name as a URI"
+version=$("$vexlc" --version | sed -n '1s/^vexlc //p')
+grep -q "\"driver\": {\"name\": \"vexlc\", \"version\": \"$version\"" clean.sarif || fail "sarif: the version --version prints"
+# The array checks name the accessed name's token, like every other check.
+for at in '"line": 3, "column": 3, "end": {"line": 3, "column": 4}, "severity": "error", "part": "assignment", "class": "SubscriptRequired"' \
+          '"line": 4, "column": 3, "end": {"line": 4, "column": 4}, "severity": "error", "part": "assignment", "class": "SubscriptOnScalar"' \
+          '"line": 5, "column": 10, "end": {"line": 5, "column": 11}, "severity": "error", "part": "exp_variable", "class": "SubscriptNotInt"' \
+          '"line": 6, "column": 9, "end": {"line": 6, "column": 10}, "severity": "error", "part": "input_statement", "class": "SubscriptRequired"'; do
+    grep -qF "$at" subscripts.json || fail "json: $at"
+done
+[ "$(grep -c '"region": {"startLine": [0-9]*, "startColumn"' subscripts.sarif)" = 5 ] || fail "sarif: columns of the array checks"
 grep -q '"text": "variable .unused. is not used"' errors.json && fail "json: English without the option"
 grep -q '"text": "variable .unused. is not used"' english.json || fail "json: English"
 
@@ -102,6 +115,27 @@ if command -v vim > /dev/null; then
         { fail "compiler vexlc: 5 errors and 2 warnings"; cat shipped.qf; }
 else
     echo "vim not found: quickfix checks skipped"
+fi
+
+# The same in Emacs' compilation mode: every entry with its file, line and
+# kind (the gnu form names no column), the source lines under them and the
+# summary line left out.
+if command -v emacs > /dev/null; then
+    compilation() {  # MESSAGES_FILE: "TYPE LINE COLUMN FILE | TEXT" per entry
+        timeout 60 emacs --batch -Q -l "$here/compilation_mode.el" "$1" < /dev/null
+    }
+    compilation errors.gnu > errors.emacs
+    [ "$(wc -l < errors.emacs)" = 7 ] || { fail "compilation mode: 7 entries"; cat errors.emacs; }
+    grep -q "^2 4 nil errors.vxl | errors.vxl:4: error: 文字'#'を無視します$" errors.emacs || fail "compilation mode: an error"
+    grep -q "^1 6 nil errors.vxl | errors.vxl:6: warning: 変数'unused'は使用されていません$" errors.emacs ||
+        fail "compilation mode: a warning"
+    grep -q "^1 1 nil errors.vxl | errors.vxl:1: warning: 関数'main'" errors.emacs ||
+        fail "compilation mode: the warning without a line"
+    compilation limit.gnu > limit.emacs
+    tail -1 limit.emacs | grep -q '^2 102 nil limit.vxl | limit.vxl:102: fatal error: エラーの数が100を超えました$' ||
+        { fail "compilation mode: the fatal error"; tail -3 limit.emacs; }
+else
+    echo "emacs not found: compilation mode checks skipped"
 fi
 
 [ $failures -eq 0 ] || exit 1
