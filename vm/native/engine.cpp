@@ -441,26 +441,22 @@ void Engine::emit_block(Word start, const std::vector<Insn>& block, bool falls_t
     std::uint8_t* entry = const_cast<std::uint8_t*>(g.getCurr());
     Xbyak::Label& start_label = labels_.emplace_back();
     block_start_ = &start_label;
+    bool region = false;
     if (tier_ >= 2 && block_native_ > 0) {
-        // The second tier's version first; its entry falls back to this
-        // tier's version (below) when its assumptions do not hold.
+        // The second tier's version of the region entered here first; its
+        // entry falls back to this tier's version of the block (below)
+        // when its assumptions do not hold.
         Xbyak::Label& tier1 = labels_.emplace_back();
-        Tier2Block t2{g, block, falls_through, Word(next), start, block_native_, counting_, lowest_sp_,
+        Tier2Region r{g, start, n_, [this](Word pc) { return decode(pc); }, counting_, lowest_sp_,
                       int(offsetof(Context, lowest_sp)), exit_, start_label, tier1,
-                      [&](std::size_t k) {
-                          shifted_flags_ = false;
-                          emit_insn(block, k);
-                          shifted_flags_ = false;
-                          return k;
-                      },
-                      [&](std::size_t k) { goto_target(block[k]); },
-                      [&](Word pc) { goto_fixed(pc); }};
-        emit_tier2(t2);
-        entry = const_cast<std::uint8_t*>(start_label.getAddress());
-        g.L(tier1);
-    } else {
-        g.L(start_label);
+                      [this](Word pc) { goto_fixed(pc); }};
+        region = emit_tier2(r);
+        if (region) {
+            entry = const_cast<std::uint8_t*>(start_label.getAddress());
+            g.L(tier1);
+        }
     }
+    if (!region) g.L(start_label);
     Xbyak::Label& budget = labels_.emplace_back();
     if (counting_ && block_native_ > 0) {
         g.cmp(Xbyak::util::rsi, block_native_);
