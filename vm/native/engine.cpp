@@ -78,7 +78,8 @@ using image::Opcode;
 using image::OpInfo;
 
 constexpr std::size_t kCodeBytes = std::size_t(16) << 20;  // bound of the code memory
-constexpr std::size_t kBlockBytes = std::size_t(64) << 10;  // more than one block ever takes
+constexpr std::size_t kBlockBytes = std::size_t(256) << 10;  // more than one block (or region) ever takes
+constexpr std::size_t kTier1Bytes = std::size_t(32) << 10;   // more than a block of the first tier takes
 constexpr int kMaxBlock = 64;                                // instructions per block
 constexpr std::size_t kPcs = 65536;
 // The stack translated code runs on: return entries of calls (16 bytes
@@ -447,7 +448,7 @@ void Engine::emit_block(Word start, const std::vector<Insn>& block, bool falls_t
         // entry falls back to this tier's version of the block (below)
         // when its assumptions do not hold.
         Xbyak::Label& tier1 = labels_.emplace_back();
-        Tier2Region r{g, start, n_, [this](Word pc) { return decode(pc); }, counting_, lowest_sp_,
+        Tier2Region r{g, start, kBlockBytes - kTier1Bytes, n_, [this](Word pc) { return decode(pc); }, counting_, lowest_sp_,
                       int(offsetof(Context, lowest_sp)), exit_, start_label, tier1,
                       [this](Word pc) { goto_fixed(pc); }};
         region = emit_tier2(r);

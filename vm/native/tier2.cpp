@@ -67,6 +67,12 @@ using Gen = Xbyak::CodeGenerator;
 
 constexpr std::size_t kMaxRegion = 160;  // instructions of a region
 constexpr std::size_t kMaxBlock = 64;    // instructions of one of its blocks
+constexpr std::size_t kMaxPending = 8;   // stack words not yet written
+// Bytes an instruction (with its ways out) and a block (with the entry's
+// checks) can take at most: a block joins the region only while the room
+// covers that much for every block in it.
+constexpr std::size_t kInsnBytes = 1536;
+constexpr std::size_t kBlockBytes = 2048;
 constexpr unsigned SP = image::SP, BP = image::BP;
 constexpr unsigned kJumpIndex = 3;  // GR3: the compiler's index of jumps
 
@@ -235,6 +241,10 @@ private:
     std::vector<Word> queue_;
     std::deque<Xbyak::Label> labels_;
     std::vector<Stub> stubs_;
+    // Bytes the blocks queued and the one being emitted may take at most.
+    std::size_t reserved_ = 0;
+    std::size_t start_size_ = 0;
+    std::size_t bytes_for(Word start) const { return kBlockBytes + kInsnBytes * scan(start).insns.size(); }
 
     // Entry checks: displacements used with each register the region never
     // writes, absolute addresses, stack offsets.
@@ -814,6 +824,9 @@ bool Region::insn(std::size_t& k) {
             drop_slot(at);
             s_.slots[at] = {SlotKind::reg, 0, a, 0, true};
         }
+        if (std::count_if(s_.slots.begin(), s_.slots.end(), [](const auto& w) { return w.second.pending; }) >
+            int(kMaxPending))
+            flush_pending();
         reach(at);
         s_.offset = at - 1;
         reach(s_.offset);
@@ -910,12 +923,14 @@ void Region::edge(Word target, int give_back) {
     if (r_.counting && give_back > 0) g_.add(rsi, give_back);
     if (leaders_.count(target)) {
         auto it = offset_in_.find(target);
-        if (it == offset_in_.end()) {
+        const std::size_t need = bytes_for(target);
+        if (it == offset_in_.end() && g_.getSize() - start_size_ + reserved_ + need <= r_.room) {
+            reserved_ += need;
             offset_in_[target] = s_.offset;
             queue_.push_back(target);
             it = offset_in_.find(target);
         }
-        if (it->second == s_.offset) {
+        if (it != offset_in_.end() && it->second == s_.offset) {
             materialise(s_);
             g_.jmp(label_of(target), Gen::T_NEAR);
             return;
@@ -996,6 +1011,7 @@ void Region::emit_block(Word start) {
         leave(Way::budget, start, 0);
     }
     block_ = nullptr;
+    reserved_ -= bytes_for(start);
 }
 
 // What the region assumed, checked at its entry; then the slots loaded.
@@ -1079,6 +1095,13 @@ void Region::entry_checks() {
 bool Region::emit() {
     if (!handled(r_.decode(r_.entry))) return false;
     discover();
+    if (order_.size() == 1) {
+        // One block that does not loop: the first tier does as well.
+        const Block b = scan(r_.entry);
+        if (b.end == Block::stop || b.insns.empty() || b.insns.back().adr != r_.entry ||
+            !(b.end == Block::jump || b.end == Block::branch))
+            return false;
+    }
     allocate();
     if (written_ & (1u << BP)) return false;
     // Jumps indexed by GR3 count on its staying 0.
@@ -1087,6 +1110,9 @@ bool Region::emit() {
             for (const Insn& i : scan(l).insns)
                 if (i.x == kJumpIndex && (is_branch(i.op) || i.op == image::JUMP)) return false;
 
+    start_size_ = g_.getSize();
+    reserved_ = kBlockBytes + bytes_for(r_.entry);  // the entry's checks and block
+    if (reserved_ > r_.room) return false;
     offset_in_[r_.entry] = 0;
     queue_.push_back(r_.entry);
     for (std::size_t q = 0; q < queue_.size(); ++q) emit_block(queue_[q]);

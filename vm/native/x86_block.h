@@ -39,6 +39,7 @@ inline Xbyak::Reg64 r64(unsigned r) { return Xbyak::Reg64(int(8 + r)); }
 struct Tier2Region {
     Xbyak::CodeGenerator& g;
     Word entry;
+    std::size_t room;       // bytes g may write at most
     std::size_t n;          // words of code
     std::function<Insn(Word pc)> decode;
     bool counting;          // step-counted run (rsi is the budget)
