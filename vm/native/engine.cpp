@@ -16,8 +16,10 @@
 // A jump to a fixed address goes straight to the block there once that
 // block exists: until then it leaves through the dispatcher, and
 // translating the target later patches the jump. Computed targets (returns,
-// jumps through a register) look the table up at run time. A hot region can
-// be handed to another translator by hooking translate() (see tier_hook).
+// jumps through a register) look the table up at run time. With the second
+// tier on (the default), the code at a hot address is first translated as a
+// whole region where it has the compiler's shapes (tier2.cpp), in front of
+// the block, which runs when the region's entry checks fail.
 //
 // Register conventions inside translated code:
 //   r8d-r14d  GR0-GR4, bp, sp (16-bit values, upper bits always zero)

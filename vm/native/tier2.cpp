@@ -53,6 +53,7 @@
 #include <climits>
 #include <deque>
 #include <map>
+#include <optional>
 #include <set>
 #include <unordered_map>
 
@@ -239,6 +240,8 @@ private:
     std::unordered_map<Word, Xbyak::Label*> labels_of_;
     std::unordered_map<Word, int> offset_in_;
     std::vector<Word> queue_;
+    std::set<Word> emitted_;
+    std::optional<Word> next_;  // the block to emit next, falling into it
     std::deque<Xbyak::Label> labels_;
     std::vector<Stub> stubs_;
     // Bytes the blocks queued and the one being emitted may take at most.
@@ -271,7 +274,7 @@ private:
     }
     void emit_block(Word start);
     void emit_stub(const Stub& st);
-    void edge(Word target, int give_back);
+    void edge(Word target, int give_back, bool last = false);
     void leave(Way way, Word pc, int give_back);
     void jcc(Cond c, Xbyak::Label& l);
     void emit_flags(const State& s);
@@ -919,7 +922,9 @@ bool Region::insn(std::size_t& k) {
 
 // Continue at target with the state exact but for the slots in registers:
 // the region's block there, or a way out.
-void Region::edge(Word target, int give_back) {
+// The last edge of a block may fall into the next block instead of
+// jumping: the block there is emitted right after.
+void Region::edge(Word target, int give_back, bool last) {
     if (r_.counting && give_back > 0) g_.add(rsi, give_back);
     if (leaders_.count(target)) {
         auto it = offset_in_.find(target);
@@ -932,6 +937,10 @@ void Region::edge(Word target, int give_back) {
         }
         if (it != offset_in_.end() && it->second == s_.offset) {
             materialise(s_);
+            if (last && !emitted_.count(target) && !next_) {
+                next_ = target;  // emitted from here on
+                return;
+            }
             g_.jmp(label_of(target), Gen::T_NEAR);
             return;
         }
@@ -968,23 +977,22 @@ void Region::emit_block(Word start) {
     const Block b = scan(start);
     block_ = &b;
     budget_ = int(b.insns.size());
-    stubs_.clear();
+    emitted_.insert(start);
     s_ = State{};
     s_.offset = s_.base = s_.lowest = s_.tracked = offset_in_.at(start);
     if (pinned_) s_.regs[kJumpIndex] = {RegKind::constant, 0};
     after_cmp_ = SIZE_MAX;
     g_.L(label_of(start));
-    Xbyak::Label& out_of_budget = labels_.emplace_back();
     if (r_.counting && budget_ > 0) {
         g_.cmp(rsi, budget_);
-        g_.jb(out_of_budget, Gen::T_NEAR);
+        g_.jb(stub(Way::budget, start, 0), Gen::T_NEAR);
         g_.sub(rsi, budget_);
     }
     bool ended = false;
     for (std::size_t k = 0; k < b.insns.size() && !ended; ++k) {
         const Insn& i = b.insns[k];
         if (i.op == image::JUMP) {
-            edge(i.adr, 0);
+            edge(i.adr, 0, true);
             ended = true;
         } else if (!insn(k)) {
             leave(Way::fixed, i.pc, budget_ - int(k));
@@ -993,25 +1001,13 @@ void Region::emit_block(Word start) {
     }
     if (!ended) {
         if (b.end == Block::branch)
-            edge(Word(b.insns.back().pc + 2), 0);
+            edge(Word(b.insns.back().pc + 2), 0, true);
         else if (b.end == Block::stop)
             leave(Way::fixed, b.next, 0);
         else
-            edge(b.next, 0);
-    }
-    for (std::size_t n = 0; n < stubs_.size(); ++n) {
-        const Stub st = stubs_[n];
-        emit_stub(st);
-    }
-    g_.L(out_of_budget);
-    if (r_.counting && budget_ > 0) {
-        s_ = State{};
-        s_.offset = s_.base = s_.lowest = s_.tracked = offset_in_.at(start);
-        if (pinned_) s_.regs[kJumpIndex] = {RegKind::constant, 0};
-        leave(Way::budget, start, 0);
+            edge(b.next, 0, true);
     }
     block_ = nullptr;
-    reserved_ -= bytes_for(start);
 }
 
 // What the region assumed, checked at its entry; then the slots loaded.
@@ -1115,7 +1111,23 @@ bool Region::emit() {
     if (reserved_ > r_.room) return false;
     offset_in_[r_.entry] = 0;
     queue_.push_back(r_.entry);
-    for (std::size_t q = 0; q < queue_.size(); ++q) emit_block(queue_[q]);
+    // Chains of blocks, each falling into the next, then the ways out of
+    // the chain's blocks (out of the straight line).
+    for (std::size_t q = 0; q < queue_.size(); ++q) {
+        std::size_t chain = 0;  // bytes reserved for the chain's blocks
+        for (std::optional<Word> b = queue_[q]; b && !emitted_.count(*b);) {
+            next_.reset();
+            emit_block(*b);
+            chain += bytes_for(*b);
+            b = next_;
+        }
+        for (std::size_t n = 0; n < stubs_.size(); ++n) {
+            const Stub st = stubs_[n];
+            emit_stub(st);
+        }
+        stubs_.clear();
+        reserved_ -= chain;
+    }
 
     g_.L(r_.entry_label);
     entry_checks();
