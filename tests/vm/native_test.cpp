@@ -145,6 +145,43 @@ TEST(SecondTier, RegionsAgreeAtEveryStep) {
     vm::native::set_hot_threshold(saved);
 }
 
+// Division and remainder by a constant power of two (shifts in the second
+// tier) and by other constants, for every 16-bit dividend.
+TEST(SecondTier, DividesByConstantsLikeTheLoop) {
+    using namespace image;
+    std::vector<vm::Word> w;
+    auto op = [&](Opcode o, unsigned r, unsigned x) { w.push_back(make_word(o, r, x)); };
+    auto op2 = [&](Opcode o, unsigned r, unsigned x, vm::Word adr) {
+        op(o, r, x);
+        w.push_back(adr);
+    };
+    const vm::Word loop = 0;
+    vm::Word sum = 0x101;  // a sum of the results per divisor and operation
+    for (const int divisor : {2, 16, 16384, -2, 3}) {
+        for (const Opcode o : {DIV_R, MOD_R}) {
+            op2(LD_M, GR0, 0, 0x100);  // the dividend
+            op2(LDI, GR1, 0, vm::Word(divisor));
+            op(o, GR0, GR1);
+            op2(ADD_M, GR0, 0, sum);
+            op2(ST, GR0, 0, sum++);
+        }
+    }
+    op2(LD_M, GR0, 0, 0x100);
+    op2(LDI, GR1, 0, 1);
+    op(ADD_R, GR0, GR1);
+    op2(ST, GR0, 0, 0x100);
+    op2(JNZ, 0, 0, loop);  // all 65536 dividends, 0 last
+    const unsigned saved = vm::native::hot_threshold();
+    vm::native::force_tier(2);
+    const auto ref = observe(w, "", false, nullptr);
+    for (const unsigned hot : {0u, 40u}) {
+        vm::native::set_hot_threshold(hot);
+        EXPECT_EQ(difference(*ref, *observe(w, "", true, nullptr)), "") << hot;
+    }
+    vm::native::force_tier(0);
+    vm::native::set_hot_threshold(saved);
+}
+
 // A stream that takes `room` bytes and then fails, like a full disk.
 class FullDisk : public std::streambuf {
 public:

@@ -773,6 +773,30 @@ bool Region::insn(std::size_t& k) {
                 slot.kind = SlotKind::memory;
             }
         s_.scratch_owner[0] = s_.scratch_owner[1] = INT32_MIN;
+        const int divisor = !memory && s_.regs[x].kind == RegKind::constant ? std::int16_t(s_.regs[x].value) : 0;
+        if (divisor > 1 && (divisor & (divisor - 1)) == 0) {
+            // By 2^n: the quotient rounds toward zero (a negative dividend
+            // gets 2^n - 1 added first), the remainder keeps its sign.
+            const int n = __builtin_ctz(unsigned(divisor));
+            before_write(a, true, false);
+            load_reg(a);
+            g_.movsx(eax, r16(a));
+            g_.mov(ecx, eax);
+            g_.sar(ecx, 31);
+            g_.shr(ecx, 32 - n);
+            g_.add(ecx, eax);
+            if (i.op == image::DIV_R) {
+                g_.sar(ecx, n);
+                g_.movzx(r32(a), cx);
+            } else {
+                g_.and_(ecx, -divisor);
+                g_.sub(eax, ecx);
+                g_.movzx(r32(a), ax);
+            }
+            s_.regs[a].kind = RegKind::host;
+            s_.flags = {FlagKind::reg, a, 0, 0};
+            return true;
+        }
         if (memory) {
             Xbyak::Address m = g_.word[rbx];
             const Xbyak::Reg32* reg = nullptr;
