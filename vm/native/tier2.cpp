@@ -591,17 +591,20 @@ bool Region::operand(const Insn& i, std::size_t k, Xbyak::Address& mem, const Xb
     for (auto& [offset, slot] : s_.slots)
         if (slot.kind == SlotKind::scratch) slot.kind = SlotKind::memory;
     s_.scratch_owner[0] = s_.scratch_owner[1] = INT32_MIN;
-    g_.lea(rax, g_.ptr[r64(i.x) + disp]);
-    g_.cmp(rax, 0xFFFF);
-    g_.ja(stub(Way::interpret, i.pc, budget_ - int(k)), Gen::T_NEAR);
-    if (!cached_.empty()) {
-        g_.lea(ecx, g_.ptr[r64(BP) + cached_low_]);
-        g_.neg(ecx);
-        g_.add(ecx, eax);
+    // A register holds 0..0xFFFF: without a displacement it is inside.
+    const Xbyak::Reg64 ea = disp == 0 ? r64(i.x) : rax;
+    if (disp != 0) {
+        g_.lea(rax, g_.ptr[r64(i.x) + disp]);
+        g_.cmp(rax, 0xFFFF);
+        g_.ja(stub(Way::interpret, i.pc, budget_ - int(k)), Gen::T_NEAR);
+    }
+    if (!cached_.empty()) {  // ea - (bp + low) <= high - low: on a slot
+        g_.lea(ecx, g_.ptr[ea - cached_low_]);
+        g_.sub(ecx, r32(BP));
         g_.cmp(ecx, cached_high_ - cached_low_);
         g_.jbe(stub(Way::interpret, i.pc, budget_ - int(k)), Gen::T_NEAR);
     }
-    mem = g_.word[rbx + rax * 2];
+    mem = g_.word[rbx + ea * 2];
     return true;
 }
 
