@@ -28,7 +28,7 @@ std::string input_text(Seeded& s) {
 
 // Translating everything at once, and after a few arrivals (runs that go
 // back and forth between the loop and translated code); with the first
-// tier alone and with the second forced on every block.
+// tier alone and with the second on (regions wherever it can).
 class NativeEngine : public ::testing::TestWithParam<std::tuple<unsigned, int>> {
 protected:
     void SetUp() override {
@@ -84,10 +84,24 @@ TEST_P(NativeEngine, AgreesUncapped) {
     EXPECT_GT(compared, 1000);
 }
 
+// The second tier on, with a hot threshold, for the life of the object.
+struct SecondTierOn {
+    unsigned saved = vm::native::hot_threshold();
+    explicit SecondTierOn(unsigned hot) {
+        vm::native::force_tier(2);
+        vm::native::set_hot_threshold(hot);
+    }
+    ~SecondTierOn() {
+        vm::native::force_tier(0);
+        vm::native::set_hot_threshold(saved);
+    }
+};
+
 // A loop in the compiler's shape whose frame slots the second tier keeps in
 // host registers, with accesses that defeat that: a load and a store
 // through a computed address that fall on such a slot, a stack word read
-// back through a computed address, a global, and at the end a division by
+// back through a computed address, a global, the loop's condition as the
+// compiler writes comparisons, and at the end a division by
 // a slot that is now 0. Every step cap must stop at the same instruction
 // with the same state as the loop, in every way of translating.
 TEST(SecondTier, RegionsAgreeAtEveryStep) {
@@ -105,8 +119,28 @@ TEST(SecondTier, RegionsAgreeAtEveryStep) {
     op2(LDI, GR0, 0, 9);                // 7
     op2(ST, GR0, BP, 0xFFFF);           // 9: i := 9
     op2(ST, GR3, BP, 0xFFFE);           // 11: s := 0
+    // GR0 := (slot != 0) as the compiler computes a comparison, and `jump`
+    // on it to target (0: the next instruction).
+    auto not_zero = [&](vm::Word slot, Opcode jump, vm::Word target) {
+        op2(LD_M, GR0, BP, slot);
+        op(PUSH_R, GR0, 0);
+        op2(LDI, GR0, 0, 0);
+        op(PUSH_R, GR0, 0);
+        op(POP, GR2, 0);
+        op(POP, GR1, 0);
+        op2(LDI, GR0, 0, 1);
+        op(CMP_R, GR1, GR2);
+        op2(JNZ, 0, GR3, vm::Word(w.size() + 4));
+        op2(LDI, GR0, 0, 0);
+        op(PUSH_R, GR0, 0);
+        op(POP, GR0, 0);
+        op2(jump, 0, GR3, target ? target : vm::Word(w.size() + 2));
+    };
     const vm::Word loop = vm::Word(w.size());
-    op2(LD_M, GR0, BP, 0xFFFE);         // 13: s
+    not_zero(0xFFFF, JZE, 1);           // 13: while i != 0 (the end set below)
+    const std::size_t exit = w.size() - 1;
+    not_zero(0xFFFE, JNZ, 0);           // s != 0: both ways lead on
+    op2(LD_M, GR0, BP, 0xFFFE);         // s
     op(PUSH_R, GR0, 0);
     op2(LD_M, GR0, BP, 0xFFFF);         // i
     op(PUSH_R, GR0, 0);
@@ -122,17 +156,16 @@ TEST(SecondTier, RegionsAgreeAtEveryStep) {
     op(SUB_R, GR1, GR0);
     op2(ST, GR1, GR2, 0);               // i := i - 1 through it
     op2(LD_M, GR0, GR2, 0);             // and read back the same way
-    op2(JNZ, 0, GR3, loop);
+    op2(JUMP, 0, GR3, loop);
+    w[exit] = vm::Word(w.size());
     op2(LD_M, GR0, BP, 0xFFFE);
     op2(DIV_M, GR0, BP, 0xFFFF);        // i is 0: fails with the slots in memory
     const vm::Limits none{1000000};
     const auto whole = observe(w, "", false, &none, true);
     ASSERT_EQ(whole->result.fault, vm::Fault::zero_divide);
     ASSERT_EQ(whole->m.memory_data()[0xFFFD], 45);
-    const unsigned saved = vm::native::hot_threshold();
     for (const unsigned hot : {0u, 2u}) {
-        vm::native::set_hot_threshold(hot);
-        vm::native::force_tier(2);
+        const SecondTierOn on(hot);
         for (std::uint64_t cap = 1; cap <= whole->result.steps + 1; ++cap) {
             const vm::Limits limits{cap};
             const auto ref = observe(w, "", false, &limits, true);
@@ -141,8 +174,6 @@ TEST(SecondTier, RegionsAgreeAtEveryStep) {
         }
         EXPECT_EQ(difference(*observe(w, "", false, nullptr), *observe(w, "", true, nullptr)), "") << hot;
     }
-    vm::native::force_tier(0);
-    vm::native::set_hot_threshold(saved);
 }
 
 // Division and remainder by a constant power of two (shifts in the second
@@ -171,15 +202,11 @@ TEST(SecondTier, DividesByConstantsLikeTheLoop) {
     op(ADD_R, GR0, GR1);
     op2(ST, GR0, 0, 0x100);
     op2(JNZ, 0, 0, loop);  // all 65536 dividends, 0 last
-    const unsigned saved = vm::native::hot_threshold();
-    vm::native::force_tier(2);
     const auto ref = observe(w, "", false, nullptr);
     for (const unsigned hot : {0u, 40u}) {
-        vm::native::set_hot_threshold(hot);
+        const SecondTierOn on(hot);
         EXPECT_EQ(difference(*ref, *observe(w, "", true, nullptr)), "") << hot;
     }
-    vm::native::force_tier(0);
-    vm::native::set_hot_threshold(saved);
 }
 
 // A stream that takes `room` bytes and then fails, like a full disk.

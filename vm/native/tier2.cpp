@@ -296,6 +296,7 @@ private:
     bool operand(const Insn& i, std::size_t k, Xbyak::Address& mem, const Xbyak::Reg32*& reg);
     bool insn(std::size_t& k);
     void branch(std::size_t& k);
+    bool fused(std::size_t& k);
     void entry_checks();
 };
 
@@ -608,12 +609,56 @@ bool Region::operand(const Insn& i, std::size_t k, Xbyak::Address& mem, const Xb
     return true;
 }
 
+// The compiler's comparison and the jump on its outcome:
+//   LDI a,v; CMP ..; Jcc over the next; LDI a,w; PUSH a; POP a; Jcc2 t
+// as one host jump on the comparison, a being v or w (and the flags its
+// value, the stack word it) on each way. False when the code differs.
+bool Region::fused(std::size_t& k) {
+    const std::vector<Insn>& bl = block_->insns;
+    const Insn& first = bl[k];
+    const std::size_t j = k + 4;
+    if (j + 1 != bl.size()) return false;
+    const Insn& ldi = bl[k + 1];
+    const Insn& br = bl[j];
+    const unsigned a = ldi.a;
+    if (bl[k + 2].op != image::PUSH_R || bl[k + 2].a != a || bl[k + 3].op != image::POP || bl[k + 3].a != a ||
+        !is_branch(br.op) || s_.regs[a].kind != RegKind::constant || s_.flags.kind != FlagKind::exact ||
+        (pinned_ && a == kJumpIndex))
+        return false;
+    const Word skipped = s_.regs[a].value, loaded = ldi.adr;  // a on each way
+    const bool jump_skipped = taken_for_value(br.op, skipped), jump_loaded = taken_for_value(br.op, loaded);
+    if (jump_skipped == jump_loaded) return false;
+    if (first.op == image::JPL || g_.getSize() != after_cmp_) g_.test(kF, kF);
+    const Cond skip = taken_cond(first.op);
+    before_write(a, true);
+    const int at = s_.offset;
+    reach(at);
+    reach(at - 1);
+    s_.lowest = std::min(s_.lowest, at - 1);
+    drop_slot(at);
+    auto way = [&](Word v) {
+        s_.regs[a] = {RegKind::constant, v};
+        s_.flags = {FlagKind::reg, a, 0, 0};
+        s_.slots[at] = {SlotKind::constant, v, 0, 0, true};
+    };
+    // The jump, then the way on; a skip does one instruction less.
+    way(jump_skipped ? skipped : loaded);
+    const int give_back = budget_ - int(j) - 1;
+    jcc(jump_skipped ? skip : negate(skip), stub(Way::internal, br.adr, give_back + (jump_skipped ? 1 : 0)));
+    way(jump_skipped ? loaded : skipped);
+    if (r_.counting && !jump_skipped) g_.add(rsi, 1);
+    after_cmp_ = SIZE_MAX;
+    k = j;
+    return true;
+}
+
 // A conditional jump. Jumping over one LDI to the instruction after it
 // becomes conditional moves.
 void Region::branch(std::size_t& k) {
     const Insn& i = block_->insns[k];
     const std::vector<Insn>& bl = block_->insns;
     const bool over_ldi = k + 1 < bl.size() && bl[k + 1].op == image::LDI && i.adr == Word(i.pc + 4);
+    if (over_ldi && fused(k)) return;
     if (over_ldi) {
         const Insn& ldi = bl[k + 1];
         flags_exact();
