@@ -450,8 +450,8 @@ void Engine::emit_block(Word start, const std::vector<Insn>& block, bool falls_t
         // entry falls back to this tier's version of the block (below)
         // when its assumptions do not hold.
         Xbyak::Label& tier1 = labels_.emplace_back();
-        Tier2Region r{g, start, kBlockBytes - kTier1Bytes, n_, [this](Word pc) { return decode(pc); }, counting_, lowest_sp_,
-                      int(offsetof(Context, lowest_sp)), exit_, start_label, tier1,
+        Tier2Region r{g, start, kBlockBytes - kTier1Bytes, n_, [this](Word pc) { return decode(pc); },
+                      counting_, lowest_sp_, int(offsetof(Context, lowest_sp)), exit_, start_label, tier1,
                       [this](Word pc) { goto_fixed(pc); }};
         region = emit_tier2(r);
         if (region) {

@@ -30,7 +30,10 @@
 //     constant, a guest register, a scratch host register), so the pop
 //     that takes it reads no memory, and is written to memory only at the
 //     end of the block (the last value of each word), before an access
-//     through a computed address, or when its value is about to be lost.
+//     through a computed address, or when its value is about to be lost;
+//   - the compiler's comparisons (0 or 1 in GR0, pushed, popped, jumped on)
+//     become one host jump, GR0 a constant on either way; division by a
+//     constant power of two becomes shifts.
 // Between blocks the guest registers, F and sp are exact, and the stack
 // words written; only the slots in host registers are not in memory.
 //
@@ -385,7 +388,9 @@ void Region::allocate() {
     if (written_ & (1u << BP)) return;  // never: no handled instruction writes bp
     std::vector<std::pair<unsigned, int>> ranked;
     for (auto [d, n] : uses) ranked.push_back({n, d});
-    std::sort(ranked.begin(), ranked.end(), [](auto x, auto y) { return x.first > y.first || (x.first == y.first && x.second < y.second); });
+    std::sort(ranked.begin(), ranked.end(), [](auto x, auto y) {
+        return x.first > y.first || (x.first == y.first && x.second < y.second);
+    });
     for (std::size_t k = 0; k < ranked.size() && k < pool_.size(); ++k) cached_[ranked[k].second] = pool_[k];
     if (!cached_.empty()) {
         cached_low_ = cached_.begin()->first;
