@@ -54,8 +54,11 @@ Outcome confine() {
     // Without no_new_privs the kernel refuses the filter to an unprivileged
     // process.
     if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return Outcome::unavailable;
-    if (syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) == 0) return Outcome::confined;
-    // Kernels before the seccomp call take the filter through prctl.
+    // Every thread of the process (vexl runs on a second one).
+    if (syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) == 0)
+        return Outcome::confined;
+    // Kernels before the seccomp call take the filter through prctl (for
+    // the calling thread only).
     return prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) == 0 ? Outcome::confined
                                                                            : Outcome::unavailable;
 }
