@@ -7,13 +7,14 @@
 // output, error text, end, fault, steps, registers, pc, flags, data memory
 // and stats. Two machines serve every run, in one process.
 //
-//   native_diff [--count N] [--seconds S] [--seed N] [--first I] [--keep-going] [--quiet]
+//   native_diff [--count N] [--seconds S] [--seed N] [--first I] [--keep-going] [--show] [--quiet]
 //
 // At a difference it writes the image reduced to as few words as still show
 // one (native-diff-SEED-I.exec, with the input and limits in the message),
 // and stops with status 1, or with --keep-going goes on (up to 20
 // differences) and ends with status 1. Without one it prints how many
-// executions ran and exits with 0. Execution I of seed S is the same on every run, so
+// executions ran and exits with 0. --show prints each execution's image,
+// input and limits before it runs. Execution I of seed S is the same on every run, so
 // `--seed S --first I --count 1` repeats one.
 #include <algorithm>
 #include <chrono>
@@ -169,7 +170,7 @@ Case reduce(Case c) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: native_diff [--count N] [--seconds S] [--seed N] [--first I] [--keep-going] [--quiet]\n");
+                 "usage: native_diff [--count N] [--seconds S] [--seed N] [--first I] [--keep-going] [--show] [--quiet]\n");
     return 2;
 }
 
@@ -178,11 +179,11 @@ int usage() {
 int main(int argc, char** argv) {
     std::uint64_t count = 1000000, seed = 1, first = 0;
     double seconds = 0;
-    bool quiet = false, keep_going = false;
+    bool quiet = false, keep_going = false, show = false;
     for (int a = 1; a < argc; ++a) {
         const std::string o = argv[a];
-        if (o == "--quiet" || o == "--keep-going") {
-            (o == "--quiet" ? quiet : keep_going) = true;
+        if (o == "--quiet" || o == "--keep-going" || o == "--show") {
+            (o == "--quiet" ? quiet : o == "--show" ? show : keep_going) = true;
             continue;
         }
         if (o == "--help") {
@@ -220,6 +221,17 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
         const Case c = make_case(seed, i);
+        if (show) {
+            // What the execution runs, before running it (for one that crashes).
+            std::printf("execution %llu: steps %llu, output %s, stats %s, VEXL_HOT=%u, input \"%s\"\n",
+                        (unsigned long long)i, (unsigned long long)c.limits.max_steps,
+                        c.limits.max_output == vm::Limits::kNone ? "unlimited"
+                                                                  : std::to_string(c.limits.max_output).c_str(),
+                        c.stats ? "yes" : "no", c.hot, c.input.c_str());
+            for (Word w : c.words) std::printf("%04x ", w);
+            std::printf("\n");
+            std::fflush(stdout);
+        }
         const std::string diff = compare(c);
         if (diff.empty()) continue;
         const Case r = reduce(c);
