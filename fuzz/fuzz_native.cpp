@@ -10,8 +10,9 @@
 // translating one translating every address at once or after 1 or 3
 // arrivals (by the input's length), so that runs switch between translated
 // code and the loop, with its first tier alone and then with the second
-// tier forced on every block; any difference in output, error text, end,
-// steps, registers, flags, data memory or stats is a finding.
+// tier on (a region at every hot address it can take); any difference in
+// output, error text, end, steps, registers, flags, data memory or stats
+// is a finding.
 #include <malloc.h>
 
 #include <cstdint>

@@ -28,7 +28,7 @@ std::string input_text(Seeded& s) {
 
 // Translating everything at once, and after a few arrivals (runs that go
 // back and forth between the loop and translated code); with the first
-// tier alone and with the second forced on every block.
+// tier alone and with the second on (regions wherever it can).
 class NativeEngine : public ::testing::TestWithParam<std::tuple<unsigned, int>> {
 protected:
     void SetUp() override {
@@ -82,6 +82,131 @@ TEST_P(NativeEngine, AgreesUncapped) {
         ASSERT_EQ(difference(*plain, *nat), "") << "image " << i;
     }
     EXPECT_GT(compared, 1000);
+}
+
+// The second tier on, with a hot threshold, for the life of the object.
+struct SecondTierOn {
+    unsigned saved = vm::native::hot_threshold();
+    explicit SecondTierOn(unsigned hot) {
+        vm::native::force_tier(2);
+        vm::native::set_hot_threshold(hot);
+    }
+    ~SecondTierOn() {
+        vm::native::force_tier(0);
+        vm::native::set_hot_threshold(saved);
+    }
+};
+
+// A loop in the compiler's shape whose frame slots the second tier keeps in
+// host registers, with accesses that defeat that: a load and a store
+// through a computed address that fall on such a slot, a stack word read
+// back through a computed address, a global, the loop's condition as the
+// compiler writes comparisons, and at the end a division by
+// a slot that is now 0. Every step cap must stop at the same instruction
+// with the same state as the loop, in every way of translating.
+TEST(SecondTier, RegionsAgreeAtEveryStep) {
+    using namespace image;
+    std::vector<vm::Word> w;
+    auto op = [&](Opcode o, unsigned r, unsigned x) { w.push_back(make_word(o, r, x)); };
+    auto op2 = [&](Opcode o, unsigned r, unsigned x, vm::Word adr) {
+        op(o, r, x);
+        w.push_back(adr);
+    };
+    op2(LDI, GR3, 0, 0);                // 0
+    op2(LDI, GR4, 0, 0xFFFF);           // 2: globals below 0xFFFF
+    op(LD_R, BP, SP);                   // 4: bp = 0xFFFF, slots below it
+    op2(LAD, SP, BP, 0xFFFC);           // 5: three slots
+    op2(LDI, GR0, 0, 9);                // 7
+    op2(ST, GR0, BP, 0xFFFF);           // 9: i := 9
+    op2(ST, GR3, BP, 0xFFFE);           // 11: s := 0
+    // GR0 := (slot != 0) as the compiler computes a comparison, and `jump`
+    // on it to target (0: the next instruction).
+    auto not_zero = [&](vm::Word slot, Opcode jump, vm::Word target) {
+        op2(LD_M, GR0, BP, slot);
+        op(PUSH_R, GR0, 0);
+        op2(LDI, GR0, 0, 0);
+        op(PUSH_R, GR0, 0);
+        op(POP, GR2, 0);
+        op(POP, GR1, 0);
+        op2(LDI, GR0, 0, 1);
+        op(CMP_R, GR1, GR2);
+        op2(JNZ, 0, GR3, vm::Word(w.size() + 4));
+        op2(LDI, GR0, 0, 0);
+        op(PUSH_R, GR0, 0);
+        op(POP, GR0, 0);
+        op2(jump, 0, GR3, target ? target : vm::Word(w.size() + 2));
+    };
+    const vm::Word loop = vm::Word(w.size());
+    not_zero(0xFFFF, JZE, 1);           // 13: while i != 0 (the end set below)
+    const std::size_t exit = w.size() - 1;
+    not_zero(0xFFFE, JNZ, 0);           // s != 0: both ways lead on
+    op2(LD_M, GR0, BP, 0xFFFE);         // s
+    op(PUSH_R, GR0, 0);
+    op2(LD_M, GR0, BP, 0xFFFF);         // i
+    op(PUSH_R, GR0, 0);
+    op(POP, GR1, 0);
+    op(POP, GR0, 0);
+    op(ADD_R, GR0, GR1);
+    op2(ST, GR0, BP, 0xFFFE);           // s := s + i
+    op2(LAD, GR2, 0, 0xFFFA);           // the stack word popped first, by address
+    op2(LD_M, GR1, GR2, 0);             // ... read back: i
+    op2(ST, GR1, GR4, 0xFFF0);          // a global := i
+    op2(LAD, GR2, BP, 0xFFFF);          // the address of i, computed
+    op2(LDI, GR0, 0, 1);
+    op(SUB_R, GR1, GR0);
+    op2(ST, GR1, GR2, 0);               // i := i - 1 through it
+    op2(LD_M, GR0, GR2, 0);             // and read back the same way
+    op2(JUMP, 0, GR3, loop);
+    w[exit] = vm::Word(w.size());
+    op2(LD_M, GR0, BP, 0xFFFE);
+    op2(DIV_M, GR0, BP, 0xFFFF);        // i is 0: fails with the slots in memory
+    const vm::Limits none{1000000};
+    const auto whole = observe(w, "", false, &none, true);
+    ASSERT_EQ(whole->result.fault, vm::Fault::zero_divide);
+    ASSERT_EQ(whole->m.memory_data()[0xFFFD], 45);
+    for (const unsigned hot : {0u, 2u}) {
+        const SecondTierOn on(hot);
+        for (std::uint64_t cap = 1; cap <= whole->result.steps + 1; ++cap) {
+            const vm::Limits limits{cap};
+            const auto ref = observe(w, "", false, &limits, true);
+            const auto nat = observe(w, "", true, &limits, true);
+            ASSERT_EQ(difference(*ref, *nat), "") << "hot " << hot << " steps " << cap;
+        }
+        EXPECT_EQ(difference(*observe(w, "", false, nullptr), *observe(w, "", true, nullptr)), "") << hot;
+    }
+}
+
+// Division and remainder by a constant power of two (shifts in the second
+// tier) and by other constants, for every 16-bit dividend.
+TEST(SecondTier, DividesByConstantsLikeTheLoop) {
+    using namespace image;
+    std::vector<vm::Word> w;
+    auto op = [&](Opcode o, unsigned r, unsigned x) { w.push_back(make_word(o, r, x)); };
+    auto op2 = [&](Opcode o, unsigned r, unsigned x, vm::Word adr) {
+        op(o, r, x);
+        w.push_back(adr);
+    };
+    const vm::Word loop = 0;
+    vm::Word sum = 0x101;  // a sum of the results per divisor and operation
+    for (const int divisor : {2, 16, 16384, -2, 3}) {
+        for (const Opcode o : {DIV_R, MOD_R}) {
+            op2(LD_M, GR0, 0, 0x100);  // the dividend
+            op2(LDI, GR1, 0, vm::Word(divisor));
+            op(o, GR0, GR1);
+            op2(ADD_M, GR0, 0, sum);
+            op2(ST, GR0, 0, sum++);
+        }
+    }
+    op2(LD_M, GR0, 0, 0x100);
+    op2(LDI, GR1, 0, 1);
+    op(ADD_R, GR0, GR1);
+    op2(ST, GR0, 0, 0x100);
+    op2(JNZ, 0, 0, loop);  // all 65536 dividends, 0 last
+    const auto ref = observe(w, "", false, nullptr);
+    for (const unsigned hot : {0u, 40u}) {
+        const SecondTierOn on(hot);
+        EXPECT_EQ(difference(*ref, *observe(w, "", true, nullptr)), "") << hot;
+    }
 }
 
 // A stream that takes `room` bytes and then fails, like a full disk.

@@ -16,8 +16,10 @@
 // A jump to a fixed address goes straight to the block there once that
 // block exists: until then it leaves through the dispatcher, and
 // translating the target later patches the jump. Computed targets (returns,
-// jumps through a register) look the table up at run time. A hot region can
-// be handed to another translator by hooking translate() (see tier_hook).
+// jumps through a register) look the table up at run time. With the second
+// tier on (the default), the code at a hot address is first translated as a
+// whole region where it has the compiler's shapes (tier2.cpp), in front of
+// the block, which runs when the region's entry checks fail.
 //
 // Register conventions inside translated code:
 //   r8d-r14d  GR0-GR4, bp, sp (16-bit values, upper bits always zero)
@@ -80,7 +82,8 @@ using image::Opcode;
 using image::OpInfo;
 
 constexpr std::size_t kCodeBytes = std::size_t(16) << 20;  // bound of the code memory
-constexpr std::size_t kBlockBytes = std::size_t(64) << 10;  // more than one block ever takes
+constexpr std::size_t kBlockBytes = std::size_t(256) << 10;  // more than one block (or region) ever takes
+constexpr std::size_t kTier1Bytes = std::size_t(32) << 10;   // more than a block of the first tier takes
 constexpr int kMaxBlock = 64;                                // instructions per block
 constexpr std::size_t kPcs = 65536;
 // The stack translated code runs on: return entries of calls (16 bytes
@@ -463,26 +466,22 @@ void Engine::emit_block(Word start, const std::vector<Insn>& block, bool falls_t
     std::uint8_t* entry = const_cast<std::uint8_t*>(g.getCurr());
     Xbyak::Label& start_label = labels_.emplace_back();
     block_start_ = &start_label;
+    bool region = false;
     if (tier_ >= 2 && block_native_ > 0) {
-        // The second tier's version first; its entry falls back to this
-        // tier's version (below) when its assumptions do not hold.
+        // The second tier's version of the region entered here first; its
+        // entry falls back to this tier's version of the block (below)
+        // when its assumptions do not hold.
         Xbyak::Label& tier1 = labels_.emplace_back();
-        Tier2Block t2{g, block, falls_through, Word(next), start, block_native_, counting_, lowest_sp_,
+        Tier2Region r{g, start, kBlockBytes - kTier1Bytes, n_, [this](Word pc) { return decode(pc); }, counting_, lowest_sp_,
                       int(offsetof(Context, lowest_sp)), exit_, start_label, tier1,
-                      [&](std::size_t k) {
-                          shifted_flags_ = false;
-                          emit_insn(block, k);
-                          shifted_flags_ = false;
-                          return k;
-                      },
-                      [&](std::size_t k) { goto_target(block[k]); },
-                      [&](Word pc) { goto_fixed(pc); }};
-        emit_tier2(t2);
-        entry = const_cast<std::uint8_t*>(start_label.getAddress());
-        g.L(tier1);
-    } else {
-        g.L(start_label);
+                      [this](Word pc) { goto_fixed(pc); }};
+        region = emit_tier2(r);
+        if (region) {
+            entry = const_cast<std::uint8_t*>(start_label.getAddress());
+            g.L(tier1);
+        }
     }
+    if (!region) g.L(start_label);
     Xbyak::Label& budget = labels_.emplace_back();
     if (counting_ && block_native_ > 0) {
         g.cmp(Xbyak::util::rsi, block_native_);
@@ -940,7 +939,7 @@ void set_hot_threshold(unsigned arrivals) { g_hot.store(int(std::min(arrivals, 0
 bool available() { return true; }
 
 namespace {
-int g_tier = 0;  // 0: as VEXL_TIER says
+int g_tier = 0;  // 0: as VEXL_TIER says (the second tier unless it says 1)
 }  // namespace
 
 void force_tier(int tier) { g_tier = tier; }
@@ -950,7 +949,7 @@ RunResult execute(Machine& machine, const Limits* limits, Stats* stats) {
     if (tier == 0) {
         static const int from_environment = [] {
             const char* t = std::getenv("VEXL_TIER");
-            return t && t[0] == '2' && t[1] == 0 ? 2 : 1;
+            return t && t[0] == '1' && t[1] == 0 ? 1 : 2;
         }();
         tier = from_environment;
     }

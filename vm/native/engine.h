@@ -17,9 +17,11 @@ namespace vm::native {
 // code memory may still fail at run time, which falls back to the loop.
 bool available();
 
-// The second tier (see tier2.cpp) for every translated block: 2 forces it,
-// 1 keeps it off, 0 (the default) leaves it to the environment variable
-// VEXL_TIER (2 forces it). For tests; not thread-safe.
+// The second tier (see tier2.cpp) translates a hot address as a region
+// where it can, the first tier the block there otherwise: 2 turns it on,
+// 1 keeps it off (the first tier alone), 0 (the default) leaves it to the
+// environment variable VEXL_TIER (1 keeps it off; on otherwise). For
+// tests; not thread-safe.
 void force_tier(int tier);
 
 // How many times execution must arrive at an address (by a taken jump, a

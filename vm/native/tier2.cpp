@@ -1,31 +1,51 @@
-// The second tier of the translating engine: a block translated again with
-// the guest state kept symbolic, for the stack code the compiler emits.
+// The second tier of the translating engine: a hot region translated as a
+// whole, for the stack code the compiler emits.
 //
-// The first tier turns every instruction into host code that leaves the
-// guest state exact after it. Here the state is exact only where it can be
-// observed, and kept symbolic in between:
+// A region is the code reachable from a hot address by fall-through and
+// jumps to fixed addresses, in blocks of instructions handled here, up to
+// kMaxRegion instructions: a loop entered at its head takes its body and
+// the loops around it. Jumps between its blocks are host jumps; whatever
+// leaves it (an instruction not handled here, a jump out, a call, a
+// return, input and output) goes to the first tier's code with the state
+// exact.
+//
+// Inside a region the state is exact only where it can be observed:
+//   - the frame's slots (bp plus a constant: locals and parameters) used
+//     most live in host registers: bp is never written inside a region, so
+//     the slot a displacement names never changes. They are loaded at the
+//     region's entry and written back on every way out;
+//   - host registers the region has no other use for hold those slots: the
+//     pc table's and the step budget's (reloaded on the way out), that of
+//     GR3 (the compiler's index of jumps, 0 throughout: checked at the
+//     entry) and those of guest registers the region never names (kept in
+//     the context meanwhile);
 //   - a register may hold a known constant not yet written to its host
 //     register (LDI, POP of a pushed constant);
 //   - the flags may be "the value of register r", written to F only when
-//     something reads F or the block is left;
+//     something reads F or a block is left;
 //   - sp moves by a static offset (the compiler's stack depth is static):
-//     pushes and pops address [sp0 + offset] and sp itself is written when
-//     the state must be exact;
-//   - a stack word pushed in the block remembers where its value is (a
+//     pushes and pops address [sp0 + offset], and sp itself is written at
+//     the end of each block;
+//   - a stack word pushed in a block remembers where its value is (a
 //     constant, a guest register, a scratch host register), so the pop
-//     that takes it reads no memory.
-// Data memory is always exact: every push and store is written through.
+//     that takes it reads no memory, and is written to memory only at the
+//     end of the block (the last value of each word), before an access
+//     through a computed address, or when its value is about to be lost.
+// Between blocks the guest registers, F and sp are exact, and the stack
+// words written; only the slots in host registers are not in memory.
 //
-// Memory operands indexed by a register that the block has not written yet
-// (bp for locals and parameters, GR4 for globals) and the block's stack
-// words are checked once, at the block's entry, against the bounds of
-// memory; when a check fails, the first tier's version of the block runs
-// instead. Everything is materialised (constants written, F written, sp
-// moved, the lowest sp recorded, unspent steps given back) on every way out
-// of the block and before every instruction that may fail, so the machine's
-// loop sees exactly the state it would have made. Instructions outside the
-// patterns handled here get the first tier's code after the state has been
-// made exact.
+// What the region relies on is checked once at its entry: memory operands
+// indexed by a register the region never writes (bp, GR4 for globals) and
+// the stack words lie inside memory, the slots held in host registers, the
+// stack words and the other fixed operands do not overlap, GR3 is 0. When
+// a check fails, the first tier's version of the block runs instead. An
+// access through a computed address that falls on a slot held in a
+// register leaves for the loop with the state exact. Everything is made
+// exact (slots written back, constants written, F written, sp moved, the
+// lowest sp recorded, unspent steps given back) on every way out and before
+// every instruction that may fail, so the machine's loop sees exactly the
+// state it would have made. Each block pays its steps at its start, and
+// gives back those it did not do when it leaves early.
 #if defined(VEXL_NATIVE_X86_64)
 
 #include <algorithm>
@@ -33,6 +53,9 @@
 #include <climits>
 #include <deque>
 #include <map>
+#include <optional>
+#include <set>
+#include <unordered_map>
 
 #include "x86_block.h"
 
@@ -41,6 +64,18 @@ namespace vm::native {
 namespace {
 
 using namespace Xbyak::util;
+using Gen = Xbyak::CodeGenerator;
+
+constexpr std::size_t kMaxRegion = 160;  // instructions of a region
+constexpr std::size_t kMaxBlock = 64;    // instructions of one of its blocks
+constexpr std::size_t kMaxPending = 8;   // stack words not yet written
+// Bytes an instruction (with its ways out) and a block (with the entry's
+// checks) can take at most: a block joins the region only while the room
+// covers that much for every block in it.
+constexpr std::size_t kInsnBytes = 1536;
+constexpr std::size_t kBlockBytes = 2048;
+constexpr unsigned SP = image::SP, BP = image::BP;
+constexpr unsigned kJumpIndex = 3;  // GR3: the compiler's index of jumps
 
 enum class RegKind : std::uint8_t { host, constant };
 struct RegState {
@@ -58,28 +93,30 @@ struct FlagState {
     int offset = 0;
 };
 
-// The state a way out has to make exact.
-struct State {
-    std::array<RegState, image::kRegisterCount> regs{};
-    FlagState flags;
-    int offset = 0;   // sp = sp0 + offset
-    int base = 0;     // r14 = sp0 + base (while sp is static)
-    int lowest = 0;   // the lowest offset sp has had after an instruction
-    int tracked = 0;  // the lowest offset already recorded in the context
-    bool static_sp = true;
-};
-
-// Where the value of a pushed word is besides memory.
+// Where the value of a pushed word is; pending: not yet in memory.
 enum class SlotKind : std::uint8_t { memory, constant, reg, scratch };
 struct Slot {
     SlotKind kind = SlotKind::memory;
     Word value = 0;
     unsigned reg = 0;
     int scratch = 0;
+    bool pending = false;
+};
+
+// The state a way out has to make exact.
+struct State {
+    std::array<RegState, image::kRegisterCount> regs{};
+    FlagState flags;
+    int offset = 0;   // sp = sp0 + offset
+    int base = 0;     // r14 = sp0 + base
+    int lowest = 0;   // the lowest offset sp has had after an instruction
+    int tracked = 0;  // the lowest offset already recorded in the context
+    std::map<int, Slot> slots;  // by stack offset
+    int scratch_owner[2] = {INT32_MIN, INT32_MIN};
 };
 
 const Xbyak::Reg32 kF(15);
-const Xbyak::Reg32 kSp32(8 + image::SP);
+const Xbyak::Reg32 kSp32(8 + SP);
 const Xbyak::Reg32 kScratch[2] = {ecx, edx};
 
 enum class Cond : std::uint8_t { s, ns, z, nz, g, le };
@@ -114,99 +151,286 @@ bool taken_for_value(unsigned op, Word v) {
 
 bool is_binary(unsigned op) { return op >= image::ADD_M && op <= image::XOR_R; }
 bool is_register_form(unsigned op) { return (op & 1) != 0; }  // ADD_R .. XOR_R
+bool is_branch(unsigned op) {
+    return op == image::JMI || op == image::JNZ || op == image::JZE || op == image::JPL;
+}
 
-// Registers an instruction writes (bit per register).
-unsigned written_by(const Insn& i) {
-    const unsigned a = 1u << i.a;
-    const unsigned sp = 1u << image::SP;
+// Instructions a region may hold (a finer check comes as it is emitted):
+// no writes to bp or sp other than pushes, pops and sp plus a constant,
+// jumps to a fixed address (index 0 or GR3).
+bool handled(const Insn& i) {
+    if (!i.native) return false;
+    if (i.info->has(image::RX) && i.x == SP) return false;
     switch (i.op) {
-    case image::LD_M:
-    case image::LAD:
-    case image::LDI:
-    case image::LD_R: return a;
-    case image::POP: return a | sp;
-    case image::PUSH_M:
+    case image::NOP:
+    case image::PUSH_M: return true;
+    case image::CMP_M: return i.a != SP;
+    case image::CMP_R: return i.a != SP && i.x != SP;
     case image::PUSH_R:
-    case image::CALL:
-    case image::RET: return sp;
-    default: return is_binary(i.op) ? a : 0;
+    case image::ST: return i.a != SP;
+    case image::LDI:
+    case image::LAD:
+    case image::LD_M:
+    case image::POP:
+    case image::DIV_M:
+    case image::MOD_M: return i.a < BP;
+    case image::LD_R:
+    case image::DIV_R:
+    case image::MOD_R: return i.a < BP && i.x != SP;
+    case image::JMI:
+    case image::JNZ:
+    case image::JZE:
+    case image::JPL:
+    case image::JUMP: return i.x == 0 || i.x == kJumpIndex;
+    default:
+        if (!is_binary(i.op) || i.a == BP) return false;
+        if (!is_register_form(i.op)) return i.a != SP;
+        if (i.x == SP) return false;
+        return i.a != SP || i.op == image::ADD_R || i.op == image::SUB_R;
     }
 }
 
-class Tier2 {
+// Registers an instruction names (bit per register).
+unsigned named_by(const Insn& i) {
+    unsigned m = 0;
+    if (i.info->uses_r()) m |= 1u << i.a;
+    if (i.info->has(image::RB) || (i.info->has(image::RX) && i.x != 0)) m |= 1u << i.x;
+    if (i.info->moves_sp()) m |= 1u << SP;
+    return m;
+}
+unsigned written_by(const Insn& i) {
+    unsigned m = 0;
+    if (i.info->has(image::WA)) m |= 1u << i.a;
+    if (i.info->moves_sp()) m |= 1u << SP;
+    return m;
+}
+
+struct Block {
+    Word start;
+    std::vector<Insn> insns;  // handled instructions (a branch over an LDI included)
+    enum End : std::uint8_t { branch, jump, fall, stop } end;
+    Word next;  // fall: where it continues; stop: the instruction not handled
+};
+
+class Region {
 public:
-    explicit Tier2(Tier2Block& b) : b_(b), g_(b.g) {}
-    void emit();
+    explicit Region(Tier2Region& r) : r_(r), g_(r.g) {}
+    bool emit();
 
 private:
+    enum class Way : std::uint8_t { internal, fixed, interpret, budget };
     struct Stub {
         Xbyak::Label* label;
         State state;
-        std::size_t k;  // the instruction it leaves at
-        bool jump;      // the taken jump of block[k]; otherwise the loop does block[k]
+        Way way;
+        Word pc;
+        int give_back;
     };
 
-    Tier2Block& b_;
-    Xbyak::CodeGenerator& g_;
-    State s_;
-    std::map<int, Slot> slots_;  // by stack offset
-    int scratch_owner_[2] = {INT32_MIN, INT32_MIN};
-    std::array<bool, image::kRegisterCount> written_{};
-    // Entry checks: the range of displacements used with each unwritten
-    // index register, the range of stack offsets, registers that must be 0.
-    std::array<int, image::kRegisterCount> low_{}, high_{};
-    std::array<bool, image::kRegisterCount> indexed_{};
-    std::array<bool, image::kRegisterCount> zero_{};
-    int stack_low_ = 0, stack_high_ = 0;
+    Tier2Region& r_;
+    Gen& g_;
+    std::set<Word> leaders_;
+    std::vector<Word> order_;  // leaders in the order found
+    unsigned named_ = 0, written_ = 0;
+    bool pinned_ = false;  // GR3 is 0 throughout, its host register free
+    std::vector<Xbyak::Reg32> pool_;
+    std::vector<unsigned> stashed_;  // guest registers kept in the context
+    std::map<int, Xbyak::Reg32> cached_;  // bp displacement -> host register
+    int cached_low_ = 0, cached_high_ = -1;
+    std::unordered_map<Word, Xbyak::Label*> labels_of_;
+    std::unordered_map<Word, int> offset_in_;
+    std::vector<Word> queue_;
+    std::set<Word> emitted_;
+    std::optional<Word> next_;  // the block to emit next, falling into it
     std::deque<Xbyak::Label> labels_;
     std::vector<Stub> stubs_;
+    // Bytes the blocks queued and the one being emitted may take at most.
+    std::size_t reserved_ = 0;
+    std::size_t start_size_ = 0;
+    std::size_t bytes_for(Word start) const { return kBlockBytes + kInsnBytes * scan(start).insns.size(); }
+
+    // Entry checks: displacements used with each register the region never
+    // writes, absolute addresses, stack offsets.
+    std::array<int, image::kRegisterCount> low_{}, high_{};
+    std::array<bool, image::kRegisterCount> indexed_{};
+    int abs_low_ = INT_MAX, abs_high_ = INT_MIN;
+    int stack_low_ = 0, stack_high_ = 0;
+
+    // The block being emitted.
+    State s_;
+    const Block* block_ = nullptr;
+    int budget_ = 0;
     std::size_t after_cmp_ = SIZE_MAX;  // code size just after a CMP's shl
 
-    Xbyak::Label& stub(std::size_t k, bool jump) {
+    Block scan(Word start) const;
+    void discover();
+    void allocate();
+    Xbyak::Label& label_of(Word pc);
+
+    Xbyak::Label& stub(Way way, Word pc, int give_back) {
         Xbyak::Label& l = labels_.emplace_back();
-        stubs_.push_back({&l, s_, k, jump});
+        stubs_.push_back({&l, s_, way, pc, give_back});
         return l;
     }
+    void emit_block(Word start);
+    void emit_stub(const Stub& st);
+    void edge(Word target, int give_back, bool last = false);
+    void leave(Way way, Word pc, int give_back);
     void jcc(Cond c, Xbyak::Label& l);
     void emit_flags(const State& s);
+    void flush(const State& s);
     void materialise(const State& s);
-    void materialise_inline();
+    void restore_host();
     void track_lowest(const State& s);
     void load_reg(unsigned r);
     void flags_exact();
     void before_write(unsigned r, bool sets_flags, bool scratch = true);
+    void write_slot(int offset, Slot& slot);
+    void flush_pending();
     void forget_slots();
     void drop_slot(int offset);
     void reach(int offset);
-    Xbyak::Address stack_word(int offset) { return g_.word[rbx + kSp32.cvt64() * 2 + 2 * (offset - s_.base)]; }
-    bool operand(const Insn& i, std::size_t k, Xbyak::Address& out);
-    void plain(std::size_t& k);
+    Xbyak::Address stack_word(const State& s, int offset) {
+        return g_.word[rbx + kSp32.cvt64() * 2 + 2 * (offset - s.base)];
+    }
+    bool operand(const Insn& i, std::size_t k, Xbyak::Address& mem, const Xbyak::Reg32*& reg);
     bool insn(std::size_t& k);
     void branch(std::size_t& k);
+    bool fused(std::size_t& k);
+    void entry_checks();
 };
 
-void Tier2::jcc(Cond c, Xbyak::Label& l) {
-    switch (c) {
-    case Cond::s: g_.js(l, Xbyak::CodeGenerator::T_NEAR); break;
-    case Cond::ns: g_.jns(l, Xbyak::CodeGenerator::T_NEAR); break;
-    case Cond::z: g_.jz(l, Xbyak::CodeGenerator::T_NEAR); break;
-    case Cond::nz: g_.jnz(l, Xbyak::CodeGenerator::T_NEAR); break;
-    case Cond::g: g_.jg(l, Xbyak::CodeGenerator::T_NEAR); break;
-    case Cond::le: g_.jle(l, Xbyak::CodeGenerator::T_NEAR); break;
+// The block at start: handled instructions up to a branch, a jump, an
+// instruction not handled, another block's start or kMaxBlock.
+Block Region::scan(Word start) const {
+    Block b{start, {}, Block::fall, start};
+    std::size_t pc = start;
+    for (;;) {
+        if (pc >= r_.n || pc > 0xFFFF || (pc != start && leaders_.count(Word(pc))) || b.insns.size() >= kMaxBlock) {
+            b.end = Block::fall;
+            b.next = Word(pc);
+            return b;
+        }
+        const Insn i = r_.decode(Word(pc));
+        if (!handled(i)) {
+            b.end = Block::stop;
+            b.next = Word(pc);
+            return b;
+        }
+        b.insns.push_back(i);
+        if (i.op == image::JUMP) {
+            b.end = Block::jump;
+            return b;
+        }
+        if (is_branch(i.op)) {
+            // Jumping over one LDI to the instruction after it (how the
+            // compiler turns a comparison into 0 or 1) stays in the block.
+            const std::size_t l = pc + i.words;
+            if (i.adr == Word(pc + 4) && l < r_.n && !leaders_.count(Word(l)) && !leaders_.count(Word(l + 2))) {
+                const Insn ldi = r_.decode(Word(l));
+                if (ldi.op == image::LDI && ldi.native && ldi.a < BP && ldi.words == 2) {
+                    b.insns.push_back(ldi);
+                    pc = l + 2;
+                    continue;
+                }
+            }
+            b.end = Block::branch;
+            return b;
+        }
+        pc += i.words;
     }
 }
 
-void Tier2::track_lowest(const State& s) {
-    if (!b_.lowest_sp || !s.static_sp || s.lowest >= s.tracked) return;
+// The leaders of the region: the entry and every fixed target reached
+// from it, up to kMaxRegion instructions.
+void Region::discover() {
+    leaders_.insert(r_.entry);
+    order_.push_back(r_.entry);
+    std::size_t total = 0;
+    for (std::size_t q = 0; q < order_.size(); ++q) {
+        const Block b = scan(order_[q]);
+        total += b.insns.size();
+        if (total > kMaxRegion) break;
+        auto add = [&](Word pc) {
+            if (pc < r_.n && leaders_.insert(pc).second) order_.push_back(pc);
+        };
+        if (b.end == Block::branch || b.end == Block::jump) add(b.insns.back().adr);
+        if (b.end == Block::branch) add(Word(b.insns.back().pc + 2));
+        if (b.end == Block::fall && b.insns.size() < kMaxBlock) add(b.next);
+    }
+}
+
+// The registers for the most used frame slots.
+void Region::allocate() {
+    std::map<int, unsigned> uses;
+    for (Word l : order_) {
+        const Block b = scan(l);
+        for (const Insn& i : b.insns) {
+            named_ |= named_by(i);
+            written_ |= written_by(i);
+            if (i.info->has(image::RX) && i.x == BP && (i.info->has(image::LOAD) || i.op == image::ST) &&
+                i.op != image::PUSH_M)
+                uses[std::int16_t(i.adr)] += 1;
+        }
+    }
+    pinned_ = (written_ & (1u << kJumpIndex)) == 0;
+    pool_.push_back(edi);
+    if (!r_.counting) pool_.push_back(esi);
+    if (pinned_) pool_.push_back(r32(kJumpIndex));
+    for (unsigned r = 0; r < BP; ++r)
+        if (r != kJumpIndex && !(named_ & (1u << r))) {
+            stashed_.push_back(r);
+            pool_.push_back(r32(r));
+        }
+    if (written_ & (1u << BP)) return;  // never: no handled instruction writes bp
+    std::vector<std::pair<unsigned, int>> ranked;
+    for (auto [d, n] : uses) ranked.push_back({n, d});
+    std::sort(ranked.begin(), ranked.end(), [](auto x, auto y) { return x.first > y.first || (x.first == y.first && x.second < y.second); });
+    for (std::size_t k = 0; k < ranked.size() && k < pool_.size(); ++k) cached_[ranked[k].second] = pool_[k];
+    if (!cached_.empty()) {
+        cached_low_ = cached_.begin()->first;
+        cached_high_ = cached_.rbegin()->first;
+    }
+    // Unused pool registers of stashed guest registers need no stash.
+    std::vector<unsigned> keep;
+    for (unsigned r : stashed_) {
+        bool used = false;
+        for (auto& [d, reg] : cached_) used |= reg.getIdx() == r32(r).getIdx();
+        if (used) keep.push_back(r);
+    }
+    stashed_ = keep;
+}
+
+Xbyak::Label& Region::label_of(Word pc) {
+    auto it = labels_of_.find(pc);
+    if (it != labels_of_.end()) return *it->second;
+    Xbyak::Label& l = labels_.emplace_back();
+    labels_of_[pc] = &l;
+    return l;
+}
+
+void Region::jcc(Cond c, Xbyak::Label& l) {
+    switch (c) {
+    case Cond::s: g_.js(l, Gen::T_NEAR); break;
+    case Cond::ns: g_.jns(l, Gen::T_NEAR); break;
+    case Cond::z: g_.jz(l, Gen::T_NEAR); break;
+    case Cond::nz: g_.jnz(l, Gen::T_NEAR); break;
+    case Cond::g: g_.jg(l, Gen::T_NEAR); break;
+    case Cond::le: g_.jle(l, Gen::T_NEAR); break;
+    }
+}
+
+void Region::track_lowest(const State& s) {
+    if (!r_.lowest_sp || s.lowest >= s.tracked) return;
     Xbyak::Label higher;
     g_.lea(eax, g_.ptr[kSp32.cvt64() + (s.lowest - s.base)]);
-    g_.cmp(eax, g_.dword[rbp + b_.lowest_sp_offset]);
+    g_.cmp(eax, g_.dword[rbp + r_.lowest_sp_offset]);
     g_.jae(higher);
-    g_.mov(g_.dword[rbp + b_.lowest_sp_offset], eax);
+    g_.mov(g_.dword[rbp + r_.lowest_sp_offset], eax);
     g_.L(higher);
 }
 
-void Tier2::emit_flags(const State& s) {
+void Region::emit_flags(const State& s) {
     switch (s.flags.kind) {
     case FlagKind::exact: break;
     case FlagKind::reg: {
@@ -222,131 +446,221 @@ void Tier2::emit_flags(const State& s) {
     }
 }
 
-// Writes the symbolic parts of s into the host registers (code only; the
-// state itself is the caller's).
-void Tier2::materialise(const State& s) {
+// The pending stack words of s written (code only).
+void Region::flush(const State& s) {
+    for (const auto& [offset, slot] : s.slots) {
+        if (!slot.pending) continue;
+        const Xbyak::Address m = stack_word(s, offset);
+        switch (slot.kind) {
+        case SlotKind::constant: g_.mov(m, slot.value); break;
+        case SlotKind::reg:
+            if (s.regs[slot.reg].kind == RegKind::constant)
+                g_.mov(m, s.regs[slot.reg].value);
+            else
+                g_.mov(m, r16(slot.reg));
+            break;
+        case SlotKind::scratch: g_.mov(m, kScratch[slot.scratch].cvt16()); break;
+        case SlotKind::memory: break;
+        }
+    }
+}
+
+// The guest state of s made exact in the host registers, for the next
+// block or a way out (code only; the state itself is the caller's). The
+// host registers lent to slots keep them.
+void Region::materialise(const State& s) {
+    flush(s);
     emit_flags(s);
     for (unsigned r = 0; r < image::kRegisterCount; ++r)
-        if (s.regs[r].kind == RegKind::constant) g_.mov(r32(r), s.regs[r].value);
+        if (s.regs[r].kind == RegKind::constant && !(pinned_ && r == kJumpIndex)) g_.mov(r32(r), s.regs[r].value);
     track_lowest(s);
-    if (s.static_sp && s.offset != s.base) g_.add(kSp32, s.offset - s.base);
+    if (s.offset != s.base) g_.add(kSp32, s.offset - s.base);
 }
 
-void Tier2::materialise_inline() {
-    materialise(s_);
-    for (auto& r : s_.regs) r.kind = RegKind::host;
-    s_.flags.kind = FlagKind::exact;
-    if (s_.static_sp) s_.base = s_.offset;
-    s_.tracked = s_.lowest;
+// The slots written back and the lent host registers given back.
+void Region::restore_host() {
+    for (auto& [d, reg] : cached_) g_.mov(g_.word[rbx + r64(BP) * 2 + 2 * d], reg.cvt16());
+    for (unsigned r : stashed_) g_.mov(r32(r), g_.dword[rbp + offsetof(Context, regs) + 4 * r]);
+    if (pinned_) g_.xor_(r32(kJumpIndex), r32(kJumpIndex));
+    g_.mov(rdi, g_.qword[rbp + offsetof(Context, table)]);
+    if (!r_.counting) g_.mov(rsi, g_.qword[rbp + offsetof(Context, budget)]);
 }
 
-void Tier2::load_reg(unsigned r) {
+void Region::load_reg(unsigned r) {
     if (s_.regs[r].kind != RegKind::constant) return;
+    if (pinned_ && r == kJumpIndex) return;  // read as the constant
     g_.mov(r32(r), s_.regs[r].value);
     s_.regs[r].kind = RegKind::host;
 }
 
-void Tier2::flags_exact() {
+void Region::flags_exact() {
     emit_flags(s_);
     s_.flags.kind = FlagKind::exact;
 }
 
+void Region::write_slot(int offset, Slot& slot) {
+    if (!slot.pending) return;
+    State one = s_;
+    one.slots.clear();
+    one.slots[offset] = slot;
+    flush(one);
+    slot.pending = false;
+}
+
+void Region::flush_pending() {
+    flush(s_);
+    for (auto& [offset, slot] : s_.slots) slot.pending = false;
+}
+
 // Register r is about to change: F and pushed words that still refer to
 // its value keep that value.
-void Tier2::before_write(unsigned r, bool sets_flags, bool scratch) {
+void Region::before_write(unsigned r, bool sets_flags, bool scratch) {
     if (s_.flags.kind == FlagKind::reg && s_.flags.reg == r && !sets_flags) flags_exact();
-    for (auto& [offset, slot] : slots_) {
+    for (auto& [offset, slot] : s_.slots) {
         if (slot.kind != SlotKind::reg || slot.reg != r) continue;
+        if (s_.regs[r].kind == RegKind::constant) {
+            slot.kind = SlotKind::constant;
+            slot.value = s_.regs[r].value;
+            continue;
+        }
         int free = -1;
         for (int t = 0; t < 2; ++t)
-            if (scratch_owner_[t] == INT32_MIN) free = t;
-        if (free < 0 || !scratch || s_.regs[r].kind == RegKind::constant) {
+            if (s_.scratch_owner[t] == INT32_MIN) free = t;
+        if (free < 0 || !scratch) {
+            write_slot(offset, slot);
             slot.kind = SlotKind::memory;
             continue;
         }
         g_.mov(kScratch[free], r32(r));
-        scratch_owner_[free] = offset;
+        s_.scratch_owner[free] = offset;
         slot.kind = SlotKind::scratch;
         slot.scratch = free;
     }
-    written_[r] = true;
 }
 
-void Tier2::drop_slot(int offset) {
-    auto it = slots_.find(offset);
-    if (it == slots_.end()) return;
-    if (it->second.kind == SlotKind::scratch) scratch_owner_[it->second.scratch] = INT32_MIN;
-    slots_.erase(it);
+void Region::drop_slot(int offset) {
+    auto it = s_.slots.find(offset);
+    if (it == s_.slots.end()) return;
+    if (it->second.kind == SlotKind::scratch) s_.scratch_owner[it->second.scratch] = INT32_MIN;
+    s_.slots.erase(it);
 }
 
-void Tier2::forget_slots() {
-    slots_.clear();
-    scratch_owner_[0] = scratch_owner_[1] = INT32_MIN;
+void Region::forget_slots() {
+    flush_pending();
+    s_.slots.clear();
+    s_.scratch_owner[0] = s_.scratch_owner[1] = INT32_MIN;
 }
 
 // sp reaches sp0 + offset (or a word there is used): checked at the entry.
-void Tier2::reach(int offset) {
+void Region::reach(int offset) {
     stack_low_ = std::min(stack_low_, offset);
     stack_high_ = std::max(stack_high_, offset);
 }
 
-// The memory operand of block[k]; false when the instruction is left to the
-// first tier (an index the static state does not cover).
-bool Tier2::operand(const Insn& i, std::size_t k, Xbyak::Address& out) {
+// The operand of block[k]: a host register for a slot held in one, else
+// memory. False when the instruction is not handled here.
+bool Region::operand(const Insn& i, std::size_t k, Xbyak::Address& mem, const Xbyak::Reg32*& reg) {
     const int disp = std::int16_t(i.adr);
-    if (i.x == 0) {
-        out = g_.word[rbx + int(i.adr) * 2];
+    reg = nullptr;
+    if (pinned_ && i.x == kJumpIndex && disp < 0) return false;  // 0 + a negative displacement fails
+    if (i.x == 0 || (pinned_ && i.x == kJumpIndex)) {
+        abs_low_ = std::min(abs_low_, int(i.adr));
+        abs_high_ = std::max(abs_high_, int(i.adr));
+        mem = g_.word[rbx + int(i.adr) * 2];
         return true;
     }
-    if (i.x == image::SP) return false;
-    if (!written_[i.x]) {
+    if (i.x == SP) return false;
+    if (!(written_ & (1u << i.x))) {
+        if (i.x == BP)
+            if (auto it = cached_.find(disp); it != cached_.end()) {
+                reg = &it->second;
+                return true;
+            }
         if (!indexed_[i.x]) {
             indexed_[i.x] = true;
             low_[i.x] = high_[i.x] = disp;
         }
         low_[i.x] = std::min(low_[i.x], disp);
         high_[i.x] = std::max(high_[i.x], disp);
-        out = g_.word[rbx + r64(i.x) * 2 + 2 * disp];
+        mem = g_.word[rbx + r64(i.x) * 2 + 2 * disp];
         return true;
     }
+    // A computed address: inside memory, and not a slot held in a register
+    // (else the loop does the instruction); the stack words in memory.
     load_reg(i.x);
-    if (disp == 0) {  // always inside memory
-        out = g_.word[rbx + r64(i.x) * 2];
-        return true;
+    flush_pending();
+    for (auto& [offset, slot] : s_.slots)
+        if (slot.kind == SlotKind::scratch) slot.kind = SlotKind::memory;
+    s_.scratch_owner[0] = s_.scratch_owner[1] = INT32_MIN;
+    // A register holds 0..0xFFFF: without a displacement it is inside.
+    const Xbyak::Reg64 ea = disp == 0 ? r64(i.x) : rax;
+    if (disp != 0) {
+        g_.lea(rax, g_.ptr[r64(i.x) + disp]);
+        g_.cmp(rax, 0xFFFF);
+        g_.ja(stub(Way::interpret, i.pc, budget_ - int(k)), Gen::T_NEAR);
     }
-    g_.lea(rax, g_.ptr[r64(i.x) + disp]);
-    g_.cmp(rax, 0xFFFF);
-    g_.ja(stub(k, false), Xbyak::CodeGenerator::T_NEAR);
-    out = g_.word[rbx + rax * 2];
+    if (!cached_.empty()) {  // ea - (bp + low) <= high - low: on a slot
+        g_.lea(ecx, g_.ptr[ea - cached_low_]);
+        g_.sub(ecx, r32(BP));
+        g_.cmp(ecx, cached_high_ - cached_low_);
+        g_.jbe(stub(Way::interpret, i.pc, budget_ - int(k)), Gen::T_NEAR);
+    }
+    mem = g_.word[rbx + ea * 2];
     return true;
 }
 
-// block[k] by the first tier, with the state exact before it.
-void Tier2::plain(std::size_t& k) {
-    materialise_inline();
-    forget_slots();
-    const std::size_t last = b_.plain(k);
-    for (std::size_t j = k; j <= last; ++j) {
-        const unsigned w = written_by(b_.block[j]);
-        for (unsigned r = 0; r < image::kRegisterCount; ++r)
-            if (w & (1u << r)) written_[r] = true;
-        if (w & (1u << image::SP)) s_.static_sp = false;
-    }
+// The compiler's comparison and the jump on its outcome:
+//   LDI a,v; CMP ..; Jcc over the next; LDI a,w; PUSH a; POP a; Jcc2 t
+// as one host jump on the comparison, a being v or w (and the flags its
+// value, the stack word it) on each way. False when the code differs.
+bool Region::fused(std::size_t& k) {
+    const std::vector<Insn>& bl = block_->insns;
+    const Insn& first = bl[k];
+    const std::size_t j = k + 4;
+    if (j + 1 != bl.size()) return false;
+    const Insn& ldi = bl[k + 1];
+    const Insn& br = bl[j];
+    const unsigned a = ldi.a;
+    if (bl[k + 2].op != image::PUSH_R || bl[k + 2].a != a || bl[k + 3].op != image::POP || bl[k + 3].a != a ||
+        !is_branch(br.op) || s_.regs[a].kind != RegKind::constant || s_.flags.kind != FlagKind::exact ||
+        (pinned_ && a == kJumpIndex))
+        return false;
+    const Word skipped = s_.regs[a].value, loaded = ldi.adr;  // a on each way
+    const bool jump_skipped = taken_for_value(br.op, skipped), jump_loaded = taken_for_value(br.op, loaded);
+    if (jump_skipped == jump_loaded) return false;
+    if (first.op == image::JPL || g_.getSize() != after_cmp_) g_.test(kF, kF);
+    const Cond skip = taken_cond(first.op);
+    before_write(a, true);
+    const int at = s_.offset;
+    reach(at);
+    reach(at - 1);
+    s_.lowest = std::min(s_.lowest, at - 1);
+    drop_slot(at);
+    auto way = [&](Word v) {
+        s_.regs[a] = {RegKind::constant, v};
+        s_.flags = {FlagKind::reg, a, 0, 0};
+        s_.slots[at] = {SlotKind::constant, v, 0, 0, true};
+    };
+    // The jump, then the way on; a skip does one instruction less.
+    way(jump_skipped ? skipped : loaded);
+    const int give_back = budget_ - int(j) - 1;
+    jcc(jump_skipped ? skip : negate(skip), stub(Way::internal, br.adr, give_back + (jump_skipped ? 1 : 0)));
+    way(jump_skipped ? loaded : skipped);
+    if (r_.counting && !jump_skipped) g_.add(rsi, 1);
     after_cmp_ = SIZE_MAX;
-    k = last;
+    k = j;
+    return true;
 }
 
-// A conditional jump. Jumping over one LDI to the instruction after it (how
-// the compiler turns a comparison into 0 or 1) becomes conditional moves.
-void Tier2::branch(std::size_t& k) {
-    const Insn& i = b_.block[k];
-    const std::vector<Insn>& bl = b_.block;
-    const bool over_ldi = k + 2 < bl.size() && bl[k + 1].op == image::LDI && bl[k + 1].native &&
-                          bl[k + 1].a < image::BP && i.adr == Word(i.pc + 4) &&
-                          (i.x == 0 || !written_[i.x]);
+// A conditional jump. Jumping over one LDI to the instruction after it
+// becomes conditional moves.
+void Region::branch(std::size_t& k) {
+    const Insn& i = block_->insns[k];
+    const std::vector<Insn>& bl = block_->insns;
+    const bool over_ldi = k + 1 < bl.size() && bl[k + 1].op == image::LDI && i.adr == Word(i.pc + 4);
+    if (over_ldi && fused(k)) return;
     if (over_ldi) {
         const Insn& ldi = bl[k + 1];
-        if (i.x != 0) zero_[i.x] = true;
         flags_exact();
         before_write(ldi.a, true);
         load_reg(ldi.a);
@@ -361,7 +675,7 @@ void Tier2::branch(std::size_t& k) {
         case Cond::g: g_.cmovg(r32(ldi.a), eax); g_.cmovg(kF, eax); break;
         case Cond::le: g_.cmovle(r32(ldi.a), eax); g_.cmovle(kF, eax); break;
         }
-        if (b_.counting) {  // a skip does one instruction less
+        if (r_.counting) {  // a skip does one instruction less
             switch (skip) {
             case Cond::s: g_.sets(al); break;
             case Cond::ns: g_.setns(al); break;
@@ -377,44 +691,42 @@ void Tier2::branch(std::size_t& k) {
         ++k;
         return;
     }
+    const int give_back = budget_ - int(k) - 1;
+    auto taken = [&]() -> Xbyak::Label& { return stub(Way::internal, i.adr, give_back); };
     switch (s_.flags.kind) {
     case FlagKind::reg:
     case FlagKind::constant: {
-        const bool known = s_.flags.kind == FlagKind::constant ||
-                           s_.regs[s_.flags.reg].kind == RegKind::constant;
+        const bool known = s_.flags.kind == FlagKind::constant || s_.regs[s_.flags.reg].kind == RegKind::constant;
         if (known) {
-            const Word v = s_.flags.kind == FlagKind::constant ? s_.flags.value
-                                                                : s_.regs[s_.flags.reg].value;
-            if (taken_for_value(i.op, v)) g_.jmp(stub(k, true), Xbyak::CodeGenerator::T_NEAR);
+            const Word v = s_.flags.kind == FlagKind::constant ? s_.flags.value : s_.regs[s_.flags.reg].value;
+            if (taken_for_value(i.op, v)) g_.jmp(taken(), Gen::T_NEAR);
             return;
         }
         if (i.op == image::JMI) return;  // SF is clear
         g_.test(r32(s_.flags.reg), r32(s_.flags.reg));
-        jcc(i.op == image::JZE ? Cond::z : Cond::nz, stub(k, true));
+        jcc(i.op == image::JZE ? Cond::z : Cond::nz, taken());
         return;
     }
     case FlagKind::sp: flags_exact(); break;
     case FlagKind::exact: break;
     }
     if (i.op == image::JPL || g_.getSize() != after_cmp_) g_.test(kF, kF);
-    jcc(taken_cond(i.op), stub(k, true));
+    jcc(taken_cond(i.op), taken());
 }
 
-// One instruction in the static state; false to leave it to the first tier.
-bool Tier2::insn(std::size_t& k) {
-    const Insn& i = b_.block[k];
+// One instruction; false when it is not handled here.
+bool Region::insn(std::size_t& k) {
+    const Insn& i = block_->insns[k];
     const unsigned a = i.a, x = i.x;
-    constexpr unsigned SP = image::SP, BP = image::BP;
     switch (i.op) {
     case image::NOP: return true;
     case image::LDI:
-        if (a >= BP) return false;
         before_write(a, true);
         s_.regs[a] = {RegKind::constant, i.adr};
         s_.flags = {FlagKind::reg, a, 0, 0};
         return true;
     case image::LD_R:
-        if (a >= BP || x == SP) return false;
+        if (x == SP) return false;
         if (a != x) {
             before_write(a, true);
             if (s_.regs[x].kind == RegKind::constant)
@@ -423,13 +735,10 @@ bool Tier2::insn(std::size_t& k) {
                 g_.mov(r32(a), r32(x));
                 s_.regs[a].kind = RegKind::host;
             }
-        } else {
-            written_[a] = true;
         }
         s_.flags = {FlagKind::reg, a, 0, 0};
         return true;
     case image::LAD:
-        if (a >= BP) return false;
         if (x == 0 || s_.regs[x].kind == RegKind::constant) {
             const Word v = Word((x == 0 ? 0 : s_.regs[x].value) + i.adr);
             before_write(a, false);
@@ -443,42 +752,57 @@ bool Tier2::insn(std::size_t& k) {
         s_.regs[a].kind = RegKind::host;
         return true;
     case image::LD_M: {
-        if (a >= BP) return false;
         Xbyak::Address m = g_.word[rbx];
-        if (!operand(i, k, m)) return false;
+        const Xbyak::Reg32* reg = nullptr;
+        if (!operand(i, k, m, reg)) return false;
         before_write(a, true);
-        g_.movzx(r32(a), m);
+        if (reg)
+            g_.mov(r32(a), *reg);
+        else
+            g_.movzx(r32(a), m);
         s_.regs[a].kind = RegKind::host;
         s_.flags = {FlagKind::reg, a, 0, 0};
         return true;
     }
     case image::ST: {
-        if (a == SP) return false;
         Xbyak::Address m = g_.word[rbx];
-        if (!operand(i, k, m)) return false;
-        if (s_.regs[a].kind == RegKind::constant)
+        const Xbyak::Reg32* reg = nullptr;
+        if (!operand(i, k, m, reg)) return false;
+        const bool computed = !reg && x != 0 && !(pinned_ && x == kJumpIndex) && (written_ & (1u << x));
+        if (reg) {
+            if (s_.regs[a].kind == RegKind::constant)
+                g_.mov(*reg, s_.regs[a].value);
+            else
+                g_.mov(*reg, r32(a));
+        } else if (s_.regs[a].kind == RegKind::constant) {
             g_.mov(m, s_.regs[a].value);
-        else
+        } else {
             g_.mov(m, r16(a));
-        forget_slots();  // the word may be one of the stack's
+        }
+        if (computed) forget_slots();  // the word may be one of the stack's
         return true;
     }
     case image::CMP_R:
     case image::CMP_M: {
         if (a == SP || (i.op == image::CMP_R && x == SP)) return false;
         Xbyak::Address m = g_.word[rbx];
-        if (i.op == image::CMP_M && !operand(i, k, m)) return false;
+        const Xbyak::Reg32* reg = nullptr;
+        if (i.op == image::CMP_M && !operand(i, k, m, reg)) return false;
         // F is about to be replaced: nothing reads the old one.
         if (s_.regs[a].kind == RegKind::constant)
             g_.mov(kF, s_.regs[a].value);
         else
             g_.mov(kF, r32(a));
-        if (i.op == image::CMP_M)
-            g_.sub(Xbyak::Reg16(15), m);
-        else if (s_.regs[x].kind == RegKind::constant)
+        if (i.op == image::CMP_M) {
+            if (reg)
+                g_.sub(Xbyak::Reg16(15), reg->cvt16());
+            else
+                g_.sub(Xbyak::Reg16(15), m);
+        } else if (s_.regs[x].kind == RegKind::constant) {
             g_.sub(kF, s_.regs[x].value);
-        else
+        } else {
             g_.sub(kF, r32(x));
+        }
         g_.shl(kF, 16);
         s_.flags.kind = FlagKind::exact;
         after_cmp_ = g_.getSize();
@@ -489,28 +813,63 @@ bool Tier2::insn(std::size_t& k) {
     case image::MOD_M:
     case image::MOD_R: {
         const bool memory = i.op == image::DIV_M || i.op == image::MOD_M;
-        if (a >= BP || (!memory && x == SP)) return false;
-        // idiv takes eax, ecx and edx: pushed words kept there are read
-        // from memory instead.
-        for (auto& [offset, slot] : slots_)
-            if (slot.kind == SlotKind::scratch) slot.kind = SlotKind::memory;
-        scratch_owner_[0] = scratch_owner_[1] = INT32_MIN;
+        if (!memory && x == SP) return false;
+        // idiv takes eax, ecx and edx: pushed words kept there go to memory.
+        for (auto& [offset, slot] : s_.slots)
+            if (slot.kind == SlotKind::scratch) {
+                write_slot(offset, slot);
+                slot.kind = SlotKind::memory;
+            }
+        s_.scratch_owner[0] = s_.scratch_owner[1] = INT32_MIN;
+        const int divisor = !memory && s_.regs[x].kind == RegKind::constant ? std::int16_t(s_.regs[x].value) : 0;
+        if (divisor > 1 && (divisor & (divisor - 1)) == 0) {
+            // By 2^n: the quotient rounds toward zero (a negative dividend
+            // gets 2^n - 1 added first), the remainder keeps its sign.
+            const int n = __builtin_ctz(unsigned(divisor));
+            before_write(a, true, false);
+            load_reg(a);
+            g_.movsx(eax, r16(a));
+            g_.mov(ecx, eax);
+            g_.sar(ecx, 31);
+            g_.shr(ecx, 32 - n);
+            g_.add(ecx, eax);
+            if (i.op == image::DIV_R) {
+                g_.sar(ecx, n);
+                g_.movzx(r32(a), cx);
+            } else {
+                g_.and_(ecx, -divisor);
+                g_.sub(eax, ecx);
+                g_.movzx(r32(a), ax);
+            }
+            s_.regs[a].kind = RegKind::host;
+            s_.flags = {FlagKind::reg, a, 0, 0};
+            return true;
+        }
         if (memory) {
             Xbyak::Address m = g_.word[rbx];
-            if (!operand(i, k, m)) return false;
-            g_.movsx(ecx, m);
+            const Xbyak::Reg32* reg = nullptr;
+            if (!operand(i, k, m, reg)) return false;
+            if (reg)
+                g_.movsx(ecx, reg->cvt16());
+            else
+                g_.movsx(ecx, m);
+        } else if (s_.regs[x].kind == RegKind::constant) {
+            g_.mov(ecx, int(std::int16_t(s_.regs[x].value)));
         } else {
-            load_reg(x);
             g_.movsx(ecx, r16(x));
         }
         g_.test(ecx, ecx);
-        g_.jz(stub(k, false), Xbyak::CodeGenerator::T_NEAR);
+        g_.jz(stub(Way::interpret, i.pc, budget_ - int(k)), Gen::T_NEAR);
         before_write(a, true, false);
         load_reg(a);
-        g_.movsx(eax, r16(a));
+        if (s_.regs[a].kind == RegKind::constant)
+            g_.mov(eax, int(std::int16_t(s_.regs[a].value)));
+        else
+            g_.movsx(eax, r16(a));
         g_.cdq();
         g_.idiv(ecx);
         g_.movzx(r32(a), i.op == image::DIV_M || i.op == image::DIV_R ? ax : dx);
+        s_.regs[a].kind = RegKind::host;
         s_.flags = {FlagKind::reg, a, 0, 0};
         return true;
     }
@@ -520,23 +879,29 @@ bool Tier2::insn(std::size_t& k) {
     case image::JPL: branch(k); return true;
     case image::PUSH_R:
     case image::PUSH_M: {
-        if (!s_.static_sp || (i.op == image::PUSH_R && a == SP)) return false;
+        if (i.op == image::PUSH_R && a == SP) return false;
         const int at = s_.offset;
         if (i.op == image::PUSH_M) {
             Xbyak::Address m = g_.word[rbx];
-            if (!operand(i, k, m)) return false;
-            g_.movzx(eax, m);
-            g_.mov(stack_word(at), ax);
+            const Xbyak::Reg32* reg = nullptr;
+            if (!operand(i, k, m, reg)) return false;
             drop_slot(at);
+            if (reg) {
+                g_.mov(stack_word(s_, at), reg->cvt16());
+            } else {
+                g_.movzx(eax, m);
+                g_.mov(stack_word(s_, at), ax);
+            }
         } else if (s_.regs[a].kind == RegKind::constant) {
-            g_.mov(stack_word(at), s_.regs[a].value);
             drop_slot(at);
-            slots_[at] = {SlotKind::constant, s_.regs[a].value, 0, 0};
+            s_.slots[at] = {SlotKind::constant, s_.regs[a].value, 0, 0, true};
         } else {
-            g_.mov(stack_word(at), r16(a));
             drop_slot(at);
-            slots_[at] = {SlotKind::reg, 0, a, 0};
+            s_.slots[at] = {SlotKind::reg, 0, a, 0, true};
         }
+        if (std::count_if(s_.slots.begin(), s_.slots.end(), [](const auto& w) { return w.second.pending; }) >
+            int(kMaxPending))
+            flush_pending();
         reach(at);
         s_.offset = at - 1;
         reach(s_.offset);
@@ -544,18 +909,16 @@ bool Tier2::insn(std::size_t& k) {
         return true;
     }
     case image::POP: {
-        if (!s_.static_sp || a == SP) return false;
         const int at = s_.offset + 1;
         reach(at);
         s_.offset = at;
         Slot slot;
-        if (auto it = slots_.find(at); it != slots_.end()) slot = it->second;
+        if (auto it = s_.slots.find(at); it != s_.slots.end()) slot = it->second;
         if (slot.kind == SlotKind::reg && slot.reg == a) {
-            written_[a] = true;  // the value is already there
+            // the value is already there
         } else {
-            // The scratch register stays taken until the value is out.
-            if (slot.kind == SlotKind::scratch) slots_.erase(at);
             before_write(a, true);
+            if (auto it = s_.slots.find(at); it != s_.slots.end()) slot = it->second;
             switch (slot.kind) {
             case SlotKind::constant: s_.regs[a] = {RegKind::constant, slot.value}; break;
             case SlotKind::reg:
@@ -568,13 +931,21 @@ bool Tier2::insn(std::size_t& k) {
                 break;
             case SlotKind::scratch:
                 g_.mov(r32(a), kScratch[slot.scratch]);
-                scratch_owner_[slot.scratch] = INT32_MIN;
                 s_.regs[a].kind = RegKind::host;
                 break;
             case SlotKind::memory:
-                g_.movzx(r32(a), stack_word(at));
+                g_.movzx(r32(a), stack_word(s_, at));
                 s_.regs[a].kind = RegKind::host;
                 break;
+            }
+            // The word below sp keeps its value, now that of GRa.
+            if (auto it = s_.slots.find(at); it != s_.slots.end()) {
+                Slot& w = it->second;
+                if (w.kind == SlotKind::scratch) s_.scratch_owner[w.scratch] = INT32_MIN;
+                if (s_.regs[a].kind == RegKind::constant)
+                    w = {SlotKind::constant, s_.regs[a].value, 0, 0, w.pending};
+                else
+                    w = {SlotKind::reg, 0, a, 0, w.pending};
             }
         }
         s_.flags = {FlagKind::reg, a, 0, 0};
@@ -584,21 +955,20 @@ bool Tier2::insn(std::size_t& k) {
     }
     if (is_binary(i.op)) {
         const bool reg_form = is_register_form(i.op);
-        if (a == BP || (reg_form && x == SP)) return false;
+        if (reg_form && x == SP) return false;
         if (a == SP) {  // sp moved by a known amount: ADD sp,GRx after LDI GRx,n
-            if (!reg_form || !s_.static_sp || s_.regs[x].kind != RegKind::constant ||
-                (i.op != image::ADD_R && i.op != image::SUB_R))
+            if (!reg_form || s_.regs[x].kind != RegKind::constant || (i.op != image::ADD_R && i.op != image::SUB_R))
                 return false;
             const int n = std::int16_t(s_.regs[x].value);
             s_.offset += i.op == image::ADD_R ? n : -n;
             reach(s_.offset);
             s_.lowest = std::min(s_.lowest, s_.offset);
             s_.flags = {FlagKind::sp, 0, 0, s_.offset};
-            written_[SP] = true;  // no longer its value at the entry
             return true;
         }
         Xbyak::Address m = g_.word[rbx];
-        if (!reg_form && !operand(i, k, m)) return false;
+        const Xbyak::Reg32* reg = nullptr;
+        if (!reg_form && !operand(i, k, m, reg)) return false;
         before_write(a, true);
         load_reg(a);
         const Xbyak::Reg16 A = r16(a);
@@ -606,25 +976,15 @@ bool Tier2::insn(std::size_t& k) {
         // As a signed 16-bit immediate: the assembler takes 0x8000-0xFFFF
         // for a 16-bit operand only that way.
         const int v = imm ? int(std::int16_t(s_.regs[x].value)) : 0;
+        Xbyak::Reg16 src = reg_form ? r16(x) : (reg ? reg->cvt16() : Xbyak::Reg16());
+        const Xbyak::Operand& o = reg_form || reg ? static_cast<const Xbyak::Operand&>(src) : m;
         switch (i.op & ~1u) {
-        case image::ADD_M:
-            if (!reg_form) g_.add(A, m); else if (imm) g_.add(A, v); else g_.add(A, r16(x));
-            break;
-        case image::SUB_M:
-            if (!reg_form) g_.sub(A, m); else if (imm) g_.sub(A, v); else g_.sub(A, r16(x));
-            break;
-        case image::MUL_M:
-            if (!reg_form) g_.imul(A, m); else if (imm) g_.imul(A, A, v); else g_.imul(A, r16(x));
-            break;
-        case image::AND_M:
-            if (!reg_form) g_.and_(A, m); else if (imm) g_.and_(A, v); else g_.and_(A, r16(x));
-            break;
-        case image::OR_M:
-            if (!reg_form) g_.or_(A, m); else if (imm) g_.or_(A, v); else g_.or_(A, r16(x));
-            break;
-        default:
-            if (!reg_form) g_.xor_(A, m); else if (imm) g_.xor_(A, v); else g_.xor_(A, r16(x));
-            break;
+        case image::ADD_M: if (imm) g_.add(A, v); else g_.add(A, o); break;
+        case image::SUB_M: if (imm) g_.sub(A, v); else g_.sub(A, o); break;
+        case image::MUL_M: if (imm) g_.imul(A, A, v); else g_.imul(A, o); break;
+        case image::AND_M: if (imm) g_.and_(A, v); else g_.and_(A, o); break;
+        case image::OR_M: if (imm) g_.or_(A, v); else g_.or_(A, o); break;
+        default: if (imm) g_.xor_(A, v); else g_.xor_(A, o); break;
         }
         s_.flags = {FlagKind::reg, a, 0, 0};
         return true;
@@ -632,84 +992,226 @@ bool Tier2::insn(std::size_t& k) {
     return false;
 }
 
-void Tier2::emit() {
-    const std::vector<Insn>& bl = b_.block;
-    Xbyak::Label& body = labels_.emplace_back();
-    Xbyak::Label& out_of_budget = labels_.emplace_back();
-    g_.L(body);
-    if (b_.counting && b_.budget > 0) {
-        g_.cmp(rsi, b_.budget);
-        g_.jb(out_of_budget, Xbyak::CodeGenerator::T_NEAR);
-        g_.sub(rsi, b_.budget);
+// Continue at target with the state exact but for the slots in registers:
+// the region's block there, or a way out.
+// The last edge of a block may fall into the next block instead of
+// jumping: the block there is emitted right after.
+void Region::edge(Word target, int give_back, bool last) {
+    if (r_.counting && give_back > 0) g_.add(rsi, give_back);
+    if (leaders_.count(target)) {
+        auto it = offset_in_.find(target);
+        const std::size_t need = bytes_for(target);
+        if (it == offset_in_.end() && g_.getSize() - start_size_ + reserved_ + need <= r_.room) {
+            reserved_ += need;
+            offset_in_[target] = s_.offset;
+            queue_.push_back(target);
+            it = offset_in_.find(target);
+        }
+        if (it != offset_in_.end() && it->second == s_.offset) {
+            materialise(s_);
+            if (last && !emitted_.count(target) && !next_) {
+                next_ = target;  // emitted from here on
+                return;
+            }
+            g_.jmp(label_of(target), Gen::T_NEAR);
+            return;
+        }
+    }
+    materialise(s_);
+    restore_host();
+    r_.goto_fixed(target);
+}
+
+// Leaves the region with the state exact.
+void Region::leave(Way way, Word pc, int give_back) {
+    materialise(s_);
+    restore_host();
+    if (r_.counting && give_back > 0) g_.add(rsi, give_back);
+    if (way == Way::fixed && pc != r_.entry) {
+        r_.goto_fixed(pc);
+    } else {
+        g_.mov(eax, pc);
+        g_.mov(ecx, way == Way::budget ? kBudget : kInterpret);  // the loop does pc
+        g_.jmp(r_.exit, Gen::T_NEAR);
+    }
+}
+
+void Region::emit_stub(const Stub& st) {
+    g_.L(*st.label);
+    s_ = st.state;
+    if (st.way == Way::internal)
+        edge(st.pc, st.give_back);
+    else
+        leave(st.way, st.pc, st.give_back);
+}
+
+void Region::emit_block(Word start) {
+    const Block b = scan(start);
+    block_ = &b;
+    budget_ = int(b.insns.size());
+    emitted_.insert(start);
+    s_ = State{};
+    s_.offset = s_.base = s_.lowest = s_.tracked = offset_in_.at(start);
+    if (pinned_) s_.regs[kJumpIndex] = {RegKind::constant, 0};
+    after_cmp_ = SIZE_MAX;
+    g_.L(label_of(start));
+    if (r_.counting && budget_ > 0) {
+        g_.cmp(rsi, budget_);
+        g_.jb(stub(Way::budget, start, 0), Gen::T_NEAR);
+        g_.sub(rsi, budget_);
     }
     bool ended = false;
-    for (std::size_t k = 0; k < bl.size(); ++k) {
-        const Insn& i = bl[k];
-        const bool last = k + 1 == bl.size();
-        if (!i.native || (last && !b_.falls_through)) {  // JUMP, CALL, RET or the loop's
-            plain(k);
+    for (std::size_t k = 0; k < b.insns.size() && !ended; ++k) {
+        const Insn& i = b.insns[k];
+        if (i.op == image::JUMP) {
+            edge(i.adr, 0, true);
             ended = true;
-            break;
-        }
-        if (!insn(k)) plain(k);
-    }
-    if (!ended && b_.falls_through) {
-        materialise_inline();
-        b_.goto_fixed(b_.next);
-    }
-
-    // Ways out, each making its own state exact.
-    for (Stub& st : stubs_) {
-        g_.L(*st.label);
-        materialise(st.state);
-        const int done = int(st.k) + (st.jump ? 1 : 0);
-        if (b_.counting && b_.budget > done) g_.add(rsi, b_.budget - done);
-        if (st.jump) {
-            b_.goto_target(st.k);
-        } else {
-            g_.mov(eax, bl[st.k].pc);
-            g_.mov(ecx, kInterpret);
-            g_.jmp(b_.exit, Xbyak::CodeGenerator::T_NEAR);
+        } else if (!insn(k)) {
+            leave(Way::fixed, i.pc, budget_ - int(k));
+            ended = true;
         }
     }
-    g_.L(out_of_budget);
-    if (b_.counting && b_.budget > 0) {
-        g_.mov(eax, b_.start);
-        g_.mov(ecx, kBudget);
-        g_.jmp(b_.exit, Xbyak::CodeGenerator::T_NEAR);
+    if (!ended) {
+        if (b.end == Block::branch)
+            edge(Word(b.insns.back().pc + 2), 0, true);
+        else if (b.end == Block::stop)
+            leave(Way::fixed, b.next, 0);
+        else
+            edge(b.next, 0, true);
     }
+    block_ = nullptr;
+}
 
-    // The entry: what the static state assumed, or the first tier.
-    g_.L(b_.entry);
+// What the region assumed, checked at its entry; then the slots loaded.
+void Region::entry_checks() {
+    Xbyak::Label& fail = r_.tier1;
+    if (pinned_) {
+        g_.test(r32(kJumpIndex), r32(kJumpIndex));
+        g_.jnz(fail, Gen::T_NEAR);
+    }
+    if (!cached_.empty()) {
+        const unsigned b = BP;
+        if (!indexed_[b]) {
+            indexed_[b] = true;
+            low_[b] = cached_low_;
+            high_[b] = cached_high_;
+        }
+        low_[b] = std::min(low_[b], cached_low_);
+        high_[b] = std::max(high_[b], cached_high_);
+    }
     // A register holds 0..0xFFFF, so reg + d stays inside memory when
     // reg >= -d for the lowest d below 0 and reg <= 0xFFFF - d for the
     // highest d above 0.
     auto bounds = [&](const Xbyak::Reg32& reg, int low, int high) {
         if (low < 0) {
             g_.cmp(reg, -low);
-            g_.jb(b_.tier1, Xbyak::CodeGenerator::T_NEAR);
+            g_.jb(fail, Gen::T_NEAR);
         }
         if (high > 0) {
             g_.cmp(reg, 0xFFFF - high);
-            g_.ja(b_.tier1, Xbyak::CodeGenerator::T_NEAR);
+            g_.ja(fail, Gen::T_NEAR);
         }
     };
-    for (unsigned r = 0; r < image::kRegisterCount; ++r) {
-        if (zero_[r]) {
-            g_.test(r32(r), r32(r));
-            g_.jnz(b_.tier1, Xbyak::CodeGenerator::T_NEAR);
-        }
-        if (indexed_[r]) bounds(r32(r), low_[r], high_[r]);
-    }
+    for (unsigned r = 0; r < image::kRegisterCount; ++r)
+        if (indexed_[r] && r != SP) bounds(r32(r), low_[r], high_[r]);
     bounds(kSp32, stack_low_, stack_high_);
-    g_.jmp(body, Xbyak::CodeGenerator::T_NEAR);
+
+    // Ranges [reg + low, reg + high] (reg -1: absolute) that must not
+    // overlap: the slots held in registers against every other fixed
+    // operand and the stack; the stack against every fixed operand.
+    struct Range {
+        int reg;
+        int low, high;
+    };
+    std::vector<Range> fixed;
+    for (unsigned r = 0; r < image::kRegisterCount; ++r)
+        if (indexed_[r] && r != SP && r != BP) fixed.push_back({int(r), low_[r], high_[r]});
+    if (abs_low_ <= abs_high_) fixed.push_back({-1, abs_low_, abs_high_});
+    const Range stack{int(SP), stack_low_, stack_high_};
+    const Range slots{int(BP), cached_low_, cached_high_};
+    auto value = [&](const Xbyak::Reg32& to, const Range& r, int d) {
+        if (r.reg < 0)
+            g_.mov(to, d);
+        else
+            g_.lea(to, g_.ptr[r64(unsigned(r.reg)) + d]);
+    };
+    auto apart = [&](const Range& x, const Range& y) {
+        Xbyak::Label ok;
+        value(eax, x, x.high);
+        value(ecx, y, y.low);
+        g_.cmp(eax, ecx);
+        g_.jl(ok);
+        value(eax, y, y.high);
+        value(ecx, x, x.low);
+        g_.cmp(eax, ecx);
+        g_.jge(fail, Gen::T_NEAR);
+        g_.L(ok);
+    };
+    const bool uses_stack = stack_low_ < stack_high_;
+    if (!cached_.empty()) {
+        for (const Range& f : fixed) apart(slots, f);
+        if (uses_stack) apart(slots, stack);
+    }
+    if (uses_stack) {
+        for (const Range& f : fixed) apart(stack, f);
+        if (indexed_[BP]) apart(stack, Range{int(BP), low_[BP], high_[BP]});
+    }
+    for (unsigned r : stashed_) g_.mov(g_.dword[rbp + offsetof(Context, regs) + 4 * r], r32(r));
+    for (auto& [d, reg] : cached_) g_.movzx(reg, g_.word[rbx + r64(BP) * 2 + 2 * d]);
+}
+
+bool Region::emit() {
+    if (!handled(r_.decode(r_.entry))) return false;
+    discover();
+    if (order_.size() == 1) {
+        // One block that does not loop: the first tier does as well.
+        const Block b = scan(r_.entry);
+        if (b.end == Block::stop || b.insns.empty() || b.insns.back().adr != r_.entry ||
+            !(b.end == Block::jump || b.end == Block::branch))
+            return false;
+    }
+    allocate();
+    if (written_ & (1u << BP)) return false;
+    // Jumps indexed by GR3 count on its staying 0.
+    if (!pinned_)
+        for (Word l : order_)
+            for (const Insn& i : scan(l).insns)
+                if (i.x == kJumpIndex && (is_branch(i.op) || i.op == image::JUMP)) return false;
+
+    start_size_ = g_.getSize();
+    reserved_ = kBlockBytes + bytes_for(r_.entry);  // the entry's checks and block
+    if (reserved_ > r_.room) return false;
+    offset_in_[r_.entry] = 0;
+    queue_.push_back(r_.entry);
+    // Chains of blocks, each falling into the next, then the ways out of
+    // the chain's blocks (out of the straight line).
+    for (std::size_t q = 0; q < queue_.size(); ++q) {
+        std::size_t chain = 0;  // bytes reserved for the chain's blocks
+        for (std::optional<Word> b = queue_[q]; b && !emitted_.count(*b);) {
+            next_.reset();
+            emit_block(*b);
+            chain += bytes_for(*b);
+            b = next_;
+        }
+        for (std::size_t n = 0; n < stubs_.size(); ++n) {
+            const Stub st = stubs_[n];
+            emit_stub(st);
+        }
+        stubs_.clear();
+        reserved_ -= chain;
+    }
+
+    g_.L(r_.entry_label);
+    entry_checks();
+    g_.jmp(label_of(r_.entry), Gen::T_NEAR);
+    return true;
 }
 
 }  // namespace
 
-void emit_tier2(Tier2Block& b) {
-    Tier2 t(b);
-    t.emit();
+bool emit_tier2(Tier2Region& r) {
+    Region region(r);
+    return region.emit();
 }
 
 }  // namespace vm::native

@@ -1,7 +1,7 @@
 // What the translating engine's two tiers share for x86-64: a decoded
-// instruction of a block, the host registers of the guest state, and the
-// interface through which the second tier (tier2.cpp) emits a block with the
-// first tier's code for whatever it leaves to it.
+// instruction, the host registers of the guest state, and the interface
+// through which the second tier (tier2.cpp) emits a region in front of the
+// first tier's block.
 #pragma once
 
 #include <cstddef>
@@ -34,30 +34,27 @@ inline Xbyak::Reg32 r32(unsigned r) { return Xbyak::Reg32(int(8 + r)); }
 inline Xbyak::Reg16 r16(unsigned r) { return Xbyak::Reg16(int(8 + r)); }
 inline Xbyak::Reg64 r64(unsigned r) { return Xbyak::Reg64(int(8 + r)); }
 
-// The block the first tier has decoded, and its services, for the second.
-struct Tier2Block {
+// A region for the second tier: the hot address, and the first tier's
+// services.
+struct Tier2Region {
     Xbyak::CodeGenerator& g;
-    const std::vector<Insn>& block;
-    bool falls_through;     // the block continues at `next`
-    Word next;
-    Word start;
-    int budget;             // native instructions of the block (what a counted run pays)
-    bool counting;          // step-counted run
+    Word entry;
+    std::size_t room;       // bytes g may write at most
+    std::size_t n;          // words of code
+    std::function<Insn(Word pc)> decode;
+    bool counting;          // step-counted run (rsi is the budget)
     bool lowest_sp;         // the lowest sp is tracked (runs with stats)
     int lowest_sp_offset;   // of the context, 32 bits
     const void* exit;       // eax = pc, ecx = reason
-    Xbyak::Label& entry;    // to be bound where the block starts
-    Xbyak::Label& tier1;    // the first tier's version of the block
-    // The first tier's code for block[k] with the guest state exact in the
-    // host registers; returns the index of the last instruction it covered.
-    std::function<std::size_t(std::size_t k)> plain;
-    // The transfer of a taken jump (block[k]) with the state exact.
-    std::function<void(std::size_t k)> goto_target;
-    // Continue at a fixed pc with the state exact.
+    Xbyak::Label& entry_label;  // to be bound where the region starts
+    Xbyak::Label& tier1;        // the first tier's version of the entry's block
+    // Continue at a fixed pc with the state exact (the first tier's code
+    // there, or the dispatcher).
     std::function<void(Word pc)> goto_fixed;
 };
 
-// Emits the second tier's version of a block (see tier2.cpp).
-void emit_tier2(Tier2Block& b);
+// Emits the second tier's version of the region entered at r.entry and
+// returns true, or returns false having emitted nothing (see tier2.cpp).
+bool emit_tier2(Tier2Region& r);
 
 }  // namespace vm::native
