@@ -1,13 +1,16 @@
 // native_diff: a fast differential driver for the translating engine. It
 // generates images (the compiler's sequences and faults, from the machine
-// tests' generator, and random mutations of them), runs each on the
+// tests' generator; whole programs of the program generator compiled by
+// vexlc once at the start, with their input; random mutations of both),
+// runs each on the
 // machine's loop and on the translating engine with the second tier forced
 // on every block and every address translated at its first arrival, within
 // a small step cap (and, in turn, an output limit and stats), and compares
 // output, error text, end, fault, steps, registers, pc, flags, data memory
 // and stats. Two machines serve every run, in one process.
 //
-//   native_diff [--count N] [--seconds S] [--seed N] [--first I] [--keep-going] [--show] [--quiet]
+//   native_diff [--count N] [--seconds S] [--seed N] [--first I] [--programs N]
+//               [--keep-going] [--show] [--quiet]
 //
 // At a difference it writes the image reduced to as few words as still show
 // one (native-diff-SEED-I.exec, with the input and limits in the message),
@@ -28,6 +31,9 @@
 #include <vector>
 
 #include "engines.h"
+#include "generator.h"
+#include "image.h"
+#include "test_support.h"
 
 namespace {
 
@@ -55,11 +61,39 @@ struct Case {
     unsigned hot = 0;
 };
 
+// Programs of the program generator compiled by vexlc, with their input.
+struct Compiled {
+    std::vector<Word> words;
+    std::string input;
+};
+std::vector<Compiled> g_programs;
+
+void compile_programs(std::uint64_t seed, unsigned count) {
+    vexltest::TempDir dir;
+    for (unsigned k = 0; k < count; ++k) {
+        proggen::Options options;
+        options.budget = 400;
+        const proggen::Program p = proggen::generate(seed * 1000 + k, options);
+        dir.write("p.vxl", p.source);
+        const vexltest::ProcessResult r = vexltest::run_process({{VEXL_VEXLC, "p.vxl"}, dir.path()});
+        if (!r.exited_with(0)) continue;
+        std::istringstream image(dir.read("p.exec"));
+        g_programs.push_back({image::read_words(image), p.input});
+    }
+}
+
 Case make_case(std::uint64_t seed, std::uint64_t i) {
     Rng r{seed * 0x100000001B3ull ^ i};
     Case c;
     vmtest::ImageGen<Rng> gen{r, {}, 0};
-    c.words = gen.image();
+    const bool compiled = !g_programs.empty() && r.below(32) == 0;
+    if (compiled) {
+        const Compiled& p = g_programs[r.below(unsigned(g_programs.size()))];
+        c.words = p.words;
+        c.input = p.input;
+    } else {
+        c.words = gen.image();
+    }
     // Mutations: a word replaced, bits flipped, a word inserted or dropped.
     if (r.below(4) == 0) {
         for (unsigned k = 1 + r.below(3); k > 0 && !c.words.empty(); --k) {
@@ -73,8 +107,10 @@ Case make_case(std::uint64_t seed, std::uint64_t i) {
         }
     }
     static const char chars[] = "0123456789  \n+-x";
-    for (unsigned k = r.below(24); k > 0; --k) c.input.push_back(chars[r.below(sizeof chars - 1)]);
-    c.limits.max_steps = 1 + r.below(4) * r.below(500);
+    if (!compiled)
+        for (unsigned k = r.below(24); k > 0; --k) c.input.push_back(chars[r.below(sizeof chars - 1)]);
+    // Compiled programs run longer: their loops get translated as regions.
+    c.limits.max_steps = compiled ? 1 + r.below(8000) : 1 + r.below(4) * r.below(500);
     switch (r.below(3)) {
     case 0: break;
     case 1: c.stats = true; break;
@@ -169,15 +205,15 @@ Case reduce(Case c) {
 }
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: native_diff [--count N] [--seconds S] [--seed N] [--first I] [--keep-going] [--show] [--quiet]\n");
+    std::fprintf(stderr, "usage: native_diff [--count N] [--seconds S] [--seed N] [--first I] [--programs N]\n"
+                         "                   [--keep-going] [--show] [--quiet]\n");
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::uint64_t count = 1000000, seed = 1, first = 0;
+    std::uint64_t count = 1000000, seed = 1, first = 0, programs = 64;
     double seconds = 0;
     bool quiet = false, keep_going = false, show = false;
     for (int a = 1; a < argc; ++a) {
@@ -200,6 +236,7 @@ int main(int argc, char** argv) {
             if (o == "--count") count = n;
             else if (o == "--seed") seed = n;
             else if (o == "--first") first = n;
+            else if (o == "--programs") programs = n;
             else return usage();
         }
         if (!end || *end) return usage();
@@ -209,6 +246,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     vm::native::force_tier(2);
+    compile_programs(seed, unsigned(std::min<std::uint64_t>(programs, 10000)));
     const auto start = std::chrono::steady_clock::now();
     const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
     std::uint64_t done = 0, differing = 0;
