@@ -256,7 +256,9 @@ constexpr std::size_t kRunStack = std::size_t(8) << 20;
 int main(int argc, char** argv) {
     // The run's thread allocates from the main heap: a heap of its own would
     // read /proc when it shrinks, which the confined machine does not allow.
+#if defined(M_ARENA_MAX)
     mallopt(M_ARENA_MAX, 1);
+#endif
     Arguments a{argc, argv, 0};
     pthread_attr_t attr;
     pthread_t thread;
