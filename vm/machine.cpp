@@ -81,11 +81,13 @@ struct CountedRun {
     Word lowest_sp;
     profile::Counter* counter;
 };
-// A limited run for an engine that hands back at translated or hot addresses.
+// A limited run for an engine that hands back at translated or hot
+// addresses; without the lowest sp when the run keeps no stats.
+template <bool kLowestSp>
 struct ProfiledRun {
     static constexpr bool kCapped = true;
     static constexpr bool kTraced = false;
-    static constexpr bool kLimited = true;
+    static constexpr bool kLimited = kLowestSp;
     static constexpr bool kProfiled = true;
     static constexpr bool kCounted = false;
     std::uint64_t limit;
@@ -250,8 +252,12 @@ RunResult Machine::execute_counted(profile::Counter& counter, const Limits& limi
 }
 
 RunResult Machine::execute_profiled(std::uint64_t max_steps, Profile& profile) {
-    ProfiledRun policy{max_steps, regs_[image::SP], &profile};
     profile.handed_back = false;
+    if (!profile.lowest_sp_kept) {
+        ProfiledRun<false> policy{max_steps, regs_[image::SP], &profile};
+        return run_loop(policy);
+    }
+    ProfiledRun<true> policy{max_steps, regs_[image::SP], &profile};
     RunResult result = run_loop(policy);
     profile.lowest_sp = policy.lowest_sp;
     return result;
@@ -529,13 +535,17 @@ RunResult Machine::run_loop(Policy& policy) {
     } while (0)
 
 // After a taken jump, a call or a return: a profiled run counts the arrival
-// and hands back at a translated or hot address.
+// and hands back at a translated or hot address (see Profile).
 #define ARRIVED()                                                              \
     do {                                                                       \
         if constexpr (Policy::kProfiled) {                                     \
             Profile& p_ = *policy.profile;                                     \
-            if (p_.translated[pc] || ++p_.counts[pc] >= p_.threshold) {        \
-                if (R[image::SP] < policy.lowest_sp) policy.lowest_sp = R[image::SP]; \
+            std::uint16_t& count_ = p_.counts[pc];                             \
+            if (count_ != 0xFFFF) ++count_;                                    \
+            if (count_ >= p_.threshold && steps >= p_.stay) {                  \
+                if constexpr (Policy::kLimited) {                              \
+                    if (R[image::SP] < policy.lowest_sp) policy.lowest_sp = R[image::SP]; \
+                }                                                              \
                 p_.handed_back = true;                                         \
                 goto step_limit;                                               \
             }                                                                  \

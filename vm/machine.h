@@ -88,13 +88,19 @@ using TraceHook = std::function<void(const TraceStep&)>;
 
 // How the loop serves an engine that translates only hot code (vm/native):
 // it counts the arrivals at each address by a taken jump, a call or a
-// return, and hands the run back (before the instruction there starts) when
-// it arrives at an address the engine has translated, or one whose count
-// reaches the threshold.
+// return (up to 0xFFFF), and hands the run back (before the instruction
+// there starts) when it arrives at an address whose count reaches the
+// threshold. The engine sets the count of an address it has translated to
+// 0xFFFF: one small array tells both, which matters to images that arrive
+// at tens of thousands of addresses.
 struct Profile {
-    const void* const* translated = nullptr;  // per pc: non-null once translated
-    std::uint16_t* counts = nullptr;          // per pc, kMemoryWords entries
+    std::uint16_t* counts = nullptr;  // per pc, kMemoryWords entries
     std::uint16_t threshold = 1;
+    // Steps the stretch runs before it hands back at all (arrivals are still
+    // counted): an engine that has just left its code for the loop sets it,
+    // so that leaving and entering cannot cost more than the loop's work.
+    std::uint64_t stay = 0;
+    bool lowest_sp_kept = true;  // false: the run leaves lowest_sp alone
     // Set by the run.
     bool handed_back = false;  // stopped at such an address (the end is step_limit)
     Word lowest_sp = 0xFFFF;   // the lowest sp seen

@@ -19,6 +19,9 @@
 #include <string_view>
 #include <vector>
 
+#include <malloc.h>
+#include <pthread.h>
+
 #include "version.h"
 #include "machine.h"
 #include "options.h"
@@ -159,9 +162,7 @@ int counted_run(vm::Machine& machine, const std::string& argument, const Setting
     return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     // The machine flushes standard output itself before every input and
     // every error line, so the C stdio synchronisation is not needed.
     std::ios::sync_with_stdio(false);
@@ -238,4 +239,42 @@ int main(int argc, char** argv) {
         std::cerr << "Error:" << e.what() << '\n';
         return 1;
     }
+}
+
+// The run on a thread with a stack of its own: a small stack limit for the
+// process (ulimit -s 16) leaves too little room for loading, the machine and
+// the translator on the first thread. Where no thread can be started, the
+// run goes on here.
+struct Arguments {
+    int argc;
+    char** argv;
+    int status;
+};
+constexpr std::size_t kRunStack = std::size_t(8) << 20;
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The run's thread allocates from the main heap: a heap of its own would
+    // read /proc when it shrinks, which the confined machine does not allow.
+#if defined(M_ARENA_MAX)
+    mallopt(M_ARENA_MAX, 1);
+#endif
+    Arguments a{argc, argv, 0};
+    pthread_attr_t attr;
+    pthread_t thread;
+    if (pthread_attr_init(&attr) == 0) {
+        const bool started =
+            pthread_attr_setstacksize(&attr, kRunStack) == 0 &&
+            pthread_create(&thread, &attr, [](void* p) -> void* {
+                auto* args = static_cast<Arguments*>(p);
+                args->status = run(args->argc, args->argv);
+                return nullptr;
+            }, &a) == 0;
+        pthread_attr_destroy(&attr);
+        if (started) {
+            pthread_join(thread, nullptr);
+            return a.status;
+        }
+    }
+    return run(argc, argv);
 }

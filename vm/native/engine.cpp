@@ -51,11 +51,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <stdexcept>
 #include <unordered_map>
 #include <vector>
 
@@ -90,12 +92,25 @@ constexpr std::size_t kStackBytes = std::size_t(128) << 10;
 constexpr std::size_t kStackReserve = 4096;
 constexpr std::size_t kPage = 4096;
 
-// What translating costs, in instructions of the loop: a fixed part (the
-// page protection calls) and a part per instruction translated. The loop's
-// instructions earn the credit that pays for it.
-constexpr std::uint64_t kCostPerBlock = 1500;
-constexpr std::uint64_t kCostPerInsn = 30;
+// What translating costs is measured, in nanoseconds: mostly the page
+// protection calls, which take from one to tens of microseconds depending on
+// the kernel and whether it runs virtualised. The loop's instructions earn
+// the credit that pays for it, each kCreditPerStep nanoseconds (about half
+// of what the loop takes per instruction on a fast processor), so translating
+// never takes more than about half the time the loop has run. The next
+// translation is expected to cost what the last ones did (g_translate_ns,
+// shared by runs).
+constexpr double kCreditPerStep = 0.5;
+std::atomic<std::int64_t> g_translate_ns{20000};
+// Jumps waiting for a new block are patched in the same writable stretch of
+// code memory as the block when they lie at most this far before it.
+constexpr std::size_t kPatchSpan = std::size_t(256) << 10;
 constexpr unsigned kDefaultHot = 40;
+// Steps the loop runs after translated code has left for it before it hands
+// back again: a round trip between the two costs about as much as a few
+// dozen of the loop's instructions, so an image that bounces between them
+// (computed jumps into code that never gets hot, say) runs mostly on the loop.
+constexpr std::uint64_t kStay = 256;
 
 std::atomic<int> g_hot{-1};  // -1: not chosen yet
 
@@ -206,8 +221,9 @@ private:
     void** table_ = nullptr;       // host code per pc, null until translated
     std::uint16_t* counts_ = nullptr;  // arrivals per pc
     Profile profile_;
-    std::uint64_t credit_ = 0;  // loop instructions not yet spent on translating
+    double credit_ = 0;  // nanoseconds of translating the loop's work has paid for
     bool translating_ = true;   // false once code memory failed: the loop runs on
+    bool left_code_ = false;    // translated code has just returned to the driver
     std::unique_ptr<Gen> gen_;
     std::vector<Word> translated_;
     // Jumps to a fixed pc without a translation yet: the 5-byte "mov eax,pc"
@@ -273,8 +289,8 @@ Engine::Engine(Machine& m, bool counting, bool lowest_sp, int tier)
     enter_ = reinterpret_cast<Enter>(const_cast<void*>(space_->enter));
     exit_ = space_->exit;
     exit_dispatch_ = space_->exit_dispatch;
-    profile_.translated = const_cast<const void* const*>(table_);
     profile_.counts = counts_;
+    profile_.lowest_sp_kept = lowest_sp_;
     profile_.threshold = std::uint16_t(std::max(1u, hot_));
 }
 
@@ -334,7 +350,10 @@ void Engine::emit_stubs() {
 }
 
 void Engine::flush() {
-    for (Word pc : translated_) table_[pc] = nullptr;
+    for (Word pc : translated_) {
+        table_[pc] = nullptr;
+        counts_[pc] = 0;
+    }
     translated_.clear();
     pending_.clear();
     gen_->setSize(stubs_end_);
@@ -374,19 +393,21 @@ const void* Engine::translate(Word pc) {
             break;
         }
     }
-    const std::uint64_t cost = kCostPerBlock + kCostPerInsn * block.size();
-    if (hot_ != 0) {
-        if (credit_ < cost) {
-            counts_[pc] = 0;  // prove it again
-            return nullptr;
-        }
-        credit_ -= cost;
+    if (hot_ != 0 && credit_ < double(g_translate_ns.load(std::memory_order_relaxed))) {
+        counts_[pc] = 0;  // prove it again
+        return nullptr;
     }
+    const auto started = std::chrono::steady_clock::now();
     std::uint8_t* from = nullptr;
+    std::uint8_t* lowest = nullptr;  // the writable stretch: [lowest, from + kBlockBytes)
     try {
         if (gen_->getSize() + kBlockBytes > kCodeBytes) flush();
         from = const_cast<std::uint8_t*>(gen_->getCurr());
-        if (!protect(from, from + kBlockBytes, true)) {
+        lowest = from;
+        if (const auto waiting = pending_.find(pc); waiting != pending_.end())
+            for (std::uint8_t* site : waiting->second)
+                if (site + kPatchSpan >= from) lowest = std::min(lowest, site);
+        if (!protect(lowest, from + kBlockBytes, true)) {
             translating_ = false;
             return nullptr;
         }
@@ -402,34 +423,35 @@ const void* Engine::translate(Word pc) {
         } else {
             emit_block(pc, block, falls_through, next);
         }
-        if (!protect(from, from + kBlockBytes, false)) {
+        // Jumps waiting for this block go straight to it now: those in the
+        // writable stretch at once, the others each in a stretch of its own.
+        if (auto it = pending_.find(pc); it != pending_.end()) {
+            const std::uint8_t* entry = static_cast<const std::uint8_t*>(table_[pc]);
+            for (std::uint8_t* site : it->second) {
+                const bool apart = site < lowest;
+                if (apart && !protect(site, site + 5, true)) throw std::runtime_error("mprotect");
+                const std::int32_t rel = std::int32_t(entry - (site + 5));
+                site[0] = 0xE9;  // jmp rel32 over the "mov eax, pc"
+                std::memcpy(site + 1, &rel, 4);
+                if (apart && !protect(site, site + 5, false)) throw std::runtime_error("mprotect");
+            }
+            pending_.erase(it);
+        }
+        if (!protect(lowest, from + kBlockBytes, false)) {
             translating_ = false;
             return nullptr;
         }
     } catch (const std::exception&) {
         // The stubs may share a page with the block: executable again.
-        if (from) protect(from, from + kBlockBytes, false);
+        if (from) protect(lowest, from + kBlockBytes, false);
         translating_ = false;
         return nullptr;
     }
-    // Jumps waiting for this block go straight to it now.
-    if (auto it = pending_.find(pc); it != pending_.end()) {
-        const std::uint8_t* entry = static_cast<const std::uint8_t*>(table_[pc]);
-        for (std::uint8_t* site : it->second) {
-            if (!protect(site, site + 5, true)) {
-                translating_ = false;
-                return nullptr;
-            }
-            const std::int32_t rel = std::int32_t(entry - (site + 5));
-            site[0] = 0xE9;  // jmp rel32 over the "mov eax, pc"
-            std::memcpy(site + 1, &rel, 4);
-            if (!protect(site, site + 5, false)) {
-                translating_ = false;
-                return nullptr;
-            }
-        }
-        pending_.erase(it);
-    }
+    const std::int64_t spent =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started).count();
+    credit_ -= double(spent);
+    counts_[pc] = 0xFFFF;  // the loop hands back here from now on
+    g_translate_ns.store((3 * g_translate_ns.load(std::memory_order_relaxed) + spent) / 4, std::memory_order_relaxed);
     return table_[pc];
 }
 
@@ -830,8 +852,10 @@ void Engine::sync_from_machine() {
 // translation credit.
 RunResult Engine::on_loop(std::uint64_t max_steps) {
     sync_to_machine();
+    profile_.stay = left_code_ && hot_ != 0 ? kStay : 0;
+    left_code_ = false;
     RunResult r = m_.execute_profiled(max_steps, profile_);
-    credit_ += r.steps;
+    credit_ += kCreditPerStep * double(r.steps);
     if (counting_) ctx_.budget -= r.steps;
     ctx_.lowest_sp = std::min<std::uint32_t>(ctx_.lowest_sp, profile_.lowest_sp);
     sync_from_machine();
@@ -875,6 +899,7 @@ RunResult Engine::run(const Limits* limits, Stats* stats) {
             }
             if (code) {
                 enter_(&ctx_, code);
+                left_code_ = true;
                 break;
             }
             [[fallthrough]];

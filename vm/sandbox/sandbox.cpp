@@ -1,11 +1,19 @@
-// The system call filter of the confined machine, with libseccomp.
+// The system call filter of the confined machine: a fixed program that
+// libseccomp compiled at build time (filter_gen.cpp holds the list of
+// allowed calls), installed with two system calls.
 #include "sandbox.h"
 
 #include <cstdlib>
 #include <cstring>
 
 #if defined(VEXL_HAVE_SECCOMP)
-#include <seccomp.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "sandbox_filter.h"
 #endif
 
 // Sanitizer runtimes make system calls of their own when they report or at
@@ -39,40 +47,20 @@ const char* outcome_name(Outcome outcome) {
 
 #if defined(VEXL_HAVE_SECCOMP) && !defined(VEXL_NO_CONFINEMENT)
 
-namespace {
-
-// What a run does after loading: program input and output (the standard
-// streams and, after a runtime error, the image's debug file opened before),
-// memory for the allocator and the translating engine's code and stack, the
-// signals of abort(), and the end of the process.
-const int kAllowed[] = {
-    SCMP_SYS(read), SCMP_SYS(readv), SCMP_SYS(pread64), SCMP_SYS(write), SCMP_SYS(writev),
-    SCMP_SYS(lseek), SCMP_SYS(fstat), SCMP_SYS(newfstatat), SCMP_SYS(close),
-    SCMP_SYS(brk), SCMP_SYS(mmap), SCMP_SYS(munmap), SCMP_SYS(mremap), SCMP_SYS(mprotect),
-    SCMP_SYS(madvise),
-    SCMP_SYS(futex), SCMP_SYS(clock_gettime), SCMP_SYS(gettimeofday), SCMP_SYS(getrandom),
-    SCMP_SYS(rt_sigreturn), SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigaction), SCMP_SYS(sigaltstack),
-    SCMP_SYS(getpid), SCMP_SYS(gettid), SCMP_SYS(tgkill),
-    SCMP_SYS(exit), SCMP_SYS(exit_group),
-};
-
-}  // namespace
-
 Outcome confine() {
     if (disabled_by_environment()) return Outcome::off;
-    scmp_filter_ctx ctx = seccomp_init(SCMP_ACT_KILL_PROCESS);
-    if (!ctx) return Outcome::unavailable;
-    bool ok = true;
-    for (int call : kAllowed) {
-        // A call this kernel or architecture does not know is left out.
-        if (call < 0) continue;
-        ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, call, 0) == 0;
-    }
+    sock_fprog program{static_cast<unsigned short>(sizeof kFilter / sizeof kFilter[0]),
+                       const_cast<sock_filter*>(kFilter)};
     // Without no_new_privs the kernel refuses the filter to an unprivileged
-    // process; libseccomp sets it by default.
-    ok = ok && seccomp_load(ctx) == 0;
-    seccomp_release(ctx);
-    return ok ? Outcome::confined : Outcome::unavailable;
+    // process.
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return Outcome::unavailable;
+    // Every thread of the process (vexl runs on a second one).
+    if (syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) == 0)
+        return Outcome::confined;
+    // Kernels before the seccomp call take the filter through prctl (for
+    // the calling thread only).
+    return prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) == 0 ? Outcome::confined
+                                                                           : Outcome::unavailable;
 }
 
 #else
