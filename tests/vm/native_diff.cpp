@@ -127,13 +127,7 @@ Case make_case(std::uint64_t seed, std::uint64_t i) {
 }
 
 // A machine kept for every run, put back into its initial state before each.
-struct Station {
-    std::istringstream in;
-    std::ostringstream out, err;
-    vm::Machine m{in, out, err};
-    vm::RunResult result;
-    vm::Stats stats;
-
+struct Station : vmtest::Observed {
     void run(const Case& c, bool native) {
         in.clear();
         in.str(c.input);
@@ -150,31 +144,13 @@ struct Station {
     }
 };
 
-std::string difference(const Station& a, const Station& b) {
-    if (a.out.str() != b.out.str()) return "output";
-    if (a.err.str() != b.err.str()) return "error text";
-    if (a.result.end != b.result.end) return "end of the run";
-    if (a.result.fault != b.result.fault || a.result.message != b.result.message) return "fault";
-    if (a.result.steps != b.result.steps)
-        return "steps " + std::to_string(a.result.steps) + " against " + std::to_string(b.result.steps);
-    if (a.m.registers() != b.m.registers()) return "registers";
-    if (a.m.pc() != b.m.pc()) return "pc";
-    if (a.m.zero_flag() != b.m.zero_flag() || a.m.sign_flag() != b.m.sign_flag()) return "flags";
-    if (std::memcmp(a.m.memory_data(), b.m.memory_data(), vm::kMemoryWords * sizeof(Word)) != 0)
-        return "data memory";
-    if (a.stats.steps != b.stats.steps || a.stats.deepest_stack != b.stats.deepest_stack ||
-        a.stats.bytes_written != b.stats.bytes_written)
-        return "stats";
-    return "";
-}
-
 Station g_ref, g_nat;
 
 std::string compare(const Case& c) {
     vm::native::set_hot_threshold(c.hot);
     g_ref.run(c, false);
     g_nat.run(c, true);
-    return difference(g_ref, g_nat);
+    return vmtest::difference(g_ref, g_nat);
 }
 
 // Fewer words that still differ: drops stretches of words, halving their
