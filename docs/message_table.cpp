@@ -7,11 +7,11 @@
 //   message_table --update DOC replace the block in DOC
 //
 // A value of a text (%1, %2) is shown as its name in the row, in italics.
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "generated_block.h"
 
 namespace {
 
@@ -39,15 +39,6 @@ const char* const kBegin =
     "<!-- message table: generated from compiler/diagnostics/diagnostics.def by the update-docs target; "
     "do not edit -->";
 const char* const kEnd = "<!-- end of message table -->";
-
-bool read_file(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    text = s.str();
-    return true;
-}
 
 // The text with %1, %2 shown as the values' names; "|" and "*" escaped
 // for Markdown.
@@ -78,51 +69,11 @@ std::string generate() {
     return out;
 }
 
-bool split(const std::string& doc, std::string& before, std::string& after) {
-    const auto b = doc.find(kBegin);
-    if (b == std::string::npos) return false;
-    auto e = doc.find(kEnd, b);
-    if (e == std::string::npos) return false;
-    e += std::string(kEnd).size();
-    if (e < doc.size() && doc[e] == '\n') ++e;
-    before = doc.substr(0, b);
-    after = doc.substr(e);
-    return true;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string table = generate();
-    if (argc == 1) {
-        std::cout << table;
-        return 0;
-    }
-    const std::string mode = argv[1];
-    if (argc != 3 || (mode != "--check" && mode != "--update")) {
-        std::cerr << "usage: message_table [--check DOC | --update DOC]\n";
-        return 2;
-    }
-    const std::string path = argv[2];
-    std::string doc, before, after;
-    if (!read_file(path, doc) || !split(doc, before, after)) {
-        std::cerr << "message_table: " << path << ": no message table markers\n";
-        return 1;
-    }
-    const std::string updated = before + table + after;
-    if (mode == "--check") {
-        if (updated == doc) return 0;
-        std::cerr << path << ": the message table differs from compiler/diagnostics/diagnostics.def;"
-                  << " rebuild the update-docs target and commit the result\n";
-        return 1;
-    }
-    if (updated != doc) {
-        std::ofstream out(path, std::ios::binary);
-        out << updated;
-        if (!out.flush()) {
-            std::cerr << "message_table: cannot write " << path << "\n";
-            return 1;
-        }
-    }
-    return 0;
+    const docgen::Block block{"message_table", "message table", "compiler/diagnostics/diagnostics.def", kBegin, kEnd};
+    return docgen::run(block, table, argc, argv);
 }

@@ -9,12 +9,13 @@
 // everywhere else; the effect column is the row's trailing comment, read
 // from the text of the same file (VEXL_OPCODES_DEF).
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "generated_block.h"
 
 namespace {
 
@@ -52,15 +53,6 @@ const char* const kBegin =
     "<!-- opcode table: generated from image/opcodes.def by the update-docs target; do not edit -->";
 const char* const kEnd = "<!-- end of opcode table -->";
 
-bool read_file(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    text = s.str();
-    return true;
-}
-
 const char* operands(char form) {
     switch (form) {
     case 'M': return "GRa,adr[,GRx]";
@@ -89,7 +81,7 @@ std::string cell(std::string s) {
 // The generated block, markers included, or "" after an error message.
 std::string generate() {
     std::string def;
-    if (!read_file(VEXL_OPCODES_DEF, def)) {
+    if (!docgen::read_file(VEXL_OPCODES_DEF, def)) {
         std::cerr << "opcode_table: cannot read " << VEXL_OPCODES_DEF << "\n";
         return "";
     }
@@ -147,53 +139,12 @@ std::string generate() {
     return out;
 }
 
-// Splits DOC around the block; false when the markers are missing.
-bool split(const std::string& doc, std::string& before, std::string& after) {
-    const auto b = doc.find(kBegin);
-    if (b == std::string::npos) return false;
-    auto e = doc.find(kEnd, b);
-    if (e == std::string::npos) return false;
-    e += std::string(kEnd).size();
-    if (e < doc.size() && doc[e] == '\n') ++e;
-    before = doc.substr(0, b);
-    after = doc.substr(e);
-    return true;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string table = generate();
     if (table.empty()) return 1;
-    if (argc == 1) {
-        std::cout << table;
-        return 0;
-    }
-    const std::string mode = argv[1];
-    if (argc != 3 || (mode != "--check" && mode != "--update")) {
-        std::cerr << "usage: opcode_table [--check DOC | --update DOC]\n";
-        return 2;
-    }
-    const std::string path = argv[2];
-    std::string doc, before, after;
-    if (!read_file(path, doc) || !split(doc, before, after)) {
-        std::cerr << "opcode_table: " << path << ": no opcode table markers\n";
-        return 1;
-    }
-    const std::string updated = before + table + after;
-    if (mode == "--check") {
-        if (updated == doc) return 0;
-        std::cerr << path << ": the opcode table differs from image/opcodes.def;"
-                  << " rebuild the update-docs target and commit the result\n";
-        return 1;
-    }
-    if (updated != doc) {
-        std::ofstream out(path, std::ios::binary);
-        out << updated;
-        if (!out.flush()) {
-            std::cerr << "opcode_table: cannot write " << path << "\n";
-            return 1;
-        }
-    }
-    return 0;
+    const docgen::Block block{"opcode_table", "opcode table", "image/opcodes.def", kBegin, kEnd};
+    return docgen::run(block, table, argc, argv);
 }
