@@ -208,16 +208,7 @@ StopEvent Impl::reverse_continue() {
         recording->seek(*found);
         std::vector<int> hit;
         for (const Breakpoint& b : breakpoints) {
-            if (b.address != machine().pc() || !b.enabled) continue;
-            if (!b.condition.empty()) {
-                try {
-                    const Operand c = eval(b.condition);
-                    if (c.words.empty() || c.words.front() == 0) continue;
-                } catch (const std::exception& x) {
-                    condition_error = "Error in testing condition for breakpoint " + std::to_string(b.number) +
-                                      ":\n" + x.what() + "\n";
-                }
-            }
+            if (b.address != machine().pc() || !b.enabled || !condition_holds(b)) continue;
             hit.push_back(b.number);
         }
         if (!hit.empty()) {

@@ -330,6 +330,21 @@ StopEvent Session::Impl::advance(Motion mode, int levels, const std::vector<Word
     }
 }
 
+// Whether b's condition holds in the innermost frame: true without a
+// condition, and true (noted in condition_error) when it cannot be tested.
+bool Session::Impl::condition_holds(const Breakpoint& b) {
+    if (b.condition.empty()) return true;
+    frame_index = 0;
+    try {
+        const Operand c = eval(b.condition);
+        return !c.words.empty() && c.words.front() != 0;
+    } catch (const std::exception& x) {
+        condition_error =
+            "Error in testing condition for breakpoint " + std::to_string(b.number) + ":\n" + x.what() + "\n";
+        return true;
+    }
+}
+
 // The breakpoints at pc that stop the program now: enabled, their
 // condition true (or not testable: that stops too, as a warning), their
 // ignore count used up. Hits are counted when the condition holds.
@@ -337,16 +352,7 @@ bool Session::Impl::breakpoints_at(Word pc, StopEvent& e) {
     bool any = false;
     for (Breakpoint& b : breakpoints) {
         if (b.address != pc || !b.enabled) continue;
-        if (!b.condition.empty()) {
-            frame_index = 0;
-            try {
-                const Operand c = eval(b.condition);
-                if (c.words.empty() || c.words.front() == 0) continue;
-            } catch (const std::exception& x) {
-                condition_error = "Error in testing condition for breakpoint " + std::to_string(b.number) +
-                                  ":\n" + x.what() + "\n";
-            }
-        }
+        if (!condition_holds(b)) continue;
         ++b.hits;
         if (b.ignore > 0) {
             --b.ignore;

@@ -103,6 +103,7 @@ struct Session::Impl {
     void mark_output();  // before a forward motion: for StopEvent::replayed_output
     std::uint64_t output_mark = 0, written_mark = 0;
     StopEvent advance(Motion mode, int levels, const std::vector<Word>& targets);
+    bool condition_holds(const Breakpoint& b);
     bool breakpoints_at(Word pc, StopEvent& e);
     bool check_watchpoints(StopEvent& e);
     StopEvent finish_stop(StopEvent e);
