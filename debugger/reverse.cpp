@@ -101,6 +101,9 @@ StopEvent Impl::reverse(Motion mode, std::uint64_t count) {
         levels = int(frame_index) + 1;
     }
     frame_index = 0;
+    // Going back from the end of a run: every position in the history is a
+    // stopped program, whose variables a breakpoint's condition reads.
+    state = State::stopped;
     StopEvent e;
     for (std::uint64_t i = 0; i < std::max<std::uint64_t>(count, 1); ++i) {
         e = mode == Motion::cont ? reverse_continue() : reverse_once(mode, levels);

@@ -1,6 +1,7 @@
 # Loops and an array, backwards: reverse-next over loop passes, the array
 # as it was, reverse-continue to a breakpoint in an earlier loop, and
-# forward again without writing the output twice.
+# forward again without writing the output twice; then back to a
+# conditional breakpoint.
 break 15
 run
 continue 3
@@ -29,3 +30,6 @@ next
 next
 next
 continue
+break 7 if i = 5
+reverse-continue
+print i
