@@ -208,6 +208,16 @@ unsigned written_by(const Insn& i) {
     return m;
 }
 
+// What a block overwrites before anything can see the old value: the
+// registers, F and stack words (offsets from sp at its start) it writes
+// before reading them and before its first way out. An edge into the
+// block need not make these exact.
+struct Kills {
+    unsigned regs = 0;
+    bool flags = false;
+    std::set<int> words;
+};
+
 struct Block {
     Word start;
     std::vector<Insn> insns;  // handled instructions (a branch over an LDI included)
@@ -266,6 +276,8 @@ private:
     std::size_t after_cmp_ = SIZE_MAX;  // code size just after a CMP's shl
 
     Block scan(Word start) const;
+    Kills kills(Word start) const;
+    bool fixed_operand(const Insn& i) const;
     void discover();
     void allocate();
     Xbyak::Label& label_of(Word pc);
@@ -281,8 +293,8 @@ private:
     void leave(Way way, Word pc, int give_back);
     void jcc(Cond c, Xbyak::Label& l);
     void emit_flags(const State& s);
-    void flush(const State& s);
-    void materialise(const State& s);
+    void flush(const State& s, const Kills* dead = nullptr);
+    void materialise(const State& s, const Kills* dead = nullptr);
     void restore_host();
     void track_lowest(const State& s);
     void load_reg(unsigned r);
@@ -361,6 +373,62 @@ void Region::discover() {
         if (b.end == Block::branch) add(Word(b.insns.back().pc + 2));
         if (b.end == Block::fall && b.insns.size() < kMaxBlock) add(b.next);
     }
+}
+
+// Whether the memory operand of i is at a fixed place for the whole
+// region (no register, GR3 held at 0, or a register the region never
+// writes), so that reading or writing it cannot leave the region.
+bool Region::fixed_operand(const Insn& i) const {
+    if (i.x == SP) return false;
+    if (pinned_ && i.x == kJumpIndex) return std::int16_t(i.adr) >= 0;
+    return i.x == 0 || !(written_ & (1u << i.x));
+}
+
+Kills Region::kills(Word start) const {
+    Kills k;
+    if (r_.counting) return k;  // the block's budget check may leave first
+    unsigned read = 0;
+    std::set<int> words_read;
+    int offset = 0;
+    auto use = [&](unsigned r) { read |= 1u << r; };
+    auto def = [&](unsigned r) {
+        if (!(read & (1u << r))) k.regs |= 1u << r;
+    };
+    for (const Insn& i : scan(start).insns) {
+        const image::OpInfo& info = *i.info;
+        const bool memory = info.has(image::LOAD | image::STORE);
+        if ((memory && !fixed_operand(i)) || info.has(image::DZ)) break;  // may leave
+        switch (i.op) {
+        case image::NOP: continue;
+        case image::LDI:
+        case image::LD_R:
+        case image::LAD:
+        case image::LD_M:
+        case image::ST:
+        case image::CMP_R:
+        case image::CMP_M:
+        case image::PUSH_R:
+        case image::PUSH_M:
+        case image::POP: break;
+        default:
+            if (!is_binary(i.op) || i.a == SP || i.a == BP) return k;
+        }
+        if (info.has(image::RB) || (info.has(image::RX) && i.x != 0)) use(i.x);
+        const bool reads_a = info.uses_r() && i.op != image::POP &&
+                             !(info.effect == image::Effect::move || info.effect == image::Effect::address);
+        if (reads_a) use(i.a);
+        if (i.op == image::POP) {
+            offset += 1;
+            if (!k.words.count(offset)) words_read.insert(offset);
+        }
+        if (info.has(image::WA)) def(i.a);
+        if (info.has(image::FR | image::FC)) k.flags = true;  // nothing before reads F
+        if (info.has(image::PUSH)) {
+            if (!words_read.count(offset)) k.words.insert(offset);
+            offset -= 1;
+        }
+    }
+    return k;
 }
 
 // The registers for the most used frame slots.
@@ -452,9 +520,9 @@ void Region::emit_flags(const State& s) {
 }
 
 // The pending stack words of s written (code only).
-void Region::flush(const State& s) {
+void Region::flush(const State& s, const Kills* dead) {
     for (const auto& [offset, slot] : s.slots) {
-        if (!slot.pending) continue;
+        if (!slot.pending || (dead && dead->words.count(offset - s.offset))) continue;
         const Xbyak::Address m = stack_word(s, offset);
         switch (slot.kind) {
         case SlotKind::constant: g_.mov(m, slot.value); break;
@@ -473,11 +541,13 @@ void Region::flush(const State& s) {
 // The guest state of s made exact in the host registers, for the next
 // block or a way out (code only; the state itself is the caller's). The
 // host registers lent to slots keep them.
-void Region::materialise(const State& s) {
-    flush(s);
-    emit_flags(s);
+void Region::materialise(const State& s, const Kills* dead) {
+    flush(s, dead);
+    if (!dead || !dead->flags) emit_flags(s);
     for (unsigned r = 0; r < image::kRegisterCount; ++r)
-        if (s.regs[r].kind == RegKind::constant && !(pinned_ && r == kJumpIndex)) g_.mov(r32(r), s.regs[r].value);
+        if (s.regs[r].kind == RegKind::constant && !(pinned_ && r == kJumpIndex) &&
+            !(dead && (dead->regs & (1u << r))))
+            g_.mov(r32(r), s.regs[r].value);
     track_lowest(s);
     if (s.offset != s.base) g_.add(kSp32, s.offset - s.base);
 }
@@ -1013,7 +1083,8 @@ void Region::edge(Word target, int give_back, bool last) {
             it = offset_in_.find(target);
         }
         if (it != offset_in_.end() && it->second == s_.offset) {
-            materialise(s_);
+            const Kills dead = kills(target);
+            materialise(s_, &dead);
             if (last && !emitted_.count(target) && !next_) {
                 next_ = target;  // emitted from here on
                 return;
