@@ -87,13 +87,16 @@ struct RegState {
 };
 
 // F: exact in r15d, the value of a register (ZF from it, SF clear), a
-// constant value, or the value of sp at a stack offset.
-enum class FlagKind : std::uint8_t { exact, reg, constant, sp };
+// constant value, the value of sp at a stack offset, or the comparison of
+// register reg with register other (a jump on it becomes one host
+// comparison and jump).
+enum class FlagKind : std::uint8_t { exact, reg, constant, sp, compare };
 struct FlagState {
     FlagKind kind = FlagKind::exact;
     unsigned reg = 0;
     Word value = 0;
     int offset = 0;
+    unsigned other = 0;
 };
 
 // Where the value of a pushed word is; pending: not yet in memory.
@@ -293,6 +296,7 @@ private:
     void leave(Way way, Word pc, int give_back);
     void jcc(Cond c, Xbyak::Label& l);
     void emit_flags(const State& s);
+    void host_compare();
     void flush(const State& s, const Kills* dead = nullptr);
     void materialise(const State& s, const Kills* dead = nullptr);
     void restore_host();
@@ -516,7 +520,38 @@ void Region::emit_flags(const State& s) {
     }
     case FlagKind::constant: g_.mov(kF, s.flags.value); break;
     case FlagKind::sp: g_.lea(kF, g_.ptr[kSp32.cvt64() + (s.flags.offset - s.base)]); break;
+    case FlagKind::compare: {
+        // The 16-bit difference shifted to the top.
+        const RegState& a = s.regs[s.flags.reg];
+        const RegState& b = s.regs[s.flags.other];
+        if (a.kind == RegKind::constant)
+            g_.mov(kF, a.value);
+        else
+            g_.mov(kF, r32(s.flags.reg));
+        if (b.kind == RegKind::constant)
+            g_.sub(kF, b.value);
+        else
+            g_.sub(kF, r32(s.flags.other));
+        g_.shl(kF, 16);
+        break;
     }
+    }
+}
+
+// The host flags of the comparison F stands for: SF and ZF as the packed
+// F would give them.
+void Region::host_compare() {
+    const RegState& a = s_.regs[s_.flags.reg];
+    const RegState& b = s_.regs[s_.flags.other];
+    Xbyak::Reg16 left = r16(s_.flags.reg);
+    if (a.kind == RegKind::constant) {
+        g_.mov(eax, a.value);
+        left = ax;
+    }
+    if (b.kind == RegKind::constant)
+        g_.cmp(left, int(std::int16_t(b.value)));
+    else
+        g_.cmp(left, r16(s_.flags.other));
 }
 
 // The pending stack words of s written (code only).
@@ -590,7 +625,9 @@ void Region::flush_pending() {
 // Register r is about to change: F and pushed words that still refer to
 // its value keep that value.
 void Region::before_write(unsigned r, bool sets_flags, bool scratch) {
-    if (s_.flags.kind == FlagKind::reg && s_.flags.reg == r && !sets_flags) flags_exact();
+    if (!sets_flags && ((s_.flags.kind == FlagKind::reg && s_.flags.reg == r) ||
+                        (s_.flags.kind == FlagKind::compare && (s_.flags.reg == r || s_.flags.other == r))))
+        flags_exact();
     for (auto& [offset, slot] : s_.slots) {
         if (slot.kind != SlotKind::reg || slot.reg != r) continue;
         if (s_.regs[r].kind == RegKind::constant) {
@@ -697,13 +734,17 @@ bool Region::fused(std::size_t& k) {
     const Insn& br = bl[j];
     const unsigned a = ldi.a;
     if (bl[k + 2].op != image::PUSH_R || bl[k + 2].a != a || bl[k + 3].op != image::POP || bl[k + 3].a != a ||
-        !is_branch(br.op) || s_.regs[a].kind != RegKind::constant || s_.flags.kind != FlagKind::exact ||
-        (pinned_ && a == kJumpIndex))
+        !is_branch(br.op) || s_.regs[a].kind != RegKind::constant ||
+        (s_.flags.kind != FlagKind::exact && s_.flags.kind != FlagKind::compare) || (pinned_ && a == kJumpIndex))
         return false;
     const Word skipped = s_.regs[a].value, loaded = ldi.adr;  // a on each way
     const bool jump_skipped = taken_for_value(br.op, skipped), jump_loaded = taken_for_value(br.op, loaded);
     if (jump_skipped == jump_loaded) return false;
-    if (first.op == image::JPL || g_.getSize() != after_cmp_) g_.test(kF, kF);
+    if (s_.flags.kind == FlagKind::compare && first.op == image::JPL) flags_exact();
+    if (s_.flags.kind == FlagKind::compare)
+        host_compare();
+    else if (first.op == image::JPL || g_.getSize() != after_cmp_)
+        g_.test(kF, kF);
     const Cond skip = taken_cond(first.op);
     before_write(a, true);
     const int at = s_.offset;
@@ -782,6 +823,14 @@ void Region::branch(std::size_t& k) {
         jcc(i.op == image::JZE ? Cond::z : Cond::nz, taken());
         return;
     }
+    case FlagKind::compare:
+        if (i.op == image::JPL) {
+            flags_exact();
+            break;
+        }
+        host_compare();
+        jcc(taken_cond(i.op), taken());
+        return;
     case FlagKind::sp: flags_exact(); break;
     case FlagKind::exact: break;
     }
@@ -863,6 +912,10 @@ bool Region::insn(std::size_t& k) {
         Xbyak::Address m = g_.word[rbx];
         const Xbyak::Reg32* reg = nullptr;
         if (i.op == image::CMP_M && !operand(i, k, m, reg)) return false;
+        if (i.op == image::CMP_R) {
+            s_.flags = {FlagKind::compare, a, 0, 0, x};
+            return true;
+        }
         // F is about to be replaced: nothing reads the old one.
         if (s_.regs[a].kind == RegKind::constant)
             g_.mov(kF, s_.regs[a].value);
