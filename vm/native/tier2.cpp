@@ -306,7 +306,6 @@ private:
     void before_write(unsigned r, bool sets_flags, bool scratch = true);
     void write_slot(int offset, Slot& slot);
     void flush_pending();
-    void forget_slots();
     void drop_slot(int offset);
     void reach(int offset);
     Xbyak::Address stack_word(const State& s, int offset) {
@@ -657,12 +656,6 @@ void Region::drop_slot(int offset) {
     s_.slots.erase(it);
 }
 
-void Region::forget_slots() {
-    flush_pending();
-    s_.slots.clear();
-    s_.scratch_owner[0] = s_.scratch_owner[1] = INT32_MIN;
-}
-
 // sp reaches sp0 + offset (or a word there is used): checked at the entry.
 void Region::reach(int offset) {
     stack_low_ = std::min(stack_low_, offset);
@@ -697,27 +690,34 @@ bool Region::operand(const Insn& i, std::size_t k, Xbyak::Address& mem, const Xb
         mem = g_.word[rbx + r64(i.x) * 2 + 2 * disp];
         return true;
     }
-    // A computed address: inside memory, and not a slot held in a register
-    // (else the loop does the instruction); the stack words in memory.
+    // A computed address: inside memory, not a slot held in a register and
+    // not a stack word whose value is kept elsewhere (else the loop does
+    // the instruction, with the state exact).
     load_reg(i.x);
-    flush_pending();
-    for (auto& [offset, slot] : s_.slots)
-        if (slot.kind == SlotKind::scratch) slot.kind = SlotKind::memory;
-    s_.scratch_owner[0] = s_.scratch_owner[1] = INT32_MIN;
+    const Xbyak::Reg64 x = r64(i.x);
+    Xbyak::Label& out = stub(Way::interpret, i.pc, budget_ - int(k));
     // A register holds 0..0xFFFF: without a displacement it is inside.
-    const Xbyak::Reg64 ea = disp == 0 ? r64(i.x) : rax;
     if (disp != 0) {
-        g_.lea(rax, g_.ptr[r64(i.x) + disp]);
+        g_.lea(rax, g_.ptr[x + disp]);
         g_.cmp(rax, 0xFFFF);
-        g_.ja(stub(Way::interpret, i.pc, budget_ - int(k)), Gen::T_NEAR);
+        g_.ja(out, Gen::T_NEAR);
     }
-    if (!cached_.empty()) {  // ea - (bp + low) <= high - low: on a slot
-        g_.lea(ecx, g_.ptr[ea - cached_low_]);
-        g_.sub(ecx, r32(BP));
-        g_.cmp(ecx, cached_high_ - cached_low_);
-        g_.jbe(stub(Way::interpret, i.pc, budget_ - int(k)), Gen::T_NEAR);
-    }
-    mem = g_.word[rbx + ea * 2];
+    // ea - (base + low) <= high - low: between base + low and base + high.
+    auto outside = [&](const Xbyak::Reg32& base, int low, int high) {
+        g_.lea(eax, g_.ptr[x + (disp - low)]);
+        g_.sub(eax, base);
+        g_.cmp(eax, high - low);
+        g_.jbe(out, Gen::T_NEAR);
+    };
+    if (!cached_.empty()) outside(r32(BP), cached_low_, cached_high_);
+    int low = INT_MAX, high = INT_MIN;
+    for (const auto& [offset, slot] : s_.slots)
+        if (slot.kind != SlotKind::memory) {
+            low = std::min(low, offset);
+            high = std::max(high, offset);
+        }
+    if (low <= high) outside(kSp32, low - s_.base, high - s_.base);
+    mem = g_.word[rbx + x * 2 + 2 * disp];
     return true;
 }
 
@@ -892,7 +892,6 @@ bool Region::insn(std::size_t& k) {
         Xbyak::Address m = g_.word[rbx];
         const Xbyak::Reg32* reg = nullptr;
         if (!operand(i, k, m, reg)) return false;
-        const bool computed = !reg && x != 0 && !(pinned_ && x == kJumpIndex) && (written_ & (1u << x));
         if (reg) {
             if (s_.regs[a].kind == RegKind::constant)
                 g_.mov(*reg, s_.regs[a].value);
@@ -903,7 +902,6 @@ bool Region::insn(std::size_t& k) {
         } else {
             g_.mov(m, r16(a));
         }
-        if (computed) forget_slots();  // the word may be one of the stack's
         return true;
     }
     case image::CMP_R:
