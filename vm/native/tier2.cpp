@@ -277,6 +277,7 @@ private:
     const Block* block_ = nullptr;
     int budget_ = 0;
     std::size_t after_cmp_ = SIZE_MAX;  // code size just after a CMP's shl
+    std::size_t rest_ = SIZE_MAX;  // the block's instructions still to come start here
 
     Block scan(Word start) const;
     Kills kills(Word start) const;
@@ -304,6 +305,7 @@ private:
     void load_reg(unsigned r);
     void flags_exact();
     void before_write(unsigned r, bool sets_flags, bool scratch = true);
+    bool overwritten(int offset) const;
     void write_slot(int offset, Slot& slot);
     void flush_pending();
     void drop_slot(int offset);
@@ -623,12 +625,44 @@ void Region::flush_pending() {
 
 // Register r is about to change: F and pushed words that still refer to
 // its value keep that value.
+// Whether the stack word at offset is pushed over, by the instructions
+// still to come in the block, before anything reads it or the block can be
+// left: its value is not needed.
+bool Region::overwritten(int offset) const {
+    if (rest_ == SIZE_MAX) return false;
+    int at = s_.offset;
+    for (std::size_t j = rest_; j < block_->insns.size(); ++j) {
+        const Insn& i = block_->insns[j];
+        const image::OpInfo& info = *i.info;
+        if (info.has(image::DZ | image::BR) || i.op == image::JUMP) return false;
+        if (info.has(image::LOAD | image::STORE) && !fixed_operand(i)) return false;
+        if (is_binary(i.op) && (i.a == SP || i.a == BP)) return false;
+        if (i.op == image::POP) {
+            at += 1;
+            if (at == offset) return false;
+        } else if (info.has(image::PUSH)) {
+            if (at == offset) return true;
+            at -= 1;
+        }
+    }
+    return false;
+}
+
 void Region::before_write(unsigned r, bool sets_flags, bool scratch) {
     if (!sets_flags && ((s_.flags.kind == FlagKind::reg && s_.flags.reg == r) ||
                         (s_.flags.kind == FlagKind::compare && (s_.flags.reg == r || s_.flags.other == r))))
         flags_exact();
-    for (auto& [offset, slot] : s_.slots) {
-        if (slot.kind != SlotKind::reg || slot.reg != r) continue;
+    for (auto it = s_.slots.begin(); it != s_.slots.end();) {
+        auto& [offset, slot] = *it;
+        if (slot.kind != SlotKind::reg || slot.reg != r) {
+            ++it;
+            continue;
+        }
+        if (overwritten(offset)) {
+            it = s_.slots.erase(it);
+            continue;
+        }
+        ++it;
         if (s_.regs[r].kind == RegKind::constant) {
             slot.kind = SlotKind::constant;
             slot.value = s_.regs[r].value;
@@ -771,6 +805,7 @@ bool Region::fused(std::size_t& k) {
 // A conditional jump. Jumping over one LDI to the instruction after it
 // becomes conditional moves.
 void Region::branch(std::size_t& k) {
+    rest_ = SIZE_MAX;  // the ways of a branch are not followed
     const Insn& i = block_->insns[k];
     const std::vector<Insn>& bl = block_->insns;
     const bool over_ldi = k + 1 < bl.size() && bl[k + 1].op == image::LDI && i.adr == Word(i.pc + 4);
@@ -1193,7 +1228,10 @@ void Region::emit_block(Word start) {
         if (i.op == image::JUMP) {
             edge(i.adr, 0, true);
             ended = true;
-        } else if (!insn(k)) {
+            continue;
+        }
+        rest_ = k + 1;
+        if (!insn(k)) {
             leave(Way::fixed, i.pc, budget_ - int(k));
             ended = true;
         }
