@@ -1,6 +1,5 @@
-// The conventions of translated code, shared by the translators of the
-// engine: tier 1 (engine.cpp) and any translator of hot regions hooked in
-// with set_region_translator(). Internal to vm/native.
+// The conventions of translated code, shared by the engine's two tiers
+// (engine.cpp and tier2.cpp). Internal to vm/native.
 //
 // Inside translated code:
 //   r8d-r14d  GR0-GR4, bp, sp (16-bit values, upper bits always zero)
@@ -15,13 +14,8 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "machine.h"
-
-namespace Xbyak {
-class CodeGenerator;
-}
 
 namespace vm::native {
 
@@ -55,26 +49,5 @@ struct Context {
     void** table;
     Machine* machine;
 };
-
-// A hot address offered to a translator of regions before tier 1
-// translates the block there.
-struct RegionSite {
-    Xbyak::CodeGenerator& gen;      // writes into the engine's code memory, made writable
-    std::size_t room;               // bytes gen may write at most
-    const std::vector<Word>& code;  // the image
-    Word entry;                     // the hot address
-    bool counting;                  // the run counts steps (rsi): charge each instruction
-    bool lowest_sp;                 // the run keeps Context::lowest_sp
-    void* const* table;             // host code per pc (null: none yet)
-    const void* exit;               // eax = pc, ecx = reason
-    const void* exit_dispatch;      // eax = pc
-};
-// Emits host code for the region entered at site.entry at gen's current
-// position and returns its start, or returns null having emitted nothing
-// (tier 1 then translates the block). Its code follows the conventions
-// above, and leaves the state exactly as the loop would have it wherever it
-// exits.
-using RegionTranslator = const void* (*)(RegionSite& site);
-void set_region_translator(RegionTranslator translator);
 
 }  // namespace vm::native

@@ -70,12 +70,6 @@
 namespace vm::native {
 
 namespace {
-RegionTranslator g_region_translator = nullptr;
-}  // namespace
-
-void set_region_translator(RegionTranslator translator) { g_region_translator = translator; }
-
-namespace {
 
 using image::Form;
 using image::Opcode;
@@ -411,18 +405,7 @@ const void* Engine::translate(Word pc) {
             translating_ = false;
             return nullptr;
         }
-        // A translator of regions gets the first say (tier 2).
-        const void* region = nullptr;
-        if (g_region_translator) {
-            RegionSite site{*gen_, kBlockBytes, code_, pc, counting_, lowest_sp_, table_, exit_, exit_dispatch_};
-            region = g_region_translator(site);
-        }
-        if (region) {
-            table_[pc] = const_cast<void*>(region);
-            translated_.push_back(pc);
-        } else {
-            emit_block(pc, block, falls_through, next);
-        }
+        emit_block(pc, block, falls_through, next);
         // Jumps waiting for this block go straight to it now: those in the
         // writable stretch at once, the others each in a stretch of its own.
         if (auto it = pending_.find(pc); it != pending_.end()) {
