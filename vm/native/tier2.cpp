@@ -80,10 +80,13 @@ constexpr std::size_t kBlockBytes = 2048;
 constexpr unsigned SP = image::SP, BP = image::BP;
 constexpr unsigned kJumpIndex = 3;  // GR3: the compiler's index of jumps
 
-enum class RegKind : std::uint8_t { host, constant };
+// A guest register: in its host register, a known constant not yet
+// written there, or a copy of the frame slot held in host register `host`.
+enum class RegKind : std::uint8_t { host, constant, copy };
 struct RegState {
     RegKind kind = RegKind::host;
     Word value = 0;
+    int host = 0;
 };
 
 // F: exact in r15d, the value of a register (ZF from it, SF clear), a
@@ -99,14 +102,16 @@ struct FlagState {
     unsigned other = 0;
 };
 
-// Where the value of a pushed word is; pending: not yet in memory.
-enum class SlotKind : std::uint8_t { memory, constant, reg, scratch };
+// Where the value of a pushed word is (slot: the frame slot held in host
+// register `host`); pending: not yet in memory.
+enum class SlotKind : std::uint8_t { memory, constant, reg, scratch, slot };
 struct Slot {
     SlotKind kind = SlotKind::memory;
     Word value = 0;
     unsigned reg = 0;
     int scratch = 0;
     bool pending = false;
+    int host = 0;
 };
 
 // The state a way out has to make exact.
@@ -122,6 +127,11 @@ struct State {
 };
 
 const Xbyak::Reg32 kF(15);
+
+// The host register with the value of guest register r (not a constant).
+Xbyak::Reg32 where(const State& s, unsigned r) {
+    return s.regs[r].kind == RegKind::copy ? Xbyak::Reg32(s.regs[r].host) : r32(r);
+}
 const Xbyak::Reg32 kSp32(8 + SP);
 const Xbyak::Reg32 kScratch[2] = {ecx, edx};
 
@@ -303,6 +313,8 @@ private:
     void restore_host();
     void track_lowest(const State& s);
     void load_reg(unsigned r);
+    void before_slot_write(int host);
+    void keep(int offset, Slot& slot, const Xbyak::Reg32& from, bool scratch);
     void flags_exact();
     void before_write(unsigned r, bool sets_flags, bool scratch = true);
     bool overwritten(int offset) const;
@@ -516,7 +528,7 @@ void Region::emit_flags(const State& s) {
         if (r.kind == RegKind::constant)
             g_.mov(kF, r.value);
         else
-            g_.mov(kF, r32(s.flags.reg));
+            g_.mov(kF, where(s, s.flags.reg));
         break;
     }
     case FlagKind::constant: g_.mov(kF, s.flags.value); break;
@@ -528,11 +540,11 @@ void Region::emit_flags(const State& s) {
         if (a.kind == RegKind::constant)
             g_.mov(kF, a.value);
         else
-            g_.mov(kF, r32(s.flags.reg));
+            g_.mov(kF, where(s, s.flags.reg));
         if (b.kind == RegKind::constant)
             g_.sub(kF, b.value);
         else
-            g_.sub(kF, r32(s.flags.other));
+            g_.sub(kF, where(s, s.flags.other));
         g_.shl(kF, 16);
         break;
     }
@@ -544,7 +556,7 @@ void Region::emit_flags(const State& s) {
 void Region::host_compare() {
     const RegState& a = s_.regs[s_.flags.reg];
     const RegState& b = s_.regs[s_.flags.other];
-    Xbyak::Reg16 left = r16(s_.flags.reg);
+    Xbyak::Reg16 left = where(s_, s_.flags.reg).cvt16();
     if (a.kind == RegKind::constant) {
         g_.mov(eax, a.value);
         left = ax;
@@ -552,7 +564,7 @@ void Region::host_compare() {
     if (b.kind == RegKind::constant)
         g_.cmp(left, int(std::int16_t(b.value)));
     else
-        g_.cmp(left, r16(s_.flags.other));
+        g_.cmp(left, where(s_, s_.flags.other).cvt16());
 }
 
 // The pending stack words of s written (code only).
@@ -566,9 +578,10 @@ void Region::flush(const State& s, const Kills* dead) {
             if (s.regs[slot.reg].kind == RegKind::constant)
                 g_.mov(m, s.regs[slot.reg].value);
             else
-                g_.mov(m, r16(slot.reg));
+                g_.mov(m, where(s, slot.reg).cvt16());
             break;
         case SlotKind::scratch: g_.mov(m, kScratch[slot.scratch].cvt16()); break;
+        case SlotKind::slot: g_.mov(m, Xbyak::Reg16(slot.host)); break;
         case SlotKind::memory: break;
         }
     }
@@ -580,10 +593,13 @@ void Region::flush(const State& s, const Kills* dead) {
 void Region::materialise(const State& s, const Kills* dead) {
     flush(s, dead);
     if (!dead || !dead->flags) emit_flags(s);
-    for (unsigned r = 0; r < image::kRegisterCount; ++r)
-        if (s.regs[r].kind == RegKind::constant && !(pinned_ && r == kJumpIndex) &&
-            !(dead && (dead->regs & (1u << r))))
+    for (unsigned r = 0; r < image::kRegisterCount; ++r) {
+        if ((pinned_ && r == kJumpIndex) || (dead && (dead->regs & (1u << r)))) continue;
+        if (s.regs[r].kind == RegKind::constant)
             g_.mov(r32(r), s.regs[r].value);
+        else if (s.regs[r].kind == RegKind::copy)
+            g_.mov(r32(r), Xbyak::Reg32(s.regs[r].host));
+    }
     track_lowest(s);
     if (s.offset != s.base) g_.add(kSp32, s.offset - s.base);
 }
@@ -598,10 +614,51 @@ void Region::restore_host() {
 }
 
 void Region::load_reg(unsigned r) {
+    if (s_.regs[r].kind == RegKind::copy) {
+        g_.mov(r32(r), Xbyak::Reg32(s_.regs[r].host));
+        s_.regs[r].kind = RegKind::host;
+    }
     if (s_.regs[r].kind != RegKind::constant) return;
     if (pinned_ && r == kJumpIndex) return;  // read as the constant
     g_.mov(r32(r), s_.regs[r].value);
     s_.regs[r].kind = RegKind::host;
+}
+
+// The frame slot held in host register `host` is about to change: guest
+// registers and pushed words that are copies of it take its value.
+void Region::before_slot_write(int host) {
+    for (unsigned r = 0; r < image::kRegisterCount; ++r)
+        if (s_.regs[r].kind == RegKind::copy && s_.regs[r].host == host) load_reg(r);
+    for (auto it = s_.slots.begin(); it != s_.slots.end();) {
+        auto& [offset, slot] = *it;
+        if (slot.kind != SlotKind::slot || slot.host != host) {
+            ++it;
+            continue;
+        }
+        if (overwritten(offset)) {
+            it = s_.slots.erase(it);
+            continue;
+        }
+        ++it;
+        keep(offset, slot, Xbyak::Reg32(host), true);
+    }
+}
+
+// A pushed word whose value is in `from`, about to change: into a free
+// scratch register (when allowed), else memory.
+void Region::keep(int offset, Slot& slot, const Xbyak::Reg32& from, bool scratch) {
+    int free = -1;
+    for (int t = 0; t < 2; ++t)
+        if (s_.scratch_owner[t] == INT32_MIN) free = t;
+    if (free < 0 || !scratch) {
+        write_slot(offset, slot);
+        slot.kind = SlotKind::memory;
+        return;
+    }
+    g_.mov(kScratch[free], from);
+    s_.scratch_owner[free] = offset;
+    slot.kind = SlotKind::scratch;
+    slot.scratch = free;
 }
 
 void Region::flags_exact() {
@@ -668,18 +725,12 @@ void Region::before_write(unsigned r, bool sets_flags, bool scratch) {
             slot.value = s_.regs[r].value;
             continue;
         }
-        int free = -1;
-        for (int t = 0; t < 2; ++t)
-            if (s_.scratch_owner[t] == INT32_MIN) free = t;
-        if (free < 0 || !scratch) {
-            write_slot(offset, slot);
-            slot.kind = SlotKind::memory;
+        if (s_.regs[r].kind == RegKind::copy) {
+            slot.kind = SlotKind::slot;
+            slot.host = s_.regs[r].host;
             continue;
         }
-        g_.mov(kScratch[free], r32(r));
-        s_.scratch_owner[free] = offset;
-        slot.kind = SlotKind::scratch;
-        slot.scratch = free;
+        keep(offset, slot, r32(r), scratch);
     }
 }
 
@@ -854,7 +905,7 @@ void Region::branch(std::size_t& k) {
             return;
         }
         if (i.op == image::JMI) return;  // SF is clear
-        g_.test(r32(s_.flags.reg), r32(s_.flags.reg));
+        g_.test(where(s_, s_.flags.reg), where(s_, s_.flags.reg));
         jcc(i.op == image::JZE ? Cond::z : Cond::nz, taken());
         return;
     }
@@ -888,7 +939,7 @@ bool Region::insn(std::size_t& k) {
         if (x == SP) return false;
         if (a != x) {
             before_write(a, true);
-            if (s_.regs[x].kind == RegKind::constant)
+            if (s_.regs[x].kind != RegKind::host)
                 s_.regs[a] = s_.regs[x];
             else {
                 g_.mov(r32(a), r32(x));
@@ -906,7 +957,7 @@ bool Region::insn(std::size_t& k) {
         }
         if (x == SP) return false;
         before_write(a, false);
-        g_.lea(r32(a), g_.ptr[r64(x) + int(i.adr)]);
+        g_.lea(r32(a), g_.ptr[where(s_, x).cvt64() + int(i.adr)]);
         g_.movzx(r32(a), r16(a));
         s_.regs[a].kind = RegKind::host;
         return true;
@@ -915,11 +966,12 @@ bool Region::insn(std::size_t& k) {
         const Xbyak::Reg32* reg = nullptr;
         if (!operand(i, k, m, reg)) return false;
         before_write(a, true);
-        if (reg)
-            g_.mov(r32(a), *reg);
-        else
+        if (reg) {
+            s_.regs[a] = {RegKind::copy, 0, reg->getIdx()};
+        } else {
             g_.movzx(r32(a), m);
-        s_.regs[a].kind = RegKind::host;
+            s_.regs[a].kind = RegKind::host;
+        }
         s_.flags = {FlagKind::reg, a, 0, 0};
         return true;
     }
@@ -928,14 +980,15 @@ bool Region::insn(std::size_t& k) {
         const Xbyak::Reg32* reg = nullptr;
         if (!operand(i, k, m, reg)) return false;
         if (reg) {
+            before_slot_write(reg->getIdx());
             if (s_.regs[a].kind == RegKind::constant)
                 g_.mov(*reg, s_.regs[a].value);
             else
-                g_.mov(*reg, r32(a));
+                g_.mov(*reg, where(s_, a));
         } else if (s_.regs[a].kind == RegKind::constant) {
             g_.mov(m, s_.regs[a].value);
         } else {
-            g_.mov(m, r16(a));
+            g_.mov(m, where(s_, a).cvt16());
         }
         return true;
     }
@@ -953,17 +1006,11 @@ bool Region::insn(std::size_t& k) {
         if (s_.regs[a].kind == RegKind::constant)
             g_.mov(kF, s_.regs[a].value);
         else
-            g_.mov(kF, r32(a));
-        if (i.op == image::CMP_M) {
-            if (reg)
-                g_.sub(Xbyak::Reg16(15), reg->cvt16());
-            else
-                g_.sub(Xbyak::Reg16(15), m);
-        } else if (s_.regs[x].kind == RegKind::constant) {
-            g_.sub(kF, s_.regs[x].value);
-        } else {
-            g_.sub(kF, r32(x));
-        }
+            g_.mov(kF, where(s_, a));
+        if (reg)
+            g_.sub(Xbyak::Reg16(15), reg->cvt16());
+        else
+            g_.sub(Xbyak::Reg16(15), m);
         g_.shl(kF, 16);
         s_.flags.kind = FlagKind::exact;
         after_cmp_ = g_.getSize();
@@ -1017,7 +1064,7 @@ bool Region::insn(std::size_t& k) {
         } else if (s_.regs[x].kind == RegKind::constant) {
             g_.mov(ecx, int(std::int16_t(s_.regs[x].value)));
         } else {
-            g_.movsx(ecx, r16(x));
+            g_.movsx(ecx, where(s_, x).cvt16());
         }
         g_.test(ecx, ecx);
         g_.jz(stub(Way::interpret, i.pc, budget_ - int(k)), Gen::T_NEAR);
@@ -1048,7 +1095,7 @@ bool Region::insn(std::size_t& k) {
             if (!operand(i, k, m, reg)) return false;
             drop_slot(at);
             if (reg) {
-                g_.mov(stack_word(s_, at), reg->cvt16());
+                s_.slots[at] = {SlotKind::slot, 0, 0, 0, true, reg->getIdx()};
             } else {
                 g_.movzx(eax, m);
                 g_.mov(stack_word(s_, at), ax);
@@ -1056,6 +1103,9 @@ bool Region::insn(std::size_t& k) {
         } else if (s_.regs[a].kind == RegKind::constant) {
             drop_slot(at);
             s_.slots[at] = {SlotKind::constant, s_.regs[a].value, 0, 0, true};
+        } else if (s_.regs[a].kind == RegKind::copy) {
+            drop_slot(at);
+            s_.slots[at] = {SlotKind::slot, 0, 0, 0, true, s_.regs[a].host};
         } else {
             drop_slot(at);
             s_.slots[at] = {SlotKind::reg, 0, a, 0, true};
@@ -1083,7 +1133,7 @@ bool Region::insn(std::size_t& k) {
             switch (slot.kind) {
             case SlotKind::constant: s_.regs[a] = {RegKind::constant, slot.value}; break;
             case SlotKind::reg:
-                if (s_.regs[slot.reg].kind == RegKind::constant) {
+                if (s_.regs[slot.reg].kind != RegKind::host) {
                     s_.regs[a] = s_.regs[slot.reg];
                 } else {
                     g_.mov(r32(a), r32(slot.reg));
@@ -1098,6 +1148,7 @@ bool Region::insn(std::size_t& k) {
                 g_.movzx(r32(a), stack_word(s_, at));
                 s_.regs[a].kind = RegKind::host;
                 break;
+            case SlotKind::slot: s_.regs[a] = {RegKind::copy, 0, slot.host}; break;
             }
             // The word below sp keeps its value, now that of GRa.
             if (auto it = s_.slots.find(at); it != s_.slots.end()) {
@@ -1105,6 +1156,8 @@ bool Region::insn(std::size_t& k) {
                 if (w.kind == SlotKind::scratch) s_.scratch_owner[w.scratch] = INT32_MIN;
                 if (s_.regs[a].kind == RegKind::constant)
                     w = {SlotKind::constant, s_.regs[a].value, 0, 0, w.pending};
+                else if (s_.regs[a].kind == RegKind::copy)
+                    w = {SlotKind::slot, 0, 0, 0, w.pending, s_.regs[a].host};
                 else
                     w = {SlotKind::reg, 0, a, 0, w.pending};
             }
@@ -1137,7 +1190,7 @@ bool Region::insn(std::size_t& k) {
         // As a signed 16-bit immediate: the assembler takes 0x8000-0xFFFF
         // for a 16-bit operand only that way.
         const int v = imm ? int(std::int16_t(s_.regs[x].value)) : 0;
-        Xbyak::Reg16 src = reg_form ? r16(x) : (reg ? reg->cvt16() : Xbyak::Reg16());
+        Xbyak::Reg16 src = reg_form ? where(s_, x).cvt16() : (reg ? reg->cvt16() : Xbyak::Reg16());
         const Xbyak::Operand& o = reg_form || reg ? static_cast<const Xbyak::Operand&>(src) : m;
         switch (i.op & ~1u) {
         case image::ADD_M: if (imm) g_.add(A, v); else g_.add(A, o); break;
