@@ -20,22 +20,28 @@
 //     entry) and those of guest registers the region never names (kept in
 //     the context meanwhile);
 //   - a register may hold a known constant not yet written to its host
-//     register (LDI, POP of a pushed constant);
-//   - the flags may be "the value of register r", written to F only when
-//     something reads F or a block is left;
+//     register (LDI, POP of a pushed constant), or be a copy of a slot held
+//     in a host register (a load of a local), until either changes;
+//   - the flags may be "the value of register r" or "the comparison of
+//     registers r and x", written to F only when something reads F or a
+//     block is left; a jump on a comparison is one host cmp and jump;
 //   - sp moves by a static offset (the compiler's stack depth is static):
 //     pushes and pops address [sp0 + offset], and sp itself is written at
 //     the end of each block;
 //   - a stack word pushed in a block remembers where its value is (a
-//     constant, a guest register, a scratch host register), so the pop
-//     that takes it reads no memory, and is written to memory only at the
-//     end of the block (the last value of each word), before an access
-//     through a computed address, or when its value is about to be lost;
+//     constant, a guest register, a scratch host register, a slot's host
+//     register), so the pop that takes it reads no memory, and is written
+//     to memory only at the end of the block (the last value of each
+//     word) or when its value is about to be lost and no scratch register
+//     is free; a word the block pushes over before reading it or leaving
+//     is not kept at all. An access through a computed address checks
+//     that it misses the words not in memory;
 //   - the compiler's comparisons (0 or 1 in GR0, pushed, popped, jumped on)
 //     become one host jump, GR0 a constant on either way; division by a
 //     constant power of two becomes shifts.
 // Between blocks the guest registers, F and sp are exact, and the stack
-// words written; only the slots in host registers are not in memory.
+// words written, but for what the next block overwrites before anything
+// can see it (Kills); the slots in host registers are not in memory.
 //
 // What the region relies on is checked once at its entry: memory operands
 // indexed by a register the region never writes (bp, GR4 for globals) and
