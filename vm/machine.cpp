@@ -367,7 +367,19 @@ void Machine::emit(const char* bytes, std::size_t count) {
         output_cut_ = true;
     }
     errno = 0;
-    out_.write(bytes, std::streamsize(count));
+    // Straight into the stream's buffer when nothing else is asked of the
+    // stream (no flush after each write, no stream tied to it, no failure
+    // yet): what write() does, without a sentry for every few bytes.
+    std::streambuf* const sb = out_.rdbuf();
+    if (sb && out_.good() && !out_.tie() && !(out_.flags() & std::ios::unitbuf)) [[likely]] {
+        try {
+            if (sb->sputn(bytes, std::streamsize(count)) != std::streamsize(count)) out_.setstate(std::ios::badbit);
+        } catch (...) {
+            out_.setstate(std::ios::badbit);
+        }
+    } else {
+        out_.write(bytes, std::streamsize(count));
+    }
     if (!out_) [[unlikely]] {
         if (!write_failed_) write_errno_ = errno;
         write_failed_ = true;
