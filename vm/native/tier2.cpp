@@ -268,6 +268,7 @@ private:
     std::vector<Xbyak::Reg32> pool_;
     std::vector<unsigned> stashed_;  // guest registers kept in the context
     std::map<int, Xbyak::Reg32> cached_;  // bp displacement -> host register
+    std::set<int> stored_;                // displacements the region stores to
     int cached_low_ = 0, cached_high_ = -1;
     std::unordered_map<Word, Xbyak::Label*> labels_of_;
     std::unordered_map<Word, int> offset_in_;
@@ -463,8 +464,10 @@ void Region::allocate() {
             named_ |= named_by(i);
             written_ |= written_by(i);
             if (i.info->has(image::RX) && i.x == BP && (i.info->has(image::LOAD) || i.op == image::ST) &&
-                i.op != image::PUSH_M)
+                i.op != image::PUSH_M) {
                 uses[std::int16_t(i.adr)] += 1;
+                if (i.op == image::ST) stored_.insert(std::int16_t(i.adr));
+            }
         }
     }
     pinned_ = (written_ & (1u << kJumpIndex)) == 0;
@@ -610,9 +613,12 @@ void Region::materialise(const State& s, const Kills* dead) {
     if (s.offset != s.base) g_.add(kSp32, s.offset - s.base);
 }
 
-// The slots written back and the lent host registers given back.
+// The slots written back (those the region may have changed: nothing but
+// a store to it changes a slot held in a register) and the lent host
+// registers given back.
 void Region::restore_host() {
-    for (auto& [d, reg] : cached_) g_.mov(g_.word[rbx + r64(BP) * 2 + 2 * d], reg.cvt16());
+    for (auto& [d, reg] : cached_)
+        if (stored_.count(d)) g_.mov(g_.word[rbx + r64(BP) * 2 + 2 * d], reg.cvt16());
     for (unsigned r : stashed_) g_.mov(r32(r), g_.dword[rbp + offsetof(Context, regs) + 4 * r]);
     if (pinned_) g_.xor_(r32(kJumpIndex), r32(kJumpIndex));
     g_.mov(rdi, g_.qword[rbp + offsetof(Context, table)]);
