@@ -261,6 +261,10 @@ private:
 
     Tier2Region& r_;
     Gen& g_;
+    // A function's entry: PUSH bp; LD bp,sp run at the region's entry, its
+    // blocks start after them (first_), and bp is sp there.
+    bool prologue_ = false;
+    Word first_ = 0;
     std::set<Word> leaders_;
     std::vector<Word> order_;  // leaders in the order found
     unsigned named_ = 0, written_ = 0;
@@ -336,7 +340,8 @@ private:
     bool insn(std::size_t& k);
     void branch(std::size_t& k);
     bool fused(std::size_t& k);
-    void entry_checks();
+    void entry_checks(Xbyak::Label& fail);
+    void emit_prologue();
 };
 
 // The block at start: handled instructions up to a branch, a jump, an
@@ -383,8 +388,8 @@ Block Region::scan(Word start) const {
 // The leaders of the region: the entry and every fixed target reached
 // from it, up to kMaxRegion instructions.
 void Region::discover() {
-    leaders_.insert(r_.entry);
-    order_.push_back(r_.entry);
+    leaders_.insert(first_);
+    order_.push_back(first_);
     std::size_t total = 0;
     for (std::size_t q = 0; q < order_.size(); ++q) {
         const Block b = scan(order_[q]);
@@ -1254,7 +1259,7 @@ void Region::leave(Way way, Word pc, int give_back) {
     materialise(s_);
     restore_host();
     if (r_.counting && give_back > 0) g_.add(rsi, give_back);
-    if (way == Way::fixed && pc != r_.entry) {
+    if (way == Way::fixed && pc != r_.entry && pc != first_) {
         r_.goto_fixed(pc);
     } else {
         g_.mov(eax, pc);
@@ -1313,8 +1318,7 @@ void Region::emit_block(Word start) {
 }
 
 // What the region assumed, checked at its entry; then the slots loaded.
-void Region::entry_checks() {
-    Xbyak::Label& fail = r_.tier1;
+void Region::entry_checks(Xbyak::Label& fail) {
     if (pinned_) {
         g_.test(r32(kJumpIndex), r32(kJumpIndex));
         g_.jnz(fail, Gen::T_NEAR);
@@ -1377,26 +1381,66 @@ void Region::entry_checks() {
         g_.jge(fail, Gen::T_NEAR);
         g_.L(ok);
     };
+    // After a prologue bp is sp: ranges from both are apart or not as
+    // their displacements say.
+    auto apart_from_stack = [&](const Range& x) {
+        if (!prologue_)
+            apart(x, stack);
+        else if (!(x.high < stack.low || stack.high < x.low))
+            g_.jmp(fail, Gen::T_NEAR);
+    };
     const bool uses_stack = stack_low_ < stack_high_;
     if (!cached_.empty()) {
         for (const Range& f : fixed) apart(slots, f);
-        if (uses_stack) apart(slots, stack);
+        if (uses_stack) apart_from_stack(slots);
     }
     if (uses_stack) {
         for (const Range& f : fixed) apart(stack, f);
-        if (indexed_[BP]) apart(stack, Range{int(BP), low_[BP], high_[BP]});
+        if (indexed_[BP]) apart_from_stack(Range{int(BP), low_[BP], high_[BP]});
     }
     for (unsigned r : stashed_) g_.mov(g_.dword[rbp + offsetof(Context, regs) + 4 * r], r32(r));
     for (auto& [d, reg] : cached_) g_.movzx(reg, g_.word[rbx + r64(BP) * 2 + 2 * d]);
 }
 
+// PUSH bp; LD bp,sp, exactly: their steps paid (or the loop does them),
+// the word pushed, sp moved and recorded, bp and F set.
+void Region::emit_prologue() {
+    if (r_.counting) {
+        Xbyak::Label paid;
+        g_.cmp(rsi, 2);
+        g_.jae(paid);
+        g_.mov(eax, r_.entry);
+        g_.mov(ecx, kBudget);
+        g_.jmp(r_.exit, Gen::T_NEAR);
+        g_.L(paid);
+        g_.sub(rsi, 2);
+    }
+    g_.mov(g_.word[rbx + kSp32.cvt64() * 2], r16(BP));
+    g_.dec(kSp32.cvt16());
+    if (r_.lowest_sp) {
+        Xbyak::Label higher;
+        g_.cmp(kSp32, g_.dword[rbp + r_.lowest_sp_offset]);
+        g_.jae(higher);
+        g_.mov(g_.dword[rbp + r_.lowest_sp_offset], kSp32);
+        g_.L(higher);
+    }
+    g_.mov(r32(BP), kSp32);
+    g_.mov(kF, r32(BP));
+}
+
 bool Region::emit() {
-    if (!handled(r_.decode(r_.entry))) return false;
+    const Insn p0 = r_.decode(r_.entry);
+    if (p0.native && p0.op == image::PUSH_R && p0.a == BP && std::size_t(r_.entry) + 1 < r_.n) {
+        const Insn p1 = r_.decode(Word(r_.entry + 1));
+        prologue_ = p1.native && p1.op == image::LD_R && p1.a == BP && p1.x == SP;
+    }
+    first_ = prologue_ ? Word(r_.entry + 2) : r_.entry;
+    if (first_ >= r_.n || !handled(r_.decode(first_))) return false;
     discover();
-    if (order_.size() == 1) {
+    if (order_.size() == 1 && !prologue_) {
         // One block that does not loop: the first tier does as well.
-        const Block b = scan(r_.entry);
-        if (b.end == Block::stop || b.insns.empty() || b.insns.back().adr != r_.entry ||
+        const Block b = scan(first_);
+        if (b.end == Block::stop || b.insns.empty() || b.insns.back().adr != first_ ||
             !(b.end == Block::jump || b.end == Block::branch))
             return false;
     }
@@ -1409,10 +1453,10 @@ bool Region::emit() {
                 if (i.x == kJumpIndex && (is_branch(i.op) || i.op == image::JUMP)) return false;
 
     start_size_ = g_.getSize();
-    reserved_ = kBlockBytes + bytes_for(r_.entry);  // the entry's checks and block
+    reserved_ = kBlockBytes + bytes_for(first_);  // the entry's checks and block
     if (reserved_ > r_.room) return false;
-    offset_in_[r_.entry] = 0;
-    queue_.push_back(r_.entry);
+    offset_in_[first_] = 0;
+    queue_.push_back(first_);
     // Chains of blocks, each falling into the next, then the ways out of
     // the chain's blocks (out of the straight line).
     for (std::size_t q = 0; q < queue_.size(); ++q) {
@@ -1432,8 +1476,19 @@ bool Region::emit() {
     }
 
     g_.L(r_.entry_label);
-    entry_checks();
-    g_.jmp(label_of(r_.entry), Gen::T_NEAR);
+    if (!prologue_) {
+        entry_checks(r_.tier1);
+    } else {
+        // When a check fails, the first tier goes on after the prologue.
+        Xbyak::Label& fail = labels_.emplace_back();
+        emit_prologue();
+        entry_checks(fail);
+        g_.jmp(label_of(first_), Gen::T_NEAR);
+        g_.L(fail);
+        r_.goto_fixed(first_);
+        return true;
+    }
+    g_.jmp(label_of(first_), Gen::T_NEAR);
     return true;
 }
 
