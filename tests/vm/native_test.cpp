@@ -97,6 +97,34 @@ struct SecondTierOn {
     }
 };
 
+// Words of a hand-written image.
+struct Code {
+    std::vector<vm::Word> w;
+    void op(image::Opcode o, unsigned r, unsigned x) { w.push_back(image::make_word(o, r, x)); }
+    void op2(image::Opcode o, unsigned r, unsigned x, vm::Word adr) {
+        op(o, r, x);
+        w.push_back(adr);
+    }
+    vm::Word here() const { return vm::Word(w.size()); }
+};
+
+// Every step cap up to the whole run's stops at the same instruction with
+// the same state on both engines, the second tier translating every
+// address at once or after two arrivals; and so does the run without
+// limits.
+void agrees_at_every_step(const std::vector<vm::Word>& w, std::uint64_t steps) {
+    for (const unsigned hot : {0u, 2u}) {
+        const SecondTierOn on(hot);
+        for (std::uint64_t cap = 1; cap <= steps + 1; ++cap) {
+            const vm::Limits limits{cap};
+            const auto ref = observe(w, "", false, &limits, true);
+            const auto nat = observe(w, "", true, &limits, true);
+            ASSERT_EQ(difference(*ref, *nat), "") << "hot " << hot << " steps " << cap;
+        }
+        EXPECT_EQ(difference(*observe(w, "", false, nullptr), *observe(w, "", true, nullptr)), "") << hot;
+    }
+}
+
 // A loop in the compiler's shape whose frame slots the second tier keeps in
 // host registers, with accesses that defeat that: a load and a store
 // through a computed address that fall on such a slot, a stack word read
@@ -106,12 +134,10 @@ struct SecondTierOn {
 // with the same state as the loop, in every way of translating.
 TEST(SecondTier, RegionsAgreeAtEveryStep) {
     using namespace image;
-    std::vector<vm::Word> w;
-    auto op = [&](Opcode o, unsigned r, unsigned x) { w.push_back(make_word(o, r, x)); };
-    auto op2 = [&](Opcode o, unsigned r, unsigned x, vm::Word adr) {
-        op(o, r, x);
-        w.push_back(adr);
-    };
+    Code c;
+    std::vector<vm::Word>& w = c.w;
+    auto op = [&](Opcode o, unsigned r, unsigned x) { c.op(o, r, x); };
+    auto op2 = [&](Opcode o, unsigned r, unsigned x, vm::Word adr) { c.op2(o, r, x, adr); };
     op2(LDI, GR3, 0, 0);                // 0
     op2(LDI, GR4, 0, 0xFFFF);           // 2: globals below 0xFFFF
     op(LD_R, BP, SP);                   // 4: bp = 0xFFFF, slots below it
@@ -164,16 +190,54 @@ TEST(SecondTier, RegionsAgreeAtEveryStep) {
     const auto whole = observe(w, "", false, &none, true);
     ASSERT_EQ(whole->result.fault, vm::Fault::zero_divide);
     ASSERT_EQ(whole->m.memory_data()[0xFFFD], 45);
-    for (const unsigned hot : {0u, 2u}) {
-        const SecondTierOn on(hot);
-        for (std::uint64_t cap = 1; cap <= whole->result.steps + 1; ++cap) {
-            const vm::Limits limits{cap};
-            const auto ref = observe(w, "", false, &limits, true);
-            const auto nat = observe(w, "", true, &limits, true);
-            ASSERT_EQ(difference(*ref, *nat), "") << "hot " << hot << " steps " << cap;
-        }
-        EXPECT_EQ(difference(*observe(w, "", false, nullptr), *observe(w, "", true, nullptr)), "") << hot;
-    }
+    agrees_at_every_step(w, whole->result.steps);
+}
+
+// A function's entry (PUSH bp; LD bp,sp) starts a region: called with its
+// argument counted down in a loop, then called again with GR3 not 0, which
+// the region's entry refuses after the prologue, and a third time with sp
+// so low that bp wraps to 0xFFFF and the argument lies past memory, which
+// it refuses too (the loop then fails on it).
+TEST(SecondTier, FunctionEntriesAgreeAtEveryStep) {
+    using namespace image;
+    Code c;
+    vm::Word f_at = 0;
+    std::vector<std::size_t> calls;
+    auto call = [&](vm::Word arg) {
+        c.op2(LDI, GR0, 0, arg);
+        c.op(PUSH_R, GR0, 0);
+        calls.push_back(c.w.size() + 1);
+        c.op2(CALL, 0, 0, 0);
+        c.op2(LAD, SP, SP, 1);                // drop the argument
+    };
+    c.op2(LDI, GR3, 0, 0);
+    call(5);
+    c.op2(LDI, GR3, 0, 7);
+    call(3);
+    c.op2(LDI, GR3, 0, 0);
+    c.op2(LAD, SP, 0, 2);                   // bp will be 0xFFFF
+    call(2);
+    f_at = c.here();
+    c.op(PUSH_R, BP, 0);
+    c.op(LD_R, BP, SP);
+    const vm::Word loop = c.here();
+    c.op2(LD_M, GR0, BP, 3);                 // the argument
+    c.op(PUSH_R, GR0, 0);
+    c.op2(LDI, GR0, 0, 1);
+    c.op(PUSH_R, GR0, 0);
+    c.op(POP, GR1, 0);
+    c.op(POP, GR0, 0);
+    c.op(SUB_R, GR0, GR1);
+    c.op2(ST, GR0, BP, 3);
+    c.op2(JNZ, 0, 0, loop);
+    c.op(LD_R, SP, BP);
+    c.op(POP, BP, 0);
+    c.op(RET, 0, 0);
+    for (std::size_t at : calls) c.w[at] = f_at;
+    const vm::Limits none{100000};
+    const auto whole = observe(c.w, "", false, &none, true);
+    ASSERT_EQ(whole->result.fault, vm::Fault::illegal_memory_access);  // the third call's argument
+    agrees_at_every_step(c.w, whole->result.steps);
 }
 
 // Division and remainder by a constant power of two (shifts in the second
