@@ -245,6 +245,10 @@ private:
     };
     std::vector<SideExit> side_exits_;
     bool shifted_flags_ = false;  // the host's ZF and SF follow F (just after CMP)
+    // Per instruction of the block being emitted: whether anything can see
+    // the F it sets before another instruction sets it again.
+    std::vector<bool> flags_seen_;
+    void find_flags_seen(const std::vector<Insn>& block);
 };
 
 // The guest flags' host register.
@@ -471,6 +475,7 @@ void Engine::emit_block(Word start, const std::vector<Insn>& block, bool falls_t
         g.jb(budget);
         g.sub(Xbyak::util::rsi, block_native_);
     }
+    find_flags_seen(block);
     for (std::size_t k = 0; k < block.size(); ++k) emit_insn(block, k);
     if (falls_through) goto_fixed(Word(next));
 
@@ -493,6 +498,25 @@ void Engine::emit_block(Word start, const std::vector<Insn>& block, bool falls_t
 
     table_[start] = entry;
     translated_.push_back(start);
+}
+
+// F after each instruction is seen unless the instructions after it set F
+// again before one of them reads it or may leave the block (a side exit,
+// input or output, a jump, the block's end).
+void Engine::find_flags_seen(const std::vector<Insn>& block) {
+    flags_seen_.assign(block.size(), true);
+    bool seen = true;  // F at this point is seen
+    for (std::size_t k = block.size(); k-- > 0;) {
+        flags_seen_[k] = seen;
+        const Insn& i = block[k];
+        const image::OpInfo& info = *i.info;
+        const bool may_leave = !i.native || info.has(image::DZ | image::BR | image::GO | image::OUT | image::IN) ||
+                               (info.has(image::LOAD | image::STORE) && i.x != 0);
+        if (may_leave)
+            seen = true;
+        else if (info.has(image::FR | image::FC))
+            seen = false;
+    }
 }
 
 // Leaving for the loop at instruction i, the k-th of the block (k
@@ -616,8 +640,10 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
     const auto A16 = r16(i.a), B16 = r16(i.x);
     const bool after_cmp = shifted_flags_ && k > 0;
     shifted_flags_ = false;
-    // Packed flags of a stored result: the result itself.
-    auto set_flags = [&](const Xbyak::Reg32& r) { g.mov(kF, r); };
+    // Packed flags of a stored result: the result itself (when seen).
+    auto set_flags = [&](const Xbyak::Reg32& r) {
+        if (flags_seen_[k]) g.mov(kF, r);
+    };
     auto push = [&](const Xbyak::Reg16& v) {
         g.mov(g.word[rbx + kSp64 * 2], v);
         g.dec(kSp16);
@@ -628,8 +654,8 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
         const unsigned b = block[k + 1].a;
         g.mov(g.word[rbx + kSp64 * 2], A16);
         if (b != i.a) g.mov(r32(b), A);
-        set_flags(r32(b));
         ++k;
+        set_flags(r32(b));  // the pop's
         return;
     }
 
@@ -648,7 +674,10 @@ void Engine::emit_insn(const std::vector<Insn>& block, std::size_t& k) {
             g.movzx(A, A16);
         }
         break;
-    case image::LDI: g.mov(A, i.adr); g.mov(kF, sem::packed_result(i.adr)); break;
+    case image::LDI:
+        g.mov(A, i.adr);
+        if (flags_seen_[k]) g.mov(kF, sem::packed_result(i.adr));
+        break;
     case image::LD_R: g.mov(A, B); set_flags(A); break;
     case image::ADD_M: case image::ADD_R:
     case image::SUB_M: case image::SUB_R:
