@@ -325,6 +325,8 @@ private:
     void track_lowest(const State& s);
     void load_reg(unsigned r);
     void before_slot_write(int host);
+    template <class Of, class Save>
+    void save_words(Of of, Save save);
     void keep(int offset, Slot& slot, const Xbyak::Reg32& from, bool scratch);
     void flags_exact();
     void before_write(unsigned r, bool sets_flags, bool scratch = true);
@@ -646,18 +648,25 @@ void Region::load_reg(unsigned r) {
 void Region::before_slot_write(int host) {
     for (unsigned r = 0; r < image::kRegisterCount; ++r)
         if (s_.regs[r].kind == RegKind::copy && s_.regs[r].host == host) load_reg(r);
+    save_words([&](const Slot& w) { return w.kind == SlotKind::slot && w.host == host; },
+               [&](int offset, Slot& w) { keep(offset, w, Xbyak::Reg32(host), true); });
+}
+
+// The pushed words `of` picks, whose value is about to be lost: those the
+// block pushes over before reading them are dropped, `save` takes the
+// others.
+template <class Of, class Save>
+void Region::save_words(Of of, Save save) {
     for (auto it = s_.slots.begin(); it != s_.slots.end();) {
         auto& [offset, slot] = *it;
-        if (slot.kind != SlotKind::slot || slot.host != host) {
+        if (!of(slot)) {
             ++it;
-            continue;
-        }
-        if (overwritten(offset)) {
+        } else if (overwritten(offset)) {
             it = s_.slots.erase(it);
-            continue;
+        } else {
+            ++it;
+            save(offset, slot);
         }
-        ++it;
-        keep(offset, slot, Xbyak::Reg32(host), true);
     }
 }
 
@@ -726,29 +735,18 @@ void Region::before_write(unsigned r, bool sets_flags, bool scratch) {
     if (!sets_flags && ((s_.flags.kind == FlagKind::reg && s_.flags.reg == r) ||
                         (s_.flags.kind == FlagKind::compare && (s_.flags.reg == r || s_.flags.other == r))))
         flags_exact();
-    for (auto it = s_.slots.begin(); it != s_.slots.end();) {
-        auto& [offset, slot] = *it;
-        if (slot.kind != SlotKind::reg || slot.reg != r) {
-            ++it;
-            continue;
-        }
-        if (overwritten(offset)) {
-            it = s_.slots.erase(it);
-            continue;
-        }
-        ++it;
-        if (s_.regs[r].kind == RegKind::constant) {
-            slot.kind = SlotKind::constant;
-            slot.value = s_.regs[r].value;
-            continue;
-        }
-        if (s_.regs[r].kind == RegKind::copy) {
-            slot.kind = SlotKind::slot;
-            slot.host = s_.regs[r].host;
-            continue;
-        }
-        keep(offset, slot, r32(r), scratch);
-    }
+    save_words([&](const Slot& w) { return w.kind == SlotKind::reg && w.reg == r; },
+               [&](int offset, Slot& w) {
+                   if (s_.regs[r].kind == RegKind::constant) {
+                       w.kind = SlotKind::constant;
+                       w.value = s_.regs[r].value;
+                   } else if (s_.regs[r].kind == RegKind::copy) {
+                       w.kind = SlotKind::slot;
+                       w.host = s_.regs[r].host;
+                   } else {
+                       keep(offset, w, r32(r), scratch);
+                   }
+               });
 }
 
 void Region::drop_slot(int offset) {
