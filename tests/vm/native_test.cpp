@@ -240,6 +240,67 @@ TEST(SecondTier, FunctionEntriesAgreeAtEveryStep) {
     agrees_at_every_step(c.w, whole->result.steps);
 }
 
+// A frame with an array between slots held in registers (a parameter above
+// bp, scalars below the array): the array's elements, written through a
+// computed address in a loop, stay in translated code instead of going to
+// the machine's loop one by one, and the run agrees with the loop's.
+TEST(SecondTier, FrameArraysBetweenSlotsStayTranslated) {
+    if (!vm::native::available()) GTEST_SKIP() << "no translating engine here";
+    using namespace image;
+    Code c;
+    c.op2(LDI, GR3, 0, 0);
+    c.op2(LAD, SP, 0, 0xF000);
+    c.op(LD_R, BP, SP);
+    c.op2(LAD, SP, BP, vm::Word(-110));
+    c.op2(LDI, GR0, 0, 100);
+    c.op2(ST, GR0, BP, 3);                    // the bound, a parameter's place
+    c.op2(LDI, GR0, 0, 0);
+    c.op2(ST, GR0, BP, vm::Word(-102));       // rounds
+    const vm::Word round = c.here();
+    c.op2(LDI, GR0, 0, 0);
+    c.op2(ST, GR0, BP, vm::Word(-101));       // i
+    const vm::Word loop = c.here();
+    c.op2(LD_M, GR0, BP, vm::Word(-101));     // while i < bound, as compiled
+    c.op(PUSH_R, GR0, 0);
+    c.op2(LD_M, GR0, BP, 3);
+    c.op(PUSH_R, GR0, 0);
+    c.op(POP, GR2, 0);
+    c.op(POP, GR1, 0);
+    c.op2(LDI, GR0, 0, 1);
+    c.op(CMP_R, GR1, GR2);
+    c.op2(JMI, 0, GR3, vm::Word(c.here() + 4));
+    c.op2(LDI, GR0, 0, 0);
+    c.op(PUSH_R, GR0, 0);
+    c.op(POP, GR0, 0);
+    const std::size_t done = c.w.size() + 1;
+    c.op2(JZE, 0, GR3, 0);
+    c.op2(LAD, GR1, BP, vm::Word(-100));      // a[i] := i
+    c.op2(LD_M, GR0, BP, vm::Word(-101));
+    c.op(ADD_R, GR1, GR0);
+    c.op2(ST, GR0, GR1, 0);
+    c.op2(LDI, GR2, 0, 1);                    // i := i + 1
+    c.op(ADD_R, GR0, GR2);
+    c.op2(ST, GR0, BP, vm::Word(-101));
+    c.op2(JUMP, 0, GR3, loop);
+    c.w[done] = c.here();
+    c.op2(LD_M, GR0, BP, vm::Word(-102));     // 50 rounds
+    c.op2(LDI, GR2, 0, 1);
+    c.op(ADD_R, GR0, GR2);
+    c.op2(ST, GR0, BP, vm::Word(-102));
+    c.op2(LDI, GR2, 0, 50);
+    c.op(SUB_R, GR0, GR2);
+    c.op2(JNZ, 0, GR3, round);
+    const SecondTierOn on(0);
+    const auto ref = observe(c.w, "", false, nullptr);
+    const auto nat = observe(c.w, "", true, nullptr);
+    EXPECT_EQ(difference(*ref, *nat), "");
+    EXPECT_EQ(nat->m.memory_data()[0xF000 - 1], 99);  // a[99]
+    const vm::Limits none{1000000};
+    const auto counted = observe(c.w, "", false, &none, true);
+    observe(c.w, "", true, nullptr);
+    EXPECT_LT(vm::native::steps_on_loop() * 100, counted->result.steps) << "of " << counted->result.steps;
+}
+
 // Division and remainder by a constant power of two (shifts in the second
 // tier) and by other constants, for every 16-bit dividend.
 TEST(SecondTier, DividesByConstantsLikeTheLoop) {

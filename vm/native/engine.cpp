@@ -96,6 +96,7 @@ constexpr std::size_t kPage = 4096;
 // shared by runs).
 constexpr double kCreditPerStep = 0.5;
 std::atomic<std::int64_t> g_translate_ns{20000};
+std::atomic<std::uint64_t> g_loop_steps{0};  // of the last run
 // Jumps waiting for a new block are patched in the same writable stretch of
 // code memory as the block when they lie at most this far before it.
 constexpr std::size_t kPatchSpan = std::size_t(256) << 10;
@@ -867,6 +868,7 @@ RunResult Engine::on_loop(std::uint64_t max_steps) {
     profile_.stay = left_code_ && hot_ != 0 ? kStay : 0;
     left_code_ = false;
     RunResult r = m_.execute_profiled(max_steps, profile_);
+    g_loop_steps.fetch_add(r.steps, std::memory_order_relaxed);
     credit_ += kCreditPerStep * double(r.steps);
     if (counting_) ctx_.budget -= r.steps;
     ctx_.lowest_sp = std::min<std::uint32_t>(ctx_.lowest_sp, profile_.lowest_sp);
@@ -875,6 +877,7 @@ RunResult Engine::on_loop(std::uint64_t max_steps) {
 }
 
 RunResult Engine::run(const Limits* limits, Stats* stats) {
+    g_loop_steps.store(0, std::memory_order_relaxed);
     sync_from_machine();
     ctx_.mem = m_.memory_data();
     ctx_.table = table_;
@@ -932,6 +935,8 @@ RunResult Engine::run(const Limits* limits, Stats* stats) {
 
 }  // namespace
 
+std::uint64_t steps_on_loop() { return g_loop_steps.load(std::memory_order_relaxed); }
+
 unsigned hot_threshold() {
     int hot = g_hot.load(std::memory_order_relaxed);
     if (hot < 0) {
@@ -978,6 +983,7 @@ namespace vm::native {
 
 unsigned hot_threshold() { return 0; }
 void set_hot_threshold(unsigned) {}
+std::uint64_t steps_on_loop() { return 0; }
 
 bool available() { return false; }
 

@@ -32,6 +32,10 @@ void force_tier(int tier);
 unsigned hot_threshold();
 void set_hot_threshold(unsigned arrivals);
 
+// How many instructions of the last run the machine's loop did rather than
+// translated code (for tests).
+std::uint64_t steps_on_loop();
+
 // Runs as Machine::execute_reference does, with the same results; fits
 // Machine::set_engine.
 RunResult execute(Machine& machine, const Limits* limits, Stats* stats);

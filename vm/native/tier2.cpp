@@ -274,6 +274,11 @@ private:
     std::map<int, Xbyak::Reg32> cached_;  // bp displacement -> host register
     std::set<int> stored_;                // displacements the region stores to
     int cached_low_ = 0, cached_high_ = -1;
+    // The slots held in registers as runs of displacements, apart where
+    // more than two words lie between them (an array of the frame, say):
+    // an access through a computed address is checked against each run,
+    // so that one between them stays in translated code.
+    std::vector<std::pair<int, int>> cached_runs_;
     std::unordered_map<Word, Xbyak::Label*> labels_of_;
     std::unordered_map<Word, int> offset_in_;
     std::vector<Word> queue_;
@@ -496,6 +501,12 @@ void Region::allocate() {
     if (!cached_.empty()) {
         cached_low_ = cached_.begin()->first;
         cached_high_ = cached_.rbegin()->first;
+        // Two words between slots (those of a frame's link) keep one run.
+        for (auto& [d, reg] : cached_)
+            if (cached_runs_.empty() || d - cached_runs_.back().second > 3)
+                cached_runs_.push_back({d, d});
+            else
+                cached_runs_.back().second = d;
     }
     // Unused pool registers of stashed guest registers need no stash.
     std::vector<unsigned> keep;
@@ -809,7 +820,7 @@ bool Region::operand(const Insn& i, std::size_t k, Xbyak::Address& mem, const Xb
         g_.cmp(eax, high - low);
         g_.jbe(out, Gen::T_NEAR);
     };
-    if (!cached_.empty()) outside(r32(BP), cached_low_, cached_high_);
+    for (auto [low, high] : cached_runs_) outside(r32(BP), low, high);
     int low = INT_MAX, high = INT_MIN;
     for (const auto& [offset, slot] : s_.slots)
         if (slot.kind != SlotKind::memory) {
