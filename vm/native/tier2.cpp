@@ -274,10 +274,11 @@ private:
     std::map<int, Xbyak::Reg32> cached_;  // bp displacement -> host register
     std::set<int> stored_;                // displacements the region stores to
     int cached_low_ = 0, cached_high_ = -1;
-    // The slots held in registers as runs of displacements, apart where
-    // more than two words lie between them (an array of the frame, say):
-    // an access through a computed address is checked against each run,
-    // so that one between them stays in translated code.
+    // The slots held in registers as runs of displacements, apart wherever
+    // a word lies between them (an element of a frame's array, say) but
+    // for the frame's link (bp+1 and bp+2, between the locals and the
+    // parameters): an access through a computed address is checked against
+    // each run, so that one between them stays in translated code.
     std::vector<std::pair<int, int>> cached_runs_;
     std::unordered_map<Word, Xbyak::Label*> labels_of_;
     std::unordered_map<Word, int> offset_in_;
@@ -501,9 +502,9 @@ void Region::allocate() {
     if (!cached_.empty()) {
         cached_low_ = cached_.begin()->first;
         cached_high_ = cached_.rbegin()->first;
-        // Two words between slots (those of a frame's link) keep one run.
         for (auto& [d, reg] : cached_)
-            if (cached_runs_.empty() || d - cached_runs_.back().second > 3)
+            if (cached_runs_.empty() ||
+                (d - cached_runs_.back().second > 1 && !(cached_runs_.back().second == 0 && d == 3)))
                 cached_runs_.push_back({d, d});
             else
                 cached_runs_.back().second = d;
