@@ -1486,19 +1486,15 @@ bool Region::emit() {
     }
 
     g_.L(r_.entry_label);
-    if (!prologue_) {
-        entry_checks(r_.tier1);
-    } else {
-        // When a check fails, the first tier goes on after the prologue.
-        Xbyak::Label& fail = labels_.emplace_back();
-        emit_prologue();
-        entry_checks(fail);
-        g_.jmp(label_of(first_), Gen::T_NEAR);
+    // When a check after a prologue fails, the first tier goes on after it.
+    Xbyak::Label& fail = prologue_ ? labels_.emplace_back() : r_.tier1;
+    if (prologue_) emit_prologue();
+    entry_checks(fail);
+    g_.jmp(label_of(first_), Gen::T_NEAR);
+    if (prologue_) {
         g_.L(fail);
         r_.goto_fixed(first_);
-        return true;
     }
-    g_.jmp(label_of(first_), Gen::T_NEAR);
     return true;
 }
 
